@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "engine/exchange.h"
 #include "engine/planes.h"
@@ -79,7 +80,17 @@ class CRestoreEngine : public CDialogHost {
   // Use the reference (one operation at a time) transport and diffusion.
   bool m_bReferenceKernels = false;
 
+  // Bumped whenever the mask list or the grids are replaced.
+  std::uint64_t m_nGeneration = 0;
+
  private:
+  struct DiffusionCache {
+    std::uint64_t generation = ~std::uint64_t(0);
+    std::vector<std::int32_t> region;  // cells x * H + y in pass order
+    std::vector<std::int32_t> load;    // every cell a call reads
+  };
+  DiffusionCache m_diffusionCache;
+
   void TransportSweep(double dt, int count);
-  void DiffusionIterations(int iterations, int channel);
+  void BuildDiffusionCache();
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <stdexcept>
 
 std::size_t DibStride(std::int64_t width) {
   if (width <= 0 || width > (std::numeric_limits<std::int32_t>::max() - 3) / 3) return 0;
