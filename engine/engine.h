@@ -51,7 +51,7 @@ class CRestoreEngine : public CDialogHost {
   int BuildMaskList(HDC context);
 
   // --- transport -----------------------------------------------------------
-  void TransportStep(int iterations, int count);
+  virtual void TransportStep(int iterations, int count);
   // The same step computed through the operations below one by one.
   void TransportStepReference(int iterations, int count);
   double Laplacian(int x, int y, int c) const;
@@ -63,11 +63,11 @@ class CRestoreEngine : public CDialogHost {
   static double Clamp255(double v);
 
   // --- diffusion -----------------------------------------------------------
-  void DiffusionStep(int iterations, int channel);
+  virtual void DiffusionStep(int iterations, int channel);
   void DiffusionStepReference(int iterations, int channel);
 
   // --- quality and schedule ------------------------------------------------
-  void MeasurePsnr();
+  virtual void MeasurePsnr();
   // True when a damaged image and a mask built against its extent are loaded;
   // otherwise shows "Load a damaged image and a mask first." and returns false.
   bool CanRun();

@@ -26,15 +26,20 @@ FileResult Failure(std::string message, std::string caption, std::string reason)
 
 std::string Size(int w, int h) { return std::to_string(w) + " x " + std::to_string(h); }
 
-// Reads a file the reader accepts and whose image fits the planes.
 FileResult ReadImage(const std::string& path, RgbImage* image) {
   BmpReadResult read = ReadBmpFile(path);
   if (!read.ok) return Failure("File Gagal diBuka", "Error", path + ": " + read.reason);
-  if (read.image.width > kMaxImageSide || read.image.height > kMaxImageSide)
-    return Failure("Image too large", kNotValid,
-                   "image is " + Size(read.image.width, read.image.height) + "; the limit is " +
-                       Size(kMaxImageSide, kMaxImageSide));
   *image = std::move(read.image);
+  return FileResult();
+}
+
+// Images must fit the planes.
+FileResult CheckSize(const RgbImage& image) {
+  if (image.width < 1 || image.height < 1 || image.width > kMaxImageSide ||
+      image.height > kMaxImageSide)
+    return Failure("Image too large", kNotValid,
+                   "image is " + Size(image.width, image.height) + "; the limit is " +
+                       Size(kMaxImageSide, kMaxImageSide));
   return FileResult();
 }
 
@@ -54,7 +59,24 @@ std::string CImageFiles::FileExtension(const std::string& path) {
 
 FileResult CImageFiles::LoadDamaged(const std::string& path) {
   RgbImage image;
-  FileResult r = ReadImage(path, &image);
+  const FileResult r = ReadImage(path, &image);
+  return r.ok ? LoadDamagedImage(image) : r;
+}
+
+FileResult CImageFiles::LoadMask(const std::string& path) {
+  RgbImage image;
+  const FileResult r = ReadImage(path, &image);
+  return r.ok ? LoadMaskImage(image) : r;
+}
+
+FileResult CImageFiles::LoadOriginal(const std::string& path) {
+  RgbImage image;
+  const FileResult r = ReadImage(path, &image);
+  return r.ok ? LoadOriginalImage(image) : r;
+}
+
+FileResult CImageFiles::LoadDamagedImage(const RgbImage& image) {
+  FileResult r = CheckSize(image);
   if (!r.ok) return r;
   const int w = image.width, h = image.height;
   ImageSurface damaged, result;
@@ -76,9 +98,8 @@ FileResult CImageFiles::LoadDamaged(const std::string& path) {
   return r;
 }
 
-FileResult CImageFiles::LoadMask(const std::string& path) {
-  RgbImage image;
-  FileResult r = ReadImage(path, &image);
+FileResult CImageFiles::LoadMaskImage(const RgbImage& image) {
+  FileResult r = CheckSize(image);
   if (!r.ok) return r;
   if (m_surfDamaged.bLoaded != 1)
     return Failure("Load a damaged image first.", kNotValid,
@@ -104,9 +125,8 @@ FileResult CImageFiles::LoadMask(const std::string& path) {
   return r;
 }
 
-FileResult CImageFiles::LoadOriginal(const std::string& path) {
-  RgbImage image;
-  FileResult r = ReadImage(path, &image);
+FileResult CImageFiles::LoadOriginalImage(const RgbImage& image) {
+  FileResult r = CheckSize(image);
   if (!r.ok) return r;
   ImageSurface original;
   if (!CreateSurface(image.width, image.height, &original))

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "imaging/bmp_reader.h"
 #include "imaging/bmp_writer.h"
 
 struct FileResult {
@@ -25,6 +26,10 @@ class CImageFiles : public CRestoreEngine {
   FileResult LoadDamaged(const std::string& path);
   FileResult LoadMask(const std::string& path);
   FileResult LoadOriginal(const std::string& path);
+  // The same from a decoded picture.
+  FileResult LoadDamagedImage(const RgbImage& image);
+  FileResult LoadMaskImage(const RgbImage& image);
+  FileResult LoadOriginalImage(const RgbImage& image);
   // Writes the result surface to a new file; with `overwrite` an existing file is
   // replaced only once the new one is complete.
   FileResult SaveResult(const std::string& path, bool overwrite = false,

@@ -1,0 +1,97 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "engine/exchange.h"
+
+namespace {
+
+TEST(ExchangeFormat, TextForms) {
+  EXPECT_EQ(FormatFloatField(0.01f), "0.01");
+  EXPECT_EQ(FormatFloatField(0.0f), "0");
+  EXPECT_EQ(FormatFloatField(27.345678f), "27.3457");
+  EXPECT_EQ(FormatFloatField(1234567.0f), "1.23457e+06");
+  EXPECT_EQ(FormatFloatField(INFINITY), "inf");
+  EXPECT_EQ(FormatIntField(-42), "-42");
+  EXPECT_EQ(FormatUIntField(4294967295u), "4294967295");
+}
+
+TEST(ExchangeParse, WholeTextAndRanges) {
+  std::int32_t i = 5;
+  EXPECT_TRUE(ParseIntField("2147483647", &i));
+  EXPECT_EQ(i, 2147483647);
+  EXPECT_TRUE(ParseIntField(" 12 ", &i));
+  EXPECT_EQ(i, 12);
+  for (const char* bad : {"", "  ", "2147483648", "-2147483649", "12abc", "1.5", "abc", "1e3", "0x10"})
+    EXPECT_FALSE(ParseIntField(bad, &i)) << bad;
+  EXPECT_EQ(i, 12);  // a failed parse leaves the field
+
+  std::uint32_t u = 0;
+  EXPECT_TRUE(ParseUIntField("4294967295", &u));
+  for (const char* bad : {"4294967296", "-1", "", "7 7"}) EXPECT_FALSE(ParseUIntField(bad, &u)) << bad;
+
+  float f = 0;
+  EXPECT_TRUE(ParseFloatField("0.01", &f));
+  EXPECT_EQ(f, 0.01f);
+  EXPECT_TRUE(ParseFloatField("inf", &f));
+  EXPECT_TRUE(std::isinf(f));
+  EXPECT_TRUE(ParseFloatField("-nan", &f));
+  EXPECT_TRUE(std::isnan(f));
+  EXPECT_TRUE(ParseFloatField("3.4e38", &f));
+  for (const char* bad : {"1e39", "-1e39", "", "0.5.5", "1,5", "x"}) EXPECT_FALSE(ParseFloatField(bad, &f)) << bad;
+}
+
+TEST(ExchangeParse, FormattedValuesReadBackToTheirSixDigitValue) {
+  for (float v : {0.01f, 27.345678f, 52.90205f, 1e-30f, 3.4e38f, -7.5f, 0.0f}) {
+    float back = 0;
+    ASSERT_TRUE(ParseFloatField(FormatFloatField(v), &back)) << v;
+    EXPECT_EQ(FormatFloatField(back), FormatFloatField(v));
+  }
+  float nan = 0;
+  ASSERT_TRUE(ParseFloatField(FormatFloatField(std::nanf("")), &nan));
+  EXPECT_TRUE(std::isnan(nan));
+}
+
+TEST(DataExchange, DefaultsAndOrder) {
+  CDialogHost dlg;
+  dlg.SetDefaults();
+  const char* expected[10] = {"100", "2", "15", "0.01", "0", "0", "0", "0", "0", "0"};
+  for (int k = 0; k < 10; ++k) EXPECT_EQ(dlg.GetItemText(kExchangeIds[k]), expected[k]) << k;
+  EXPECT_EQ(dlg.m_fDeltaT, 0.01f);
+  EXPECT_TRUE(dlg.UpdateData(true));
+  EXPECT_TRUE(dlg.m_messages.empty());
+}
+
+TEST(DataExchange, BadEntryStopsTheExchangeAtItsField) {
+  CDialogHost dlg;
+  dlg.SetDefaults();
+  dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "7");
+  dlg.SetItemText(IDC_EDIT_DIFFUSION_ITER, "8");
+  dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, "9");
+  dlg.SetItemText(IDC_EDIT_DELTA_T, "fast");
+  dlg.SetItemText(IDC_EDIT_PSNR_DAMAGED, "3");
+  dlg.SetItemText(IDC_EDIT_MASK_PIXELS, "11");
+  EXPECT_FALSE(dlg.UpdateData(true));
+  EXPECT_EQ(dlg.m_nTransportIter, 7);
+  EXPECT_EQ(dlg.m_nDiffusionIter, 8);
+  EXPECT_EQ(dlg.m_nTransportPerDiffusion, 9);
+  EXPECT_EQ(dlg.m_fDeltaT, 0.01f);
+  EXPECT_EQ(dlg.m_fPsnrDamaged, 0.0f);
+  EXPECT_EQ(dlg.m_nMaskPixels, 0u);
+  ASSERT_EQ(dlg.m_messages.size(), 1u);
+  EXPECT_EQ(dlg.m_messages[0].text, "Please enter a number.");
+  EXPECT_EQ(dlg.m_messages[0].caption, "ruvanta");
+}
+
+TEST(DataExchange, TooLargeForTheFieldDoesNotConvert) {
+  CDialogHost dlg;
+  dlg.SetDefaults();
+  dlg.SetItemText(IDC_EDIT_TOTAL_ITER, "4294967296");
+  dlg.SetItemText(IDC_EDIT_MASK_PIXELS, "5");
+  EXPECT_FALSE(dlg.UpdateData(true));
+  EXPECT_EQ(dlg.m_nTotalIter, 0u);
+  EXPECT_EQ(dlg.m_nMaskPixels, 0u);
+  EXPECT_EQ(dlg.m_messages.back().text, "Please enter a positive integer.");
+}
+
+}  // namespace
