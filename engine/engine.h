@@ -92,5 +92,6 @@ class CRestoreEngine : public CDialogHost {
   DiffusionCache m_diffusionCache;
 
   void TransportSweep(double dt, int count);
+  double WidenDirection(int x, int y, int c, double* dX, double* dY) const;
   void BuildDiffusionCache();
 };

@@ -142,6 +142,36 @@ void CRestoreEngine::TransportStep(int iterations, int count) {
   for (int it = 0; it < iterations; ++it) TransportSweep(dt, count);
 }
 
+// The widening cross from radius 2 on, for a pixel whose radius-1 cross saw no
+// gradient: the differences and the norm at the first radius with a non-zero norm,
+// or at the last radius the right and bottom limits allow.
+double CRestoreEngine::WidenDirection(int x, int y, int c, double* dX, double* dY) const {
+  const int W = Width(), H = Height();
+  const double* const self = &g_work[x][y][c];
+  // Up to this radius the cross stays inside [1, W-1] x [1, H-1]: no clamp acts.
+  const int free = std::min(std::min(x - 1, y - 1), std::min(W - 1 - x, H - 1 - y));
+  int r = 2;
+  for (; r <= free; ++r) {
+    const double v = self[3 * r] - self[-3 * r];
+    const double h = self[kColumn * r] - self[-kColumn * r];
+    if (v == 0.0 && h == 0.0) continue;
+    const double norm = std::sqrt(Square(h) + Square(v));
+    if (norm != 0.0) {
+      *dX = h;
+      *dY = v;
+      return norm;
+    }
+  }
+  double norm = 0.0;
+  for (; x + r <= W && y + r <= H; ++r) {
+    *dY = g_work[x][ClampY(y + r)][c] - g_work[x][ClampY(y - r)][c];
+    *dX = g_work[ClampX(x + r)][y][c] - g_work[ClampX(x - r)][y][c];
+    norm = std::sqrt(Square(*dX) + Square(*dY));
+    if (norm != 0.0) break;
+  }
+  return norm;
+}
+
 // One iteration over the first `count` list entries.
 void CRestoreEngine::TransportSweep(double dt, int count) {
   const int W = Width(), H = Height();
@@ -168,15 +198,11 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
         const double lu = (((mid + (-4.0 * up)) + self[c - 6]) + r1[c - 3]) + l1[c - 3];
         const double gx = lr - ll;
         const double gy = ld - lu;
-        // Direction: radius 1 is always inside; wider radii go through the clamps.
+        // Direction: radius 1 is always inside the image.
         double dY = down - up;
         double dX = right - left;
-        double norm = std::sqrt(Square(dX) + Square(dY));
-        for (int r = 2; norm == 0.0 && x + r <= W && y + r <= H; ++r) {
-          dY = g_work[x][ClampY(y + r)][c] - g_work[x][ClampY(y - r)][c];
-          dX = g_work[ClampX(x + r)][y][c] - g_work[ClampX(x - r)][y][c];
-          norm = std::sqrt(Square(dX) + Square(dY));
-        }
+        double norm = (dX == 0.0 && dY == 0.0) ? 0.0 : std::sqrt(Square(dX) + Square(dY));
+        if (norm == 0.0) norm = WidenDirection(x, y, c, &dX, &dY);
         double beta;
         if (norm == 0.0) {
           beta = gx * 0.0 + gy * 0.0;
