@@ -79,6 +79,11 @@ class CRestoreEngine : public CDialogHost {
 
   // Use the reference (one operation at a time) transport and diffusion.
   bool m_bReferenceKernels = false;
+  // Let the fast transport use AVX2 where the processor has it.
+  bool m_bVectorKernel = true;
+
+  // The direction cross from radius 2 on (see the transport step); the norm found.
+  double WidenDirection(int x, int y, int c, double* dX, double* dY) const;
 
   // Bumped whenever the mask list or the grids are replaced.
   std::uint64_t m_nGeneration = 0;
@@ -92,6 +97,5 @@ class CRestoreEngine : public CDialogHost {
   DiffusionCache m_diffusionCache;
 
   void TransportSweep(double dt, int count);
-  double WidenDirection(int x, int y, int c, double* dX, double* dY) const;
   void BuildDiffusionCache();
 };

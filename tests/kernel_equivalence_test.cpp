@@ -17,11 +17,14 @@ struct Outcome {
   float psnrDamaged, psnrResult;
 };
 
-Outcome RunSession(bool reference, const RgbImage& photo, const RgbImage& mask, const char* deltaT,
-            bool automatic) {
+enum class Kernel { kReference, kScalar, kVector };
+
+Outcome RunSession(Kernel kernel, const RgbImage& photo, const RgbImage& mask, const char* deltaT,
+                   bool automatic) {
   ClearPlanes();
   TestDialog dlg;
-  dlg.m_bReferenceKernels = reference;
+  dlg.m_bReferenceKernels = kernel == Kernel::kReference;
+  dlg.m_bVectorKernel = kernel == Kernel::kVector;
   LoadPictures(dlg, photo, mask, &photo);
   dlg.SetItemText(IDC_EDIT_DELTA_T, deltaT);
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "23");
@@ -59,13 +62,15 @@ TEST_P(KernelEquivalence, FastKernelsGiveTheReferenceBits) {
   const RgbImage photo = MakePhoto(w, h, seed);
   const RgbImage mask = MakeScratchMask(w, h, seed, 2 + int(seed % 5));
   for (bool automatic : {false, true}) {
-    const Outcome fast = RunSession(false, photo, mask, deltaT, automatic);
-    const Outcome ref = RunSession(true, photo, mask, deltaT, automatic);
-    ExpectSameBits(fast.work, ref.work, "work plane");
-    ExpectSameBits(fast.update, ref.update, "update buffer");
-    ExpectSameBits(fast.weight, ref.weight, "weights");
-    EXPECT_EQ(0, std::memcmp(&fast.psnrResult, &ref.psnrResult, sizeof(float)));
-    EXPECT_EQ(0, std::memcmp(&fast.psnrDamaged, &ref.psnrDamaged, sizeof(float)));
+    const Outcome ref = RunSession(Kernel::kReference, photo, mask, deltaT, automatic);
+    for (Kernel kernel : {Kernel::kScalar, Kernel::kVector}) {
+      const Outcome fast = RunSession(kernel, photo, mask, deltaT, automatic);
+      ExpectSameBits(fast.work, ref.work, "work plane");
+      ExpectSameBits(fast.update, ref.update, "update buffer");
+      ExpectSameBits(fast.weight, ref.weight, "weights");
+      EXPECT_EQ(0, std::memcmp(&fast.psnrResult, &ref.psnrResult, sizeof(float)));
+      EXPECT_EQ(0, std::memcmp(&fast.psnrDamaged, &ref.psnrDamaged, sizeof(float)));
+    }
   }
 }
 
@@ -87,10 +92,12 @@ TEST(KernelEquivalenceMasks, FullMaskAndUniformAreas) {
     for (int x = 0; x < 17; ++x) all.emplace_back(x, y);
   const RgbImage mask = MakeMask(17, 11, all);
   for (const char* dt : {"0.01", "0.7"}) {
-    const Outcome fast = RunSession(false, photo, mask, dt, false);
-    const Outcome ref = RunSession(true, photo, mask, dt, false);
-    ExpectSameBits(fast.work, ref.work, "work plane");
-    ExpectSameBits(fast.weight, ref.weight, "weights");
+    const Outcome ref = RunSession(Kernel::kReference, photo, mask, dt, false);
+    for (Kernel kernel : {Kernel::kScalar, Kernel::kVector}) {
+      const Outcome fast = RunSession(kernel, photo, mask, dt, false);
+      ExpectSameBits(fast.work, ref.work, "work plane");
+      ExpectSameBits(fast.weight, ref.weight, "weights");
+    }
   }
 }
 
