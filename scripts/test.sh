@@ -11,7 +11,7 @@ scripts/build.sh build
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:halt_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-scripts/build.sh build-asan -DRUVANTA_SANITIZE=ON -DRUVANTA_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug
+scripts/build.sh build-asan -DRUVANTA_SANITIZE=ON -DRUVANTA_BENCH=OFF -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-g -O1"
 (cd build-asan && ctest --output-on-failure -j "$(nproc)")
 
 if [ -x scripts/fuzz.sh ]; then
