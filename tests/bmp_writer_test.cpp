@@ -1,0 +1,392 @@
+// The BMP writer: the bytes of the file for surfaces of each size class, the
+// round trip through the reader, and the file handling of SaveBmp (never
+// overwriting, every write checked, a partial file removed).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "imaging/bmp_reader.h"
+#include "imaging/bmp_writer.h"
+#include "imaging/surface.h"
+#include "tests/support/bmp_builder.h"
+
+namespace {
+
+using bmptest::Read16;
+using bmptest::Read32;
+using bmptest::TempDir;
+
+// A w x h surface holding `image`.
+ImageSurface SurfaceOf(const RgbImage& image) {
+  ImageSurface s;
+  EXPECT_TRUE(CreateSurface(image.width, image.height, &s));
+  FillSurface(image, &s);
+  return s;
+}
+
+struct Layout {
+  int w, h;
+  std::size_t stride, sizeImage, filler, fileSize;
+};
+
+class BmpWriterLayout : public ::testing::TestWithParam<Layout> {};
+
+TEST_P(BmpWriterLayout, HeadersRowsAndFiller) {
+  const Layout& l = GetParam();
+  const ImageSurface s = SurfaceOf(bmptest::RandomImage(l.w, l.h, unsigned(l.w * 31 + l.h)));
+  const std::vector<std::uint8_t> f = EncodeBmp(s);
+  ASSERT_EQ(f.size(), l.fileSize);
+  // The size relations every file keeps.
+  EXPECT_EQ(l.fileSize, 54 + 3 * std::size_t(l.h) * (std::size_t(l.w) + 1));
+  EXPECT_EQ(l.sizeImage, std::size_t(l.h) * l.stride + l.filler);
+
+  EXPECT_EQ(f[0], 'B');
+  EXPECT_EQ(f[1], 'M');
+  EXPECT_EQ(Read32(f, 2), l.fileSize);
+  EXPECT_EQ(Read16(f, 6), 0u);
+  EXPECT_EQ(Read16(f, 8), 0u);
+  EXPECT_EQ(Read32(f, 10), 54u);
+  EXPECT_EQ(Read32(f, 14), 40u);
+  EXPECT_EQ(std::int32_t(Read32(f, 18)), l.w);
+  EXPECT_EQ(std::int32_t(Read32(f, 22)), l.h);
+  EXPECT_EQ(Read16(f, 26), 1u);
+  EXPECT_EQ(Read16(f, 28), 24u);
+  EXPECT_EQ(Read32(f, 30), 0u);
+  EXPECT_EQ(Read32(f, 34), l.sizeImage);
+  for (std::size_t at : {38u, 42u, 46u, 50u}) EXPECT_EQ(Read32(f, at), 0u) << "offset " << at;
+
+  // Rows bottom-up, blue-green-red, zero padding; then zero filler.
+  int wrong = 0;
+  for (int stored = 0; stored < l.h; ++stored) {
+    const int y = l.h - 1 - stored;
+    const std::size_t row = 54 + std::size_t(stored) * l.stride;
+    for (int x = 0; x < l.w; ++x) {
+      const COLORREF c = GetPixel(s.hMemDC.get(), x, y);
+      const std::uint8_t* p = &f[row + std::size_t(x) * 3];
+      if (p[0] != GetBValue(c) || p[1] != GetGValue(c) || p[2] != GetRValue(c)) ++wrong;
+    }
+    for (std::size_t b = std::size_t(l.w) * 3; b < l.stride; ++b) wrong += f[row + b] != 0;
+  }
+  for (std::size_t at = 54 + std::size_t(l.h) * l.stride; at < f.size(); ++at) wrong += f[at] != 0;
+  EXPECT_EQ(wrong, 0) << "bytes that differ from the surface's rows or from zero";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, BmpWriterLayout,
+                         ::testing::Values(Layout{1, 1, 4, 6, 2, 60}, Layout{2, 1, 8, 9, 1, 63},
+                                           Layout{3, 2, 12, 24, 0, 78},
+                                           Layout{4, 2, 12, 30, 6, 84},
+                                           Layout{5, 3, 16, 54, 6, 108},
+                                           Layout{7, 1, 24, 24, 0, 78},
+                                           Layout{800, 800, 2400, 1922400, 2400, 1922454}),
+                         [](const ::testing::TestParamInfo<Layout>& info) {
+                           return std::to_string(info.param.w) + "x" + std::to_string(info.param.h);
+                         });
+
+TEST(BmpWriter, FourByTwoStoresTheBottomRowFirst) {
+  // Top row red, green, blue, white; bottom row black, grey, yellow, cyan.
+  const COLORREF top[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
+  const COLORREF bottom[4] = {RGB(0, 0, 0), RGB(128, 128, 128), RGB(255, 255, 0),
+                              RGB(0, 255, 255)};
+  ImageSurface s;
+  ASSERT_TRUE(CreateSurface(4, 2, &s));
+  for (int x = 0; x < 4; ++x) {
+    SetPixelV(s.hMemDC.get(), x, 0, top[x]);
+    SetPixelV(s.hMemDC.get(), x, 1, bottom[x]);
+  }
+  const std::vector<std::uint8_t> f = EncodeBmp(s);
+  const std::vector<std::uint8_t> pixels(f.begin() + 54, f.end());
+  EXPECT_EQ(pixels, (std::vector<std::uint8_t>{
+                        0, 0, 0, 128, 128, 128, 0, 255, 255, 255, 255, 0,      // bottom row
+                        0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255,        // top row
+                        0, 0, 0, 0, 0, 0}));                                   // filler
+}
+
+TEST(BmpWriter, EmptySurfaceIsTheTwoHeadersAlone) {
+  const ImageSurface empty;  // never created: 0 x 0, no bitmap
+  const std::vector<std::uint8_t> f = EncodeBmp(empty);
+  ASSERT_EQ(f.size(), 54u);
+  EXPECT_EQ(Read32(f, 2), 54u);
+  EXPECT_EQ(Read32(f, 10), 54u);
+  EXPECT_EQ(Read32(f, 18), 0u);
+  EXPECT_EQ(Read32(f, 22), 0u);
+  EXPECT_EQ(Read32(f, 34), 0u);
+  // The reader refuses such a file (no pixels), but cleanly.
+  const BmpReadResult r = DecodeBmp(f.data(), f.size());
+  EXPECT_FALSE(r.ok);
+  EXPECT_FALSE(r.reason.empty());
+}
+
+TEST(BmpWriter, SurfacesThatCannotBeEncoded) {
+  std::vector<std::uint8_t> file;
+  std::string reason;
+  {
+    ImageSurface s;  // claims a size but has no bitmap
+    s.nWidth = 3;
+    s.nHeight = 2;
+    EXPECT_FALSE(EncodeBmp(s, &file, &reason));
+    EXPECT_NE(reason.find("3 x 2"), std::string::npos) << reason;
+    EXPECT_TRUE(EncodeBmp(s).empty());
+  }
+  {
+    ImageSurface s;  // a bitmap shorter than the surface claims
+    ASSERT_TRUE(CreateSurface(3, 2, &s));
+    s.nHeight = 5;
+    EXPECT_FALSE(EncodeBmp(s, &file, &reason));
+    EXPECT_NE(reason.find("2 of its 5 rows"), std::string::npos) << reason;
+  }
+  {
+    ImageSurface s;  // too large for the 32-bit size fields: refused before allocating
+    s.nWidth = 40000;
+    s.nHeight = 40000;
+    EXPECT_FALSE(EncodeBmp(s, &file, &reason));
+    EXPECT_NE(reason.find("40000 x 40000"), std::string::npos) << reason;
+    EXPECT_NE(reason.find("4800120054"), std::string::npos) << reason;
+  }
+  {
+    ImageSurface s;
+    s.nWidth = -1;
+    s.nHeight = 4;
+    EXPECT_FALSE(EncodeBmp(s, &file, &reason));
+    EXPECT_NE(reason.find("-1 x 4"), std::string::npos) << reason;
+  }
+}
+
+TEST(BmpWriter, RoundTripKeepsSizeAndPixels) {
+  for (int w = 1; w <= 9; ++w)
+    for (int h = 1; h <= 4; ++h) {
+      SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
+      const RgbImage image = bmptest::RandomImage(w, h, unsigned(w * 100 + h));
+      const std::vector<std::uint8_t> f = EncodeBmp(SurfaceOf(image));
+      const BmpReadResult r = DecodeBmp(f.data(), f.size());
+      ASSERT_TRUE(r.ok) << r.reason;
+      EXPECT_EQ(bmptest::CompareImages(image, r.image), "");
+    }
+}
+
+// ---------------------------------------------------------------- SaveBmp on disk
+
+TEST(SaveBmp, WritesTheEncodedBytesToANewFile) {
+  TempDir dir;
+  const std::string path = dir.File("result.bmp");
+  const RgbImage image = bmptest::RandomImage(7, 5, 3);
+  const ImageSurface s = SurfaceOf(image);
+  const SaveResult saved = SaveBmp(path, s);
+  ASSERT_TRUE(saved.ok) << saved.reason;
+  EXPECT_TRUE(saved.reason.empty());
+  EXPECT_EQ(bmptest::ReadBytes(path), EncodeBmp(s));
+  const BmpReadResult back = ReadBmpFile(path);
+  ASSERT_TRUE(back.ok) << back.reason;
+  EXPECT_EQ(bmptest::CompareImages(image, back.image), "");
+}
+
+TEST(SaveBmp, EmptySurfaceGivesA54ByteFile) {
+  TempDir dir;
+  const std::string path = dir.File("empty.bmp");
+  ASSERT_TRUE(SaveBmp(path, ImageSurface()).ok);
+  EXPECT_EQ(bmptest::ReadBytes(path).size(), 54u);
+}
+
+TEST(SaveBmp, RefusesAnExistingFileAndLeavesItUnchanged) {
+  TempDir dir;
+  const std::string path = dir.File("keep.bmp");
+  const std::vector<std::uint8_t> before = {'k', 'e', 'e', 'p', ' ', 'm', 'e'};
+  bmptest::WriteBytes(path, before);
+  const SaveResult r = SaveBmp(path, SurfaceOf(bmptest::PatternImage(4, 2)));
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.reason.find(path), std::string::npos) << r.reason;
+  EXPECT_NE(r.reason.find("already exists"), std::string::npos) << r.reason;
+  EXPECT_EQ(bmptest::ReadBytes(path), before);
+  // Saving twice under one name: the second save is refused, the first file stays.
+  const std::string twice = dir.File("twice.bmp");
+  const ImageSurface first = SurfaceOf(bmptest::PatternImage(3, 3));
+  ASSERT_TRUE(SaveBmp(twice, first).ok);
+  EXPECT_FALSE(SaveBmp(twice, SurfaceOf(bmptest::PatternImage(2, 2))).ok);
+  EXPECT_EQ(bmptest::ReadBytes(twice), EncodeBmp(first));
+}
+
+TEST(SaveBmp, RefusesAnExistingLinkWithoutFollowingIt) {
+  TempDir dir;
+  const std::string target = dir.File("target.bmp"), link = dir.File("link.bmp");
+  ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);  // dangling
+  const SaveResult r = SaveBmp(link, SurfaceOf(bmptest::PatternImage(2, 2)));
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.reason.find("already exists"), std::string::npos) << r.reason;
+  EXPECT_FALSE(bmptest::FileExists(target));
+}
+
+TEST(SaveBmp, FolderThatDoesNotExist) {
+  TempDir dir;
+  const std::string path = dir.File("missing/result.bmp");
+  const SaveResult r = SaveBmp(path, SurfaceOf(bmptest::PatternImage(2, 2)));
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.reason.find(path), std::string::npos) << r.reason;
+  EXPECT_NE(r.reason.find("No such file or directory"), std::string::npos) << r.reason;
+}
+
+TEST(SaveBmp, SurfaceThatCannotBeEncodedCreatesNoFile) {
+  TempDir dir;
+  const std::string path = dir.File("never.bmp");
+  ImageSurface s;
+  s.nWidth = 40000;
+  s.nHeight = 40000;
+  const SaveResult r = SaveBmp(path, s);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.reason.find(path), std::string::npos) << r.reason;
+  EXPECT_FALSE(bmptest::FileExists(path));
+}
+
+// ---------------------------------------------------------------- failing sinks
+
+// Writes through to disk but fails the write numbered `failWrite` (from 1) after
+// passing on half of its bytes, or fails Close; records what SaveBmp asked for.
+class FailingSink : public FileSink {
+ public:
+  int failWrite = 0;
+  bool failClose = false;
+  int writes = 0;
+  std::vector<std::string> removed;
+  std::vector<std::uint8_t> written;
+
+  bool CreateNew(const std::string& path, std::string* error) override {
+    return disk_.CreateNew(path, error);
+  }
+  bool Write(const void* data, std::size_t size, std::string* error) override {
+    const auto* p = static_cast<const std::uint8_t*>(data);
+    if (++writes == failWrite) {
+      std::string ignored;
+      disk_.Write(p, size / 2, &ignored);
+      written.insert(written.end(), p, p + size / 2);
+      *error = "disk full";
+      return false;
+    }
+    written.insert(written.end(), p, p + size);
+    return disk_.Write(data, size, error);
+  }
+  bool Close(std::string* error) override {
+    const bool closed = disk_.Close(error);
+    if (failClose) {
+      *error = "close failed";
+      return false;
+    }
+    return closed;
+  }
+  void Remove(const std::string& path) override {
+    removed.push_back(path);
+    disk_.Remove(path);
+  }
+
+ private:
+  PosixFileSink disk_;
+};
+
+TEST(SaveBmp, WriteFailingPartWayRemovesThePartialFile) {
+  const ImageSurface s = SurfaceOf(bmptest::PatternImage(5, 4));
+  const std::vector<std::uint8_t> whole = EncodeBmp(s);
+  // The file goes out in pieces (at least headers and pixels); fail each in turn.
+  FailingSink counting;
+  TempDir dir;
+  ASSERT_TRUE(SaveBmp(dir.File("whole.bmp"), s, counting).ok);
+  EXPECT_EQ(counting.written, whole);
+  ASSERT_GE(counting.writes, 2);
+  EXPECT_TRUE(counting.removed.empty());
+  for (int fail = 1; fail <= counting.writes; ++fail) {
+    SCOPED_TRACE("write " + std::to_string(fail) + " fails");
+    const std::string path = dir.File("partial" + std::to_string(fail) + ".bmp");
+    FailingSink sink;
+    sink.failWrite = fail;
+    const SaveResult r = SaveBmp(path, s, sink);
+    EXPECT_FALSE(r.ok);
+    EXPECT_NE(r.reason.find("disk full"), std::string::npos) << r.reason;
+    EXPECT_NE(r.reason.find(path), std::string::npos) << r.reason;
+    EXPECT_EQ(sink.removed, std::vector<std::string>{path});
+    EXPECT_FALSE(bmptest::FileExists(path));
+    EXPECT_EQ(sink.writes, fail) << "writing went on after a failure";
+  }
+}
+
+TEST(SaveBmp, CloseFailingRemovesTheFile) {
+  TempDir dir;
+  const std::string path = dir.File("unclosed.bmp");
+  FailingSink sink;
+  sink.failClose = true;
+  const SaveResult r = SaveBmp(path, SurfaceOf(bmptest::PatternImage(2, 2)), sink);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.reason.find("close failed"), std::string::npos) << r.reason;
+  EXPECT_EQ(sink.removed, std::vector<std::string>{path});
+  EXPECT_FALSE(bmptest::FileExists(path));
+}
+
+TEST(SaveBmp, FailedCreationRemovesNothing) {
+  // The name belongs to someone else's file: it must not be removed.
+  TempDir dir;
+  const std::string path = dir.File("theirs.bmp");
+  bmptest::WriteBytes(path, {1, 2, 3});
+  FailingSink sink;
+  EXPECT_FALSE(SaveBmp(path, SurfaceOf(bmptest::PatternImage(2, 2)), sink).ok);
+  EXPECT_TRUE(sink.removed.empty());
+  EXPECT_EQ(sink.writes, 0);
+  EXPECT_EQ(bmptest::ReadBytes(path), (std::vector<std::uint8_t>{1, 2, 3}));
+}
+
+TEST(PosixFileSink, RefusesCallsOutOfOrder) {
+  TempDir dir;
+  PosixFileSink sink;
+  std::string error;
+  EXPECT_FALSE(sink.Write("x", 1, &error));
+  EXPECT_FALSE(error.empty());
+  error.clear();
+  EXPECT_FALSE(sink.Close(&error));
+  EXPECT_FALSE(error.empty());
+  ASSERT_TRUE(sink.CreateNew(dir.File("a"), &error)) << error;
+  error.clear();
+  EXPECT_FALSE(sink.CreateNew(dir.File("b"), &error));  // "a" is still open
+  EXPECT_NE(error.find("still open"), std::string::npos) << error;
+  EXPECT_TRUE(sink.Write("abc", 3, &error));
+  EXPECT_TRUE(sink.Close(&error));
+  EXPECT_FALSE(sink.Close(&error));
+  EXPECT_EQ(bmptest::ReadBytes(dir.File("a")), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
+  EXPECT_FALSE(bmptest::FileExists(dir.File("b")));
+  // Reusable after Close.
+  ASSERT_TRUE(sink.CreateNew(dir.File("c"), &error)) << error;
+  EXPECT_TRUE(sink.Close(&error));
+}
+
+TEST(PosixFileSink, DeviceNamesCountAsExisting) {
+  PosixFileSink sink;
+  std::string error;
+  EXPECT_FALSE(sink.CreateNew("/dev/null", &error));
+  EXPECT_NE(error.find("already exists"), std::string::npos) << error;
+}
+
+TEST(SaveBmp, RealWriteErrorRemovesThePartialFile) {
+  // In a child process whose file size limit stops the pixel block part-way:
+  // the first write of the block comes back short, the next fails with EFBIG.
+  TempDir dir;
+  const std::string path = dir.File("limited.bmp");
+  const ImageSurface s = SurfaceOf(bmptest::PatternImage(10, 10));  // 384 bytes
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit = {100, 100};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
+    const SaveResult r = SaveBmp(path, s);
+    const bool reported = !r.ok && r.reason.find("File too large") != std::string::npos &&
+                          r.reason.find("after 46 of 330 bytes") != std::string::npos;
+    ::_exit(reported && !bmptest::FileExists(path) ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child saw a wrong result or a leftover file";
+  EXPECT_FALSE(bmptest::FileExists(path));
+}
+
+}  // namespace
