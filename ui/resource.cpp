@@ -1,0 +1,114 @@
+#include "ui/resource.h"
+
+#include <QPainter>
+#include <QPixmap>
+
+namespace {
+using K = ControlKind;
+
+DialogTemplate MakeMainTemplate() {
+  DialogTemplate t{IDD_MAIN_DIALOG, "ruvanta", 471, 403, {}};
+  t.controls = {
+      {1004, K::DefPushButton, "Citra Rusak", 401, 34, 57, 14},
+      {2, K::PushButton, "Exit", 7, 382, 69, 14},
+      {1000, K::GroupBox, "Citra Rusak", 199, 7, 186, 175},
+      {1001, K::GroupBox, "Citra Mask", 7, 184, 186, 175},
+      {1002, K::Pane, "", 205, 18, 170, 156},
+      {1003, K::Pane, "", 13, 195, 170, 156},
+      {1005, K::DefPushButton, "Load Mask", 401, 85, 57, 14},
+      {1006, K::DefPushButton, "RUVANTA", 401, 283, 57, 14},
+      {1009, K::GroupBox, "Citra Hasil", 199, 184, 186, 175},
+      {1010, K::Pane, "", 205, 195, 170, 156},
+      {-1, K::GroupBox, "Jumlah Iterasi", 396, 126, 68, 98},
+      {1007, K::Edit, "", 402, 146, 53, 12},
+      {-1, K::Label, "Ruvanta", 402, 136, 51, 9},
+      {-1, K::Label, "Diffussi", 403, 161, 36, 9},
+      {1008, K::Edit, "", 402, 171, 53, 12},
+      {-1, K::Label, "Diffusi/Ruvanta", 402, 186, 53, 10},
+      {1011, K::Edit, "", 402, 196, 53, 12},
+      {-1, K::GroupBox, "DeltaT", 395, 235, 69, 28},
+      {1012, K::Edit, "", 402, 246, 53, 12},
+      {1014, K::GroupBox, "Citra Original", 7, 7, 186, 175},
+      {1015, K::Pane, "", 13, 18, 170, 156},
+      {1016, K::DefPushButton, "Citra Original", 401, 18, 57, 14},
+      {-1, K::GroupBox, "Load Citra", 395, 7, 69, 64},
+      {-1, K::Label, "PSNR", 401, 52, 21, 13},
+      {1013, K::Edit, "", 426, 52, 32, 13},
+      {-1, K::GroupBox, "Hasil", 395, 273, 69, 48},
+      {-1, K::Label, "PSNR", 401, 303, 21, 13},
+      {1017, K::Edit, "", 426, 303, 32, 13},
+      {-1, K::GroupBox, "Waktu", 316, 367, 69, 29},
+      {1019, K::Edit, "", 321, 377, 39, 12},
+      {-1, K::Label, "detik", 362, 379, 18, 9},
+      {3, K::PushButton, "Reset", 7, 365, 69, 14},
+      {-1, K::GroupBox, "Automatic", 395, 325, 69, 53},
+      {1020, K::Edit, "", 402, 343, 53, 12},
+      {1021, K::PushButton, "Go !!!", 402, 361, 54, 12},
+      {-1, K::Label, "Threshold", 401, 333, 56, 8},
+      {1022, K::PushButton, "Save", 395, 382, 69, 14},
+      {-1, K::Label, "Total Iterasi", 401, 213, 53, 10, false, false},
+      {1018, K::Edit, "", 401, 223, 53, 12, false, false},
+      {-1, K::Label, "Jumlah Pixel", 401, 101, 29, 17},
+      {1023, K::Edit, "", 430, 101, 28, 13},
+      {-1, K::GroupBox, "Masking", 395, 73, 69, 50},
+  };
+  return t;
+}
+
+DialogTemplate MakeAboutTemplate() {
+  DialogTemplate t{IDD_ABOUTBOX, "About ruvanta", 235, 55, {}};
+  t.controls = {
+      {-1, K::Icon, "", 11, 17, 20, 20},
+      {-1, K::Label, "ruvanta v 1.0", 40, 10, 119, 8},
+      {IDOK, K::DefPushButton, "OK", 178, 7, 50, 14},
+  };
+  return t;
+}
+
+// A small picture: a framed landscape with a repaired stroke across it.
+QPixmap DrawIcon(int side) {
+  QPixmap pixmap(side, side);
+  pixmap.fill(Qt::transparent);
+  QPainter p(&pixmap);
+  const double s = side / 32.0;
+  p.scale(s, s);
+  p.setPen(QPen(Qt::black, 1));
+  p.setBrush(QColor(0, 128, 255));
+  p.drawRect(2, 4, 27, 23);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(0, 128, 0));
+  p.drawPolygon(QPolygon({QPoint(3, 27), QPoint(12, 14), QPoint(19, 22), QPoint(23, 18),
+                          QPoint(29, 27)}));
+  p.setBrush(QColor(255, 255, 0));
+  p.drawEllipse(QPoint(22, 10), 3, 3);
+  p.setPen(QPen(QColor(255, 0, 0), 2));
+  p.drawLine(5, 7, 26, 24);
+  return pixmap;
+}
+}  // namespace
+
+const DialogTemplate& MainDialogTemplate() {
+  static const DialogTemplate t = MakeMainTemplate();
+  return t;
+}
+
+const DialogTemplate& AboutDialogTemplate() {
+  static const DialogTemplate t = MakeAboutTemplate();
+  return t;
+}
+
+QString LoadString(int id) {
+  switch (id) {
+    case IDS_ABOUTBOX:
+      return QStringLiteral("&About ruvanta...");
+    default:
+      return QString();
+  }
+}
+
+QIcon LoadAppIcon() {
+  QIcon icon;
+  icon.addPixmap(DrawIcon(32));
+  icon.addPixmap(DrawIcon(16));
+  return icon;
+}
