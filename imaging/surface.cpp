@@ -14,7 +14,10 @@ bool CreateSurface(int width, int height, ImageSurface* surface) {
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
-  info.bmiHeader.biSizeImage = DWORD(std::int64_t(height) * (std::int64_t(width) + 1) * 3);
+  // Unsigned 64-bit: for any two int sizes the product fits (below 3 x 2^62), so
+  // even a size the bitmap will refuse cannot overflow here.
+  info.bmiHeader.biSizeImage =
+      width > 0 && height > 0 ? DWORD(std::uint64_t(height) * (std::uint64_t(width) + 1) * 3) : 0;
   UniqueDC dc(CreateCompatibleDC(nullptr));
   if (!dc) return false;
   UniqueBitmap bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, nullptr, nullptr, 0));
