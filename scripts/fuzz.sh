@@ -12,7 +12,7 @@
 # only read); a finding is written to fuzz-out/TARGET/ as crash-*, leak-*, timeout-*
 # or oom-*, its log is fuzz-out/TARGET/log, and the script exits non-zero.
 # fuzz-out/summary.txt gets one line per target: executions, executions per second
-# and findings.
+# and findings. RUVANTA_FUZZ_OUT and RUVANTA_FUZZ_BUILD move fuzz-out and build-fuzz.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,7 +31,8 @@ while [ $# -gt 0 ]; do
 done
 [ ${#targets[@]} -eq 0 ] && targets=(fuzz_bmp_reader fuzz_load_path fuzz_exchange)
 
-build=build-fuzz
+build="${RUVANTA_FUZZ_BUILD:-build-fuzz}"
+outs="${RUVANTA_FUZZ_OUT:-fuzz-out}"
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DRUVANTA_FUZZ=ON -DRUVANTA_GUI=OFF -DRUVANTA_BENCH=OFF -DRUVANTA_TESTS=OFF \
   -DRUVANTA_SANITIZE=OFF >/dev/null
@@ -48,12 +49,12 @@ max_len() {
   esac
 }
 
-mkdir -p fuzz-out
-summary=fuzz-out/summary.txt
+mkdir -p "$outs"
+summary="$outs/summary.txt"
 : >"$summary"
 failed=0
 for t in "${targets[@]}"; do
-  out="fuzz-out/$t"
+  out="$outs/$t"
   mkdir -p "$out/corpus"
   seeds="tests/fuzz/corpus/$t"
   [ -d "$seeds" ] && cp -n "$seeds"/* "$out/corpus/" 2>/dev/null || true

@@ -566,7 +566,9 @@ TEST(NothingLostTest, SaveWhereNoFileCanBeCreatedLeavesNothing) {
       EXPECT_EQ(Listing(dir.path()), listing);
       EXPECT_TRUE(std::filesystem::is_directory(dir / "taken.bmp"));
     }
-  if (geteuid() != 0) EXPECT_TRUE(Listing(dir / "locked").empty());
+  if (geteuid() != 0) {
+    EXPECT_TRUE(Listing(dir / "locked").empty());
+  }
   ExpectSameState(before, Capture(dlg), "after the saves");
 }
 

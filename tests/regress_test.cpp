@@ -346,7 +346,9 @@ TEST_P(RegressTest, ReaderGivesTheListedOutcome) {
     ASSERT_EQ(r->image.rgb.size(), std::size_t(c.width) * std::size_t(c.height) * 3);
     if (c.pattern) ExpectPattern(r->image);
   }
-  if (c.decodes) EXPECT_TRUE(fromMemory.image.rgb == fromFile.image.rgb);
+  if (c.decodes) {
+    EXPECT_TRUE(fromMemory.image.rgb == fromFile.image.rgb);
+  }
 }
 
 TEST_P(RegressTest, LoadsRefuseWithoutChangeOrLoadWhole) {
