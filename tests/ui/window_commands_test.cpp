@@ -112,6 +112,8 @@ class WindowCommandsTest : public QObject {
       QCOMPARE(ask.nameFilters, QStringList{QStringLiteral("*.BMP (*.bmp *.BMP)")});
       QVERIFY(ask.options & QFileDialog::DontUseNativeDialog);
       QVERIFY(ask.options & QFileDialog::HideNameFilterDetails);
+      QCOMPARE(ask.shownFilters, QStringList{QStringLiteral("*.BMP")});
+      QCOMPARE(ask.fileMode, QFileDialog::AnyFile);
     }
     QVERIFY(script.fileAsks[0].open);
     QVERIFY(!script.fileAsks[1].open);

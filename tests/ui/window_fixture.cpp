@@ -1,7 +1,7 @@
 #include "window_fixture.h"
 
 #include <QAbstractButton>
-#include <QDataStream>
+#include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -15,8 +15,11 @@
 
 ModalScript::ModalScript() {
   ModalHooks().fileDialog = [this](QFileDialog& dialog) -> std::optional<QString> {
+    QStringList shown;
+    if (const auto* types = dialog.findChild<QComboBox*>(QStringLiteral("fileTypeCombo")))
+      for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
     fileAsks.push_back({dialog.acceptMode() == QFileDialog::AcceptOpen, dialog.nameFilters(),
-                        dialog.options(), dialog.fileMode()});
+                        dialog.options(), dialog.fileMode(), shown});
     if (m_answers.empty()) {
       ++unanswered;
       return std::nullopt;

@@ -38,6 +38,7 @@ class ModalScript {
     QStringList nameFilters;
     QFileDialog::Options options;
     QFileDialog::FileMode fileMode;
+    QStringList shownFilters;  // the entries of the dialog's file-type list
   };
   std::vector<Box> boxes;
   std::vector<FileAsk> fileAsks;
