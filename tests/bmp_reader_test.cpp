@@ -3,6 +3,7 @@
 // (ReadBmpFile); the two must always give the same outcome.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -264,6 +265,15 @@ TEST(BmpReaderRefuses, Directory) {
   const BmpReadResult r = ReadBmpFile(dir.Path());
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.reason.find("directory"), std::string::npos) << r.reason;
+}
+
+TEST(BmpReaderRefuses, PipeIsRefusedWithoutWaitingForAWriter) {
+  TempDir dir;
+  const std::string path = dir.File("pipe.bmp");
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  const BmpReadResult r = ReadBmpFile(path);
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.reason.find("not a regular file"), std::string::npos) << r.reason;
 }
 
 TEST(BmpReaderRefuses, UnreadableFile) {
