@@ -25,8 +25,9 @@ HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, v
   if (h.biBitCount != 24 || h.biCompression != BI_RGB || h.biWidth <= 0 || h.biHeight <= 0)
     return nullptr;
   const std::size_t stride = DibStride(h.biWidth);
-  if (stride == 0 || std::size_t(h.biHeight) > std::numeric_limits<std::size_t>::max() / stride)
-    return nullptr;
+  // Bitmaps above 1 GiB are refused outright rather than left to the allocator.
+  constexpr std::size_t kMaxBitmapBytes = std::size_t(1) << 30;
+  if (stride == 0 || std::size_t(h.biHeight) > kMaxBitmapBytes / stride) return nullptr;
   try {
     std::vector<BYTE> pixels(stride * std::size_t(h.biHeight), 0);
     return new Bitmap(h.biWidth, h.biHeight, std::move(pixels), stride);

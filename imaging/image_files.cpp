@@ -154,45 +154,36 @@ FileResult CImageFiles::SaveResult(const std::string& path, bool overwrite, File
   return FileResult();
 }
 
+// Asks for a file; refuses a cancelled dialog or an extension other than BMP/bmp.
+std::optional<std::string> CImageFiles::ChooseBmpFile(bool bOpen) {
+  const auto file = FileDialog(bOpen);
+  if (file && IsBmpExtension(FileExtension(*file))) return file;
+  MessageBox("Citra BMP please!", kNotValid);
+  return std::nullopt;
+}
+
+void CImageFiles::Report(const FileResult& result) {
+  if (!result.ok) MessageBox(result.Text(), result.caption);
+}
+
 void CImageFiles::OnLoadDamaged() {
-  const auto file = FileDialog(true);
-  if (!file || !IsBmpExtension(FileExtension(*file))) {
-    MessageBox("Citra BMP please!", kNotValid);
-    return;
-  }
-  const FileResult r = LoadDamaged(*file);
-  if (!r.ok) MessageBox(r.Text(), r.caption);
+  if (const auto file = ChooseBmpFile(true)) Report(LoadDamaged(*file));
 }
 
 void CImageFiles::OnLoadOriginal() {
-  const auto file = FileDialog(true);
-  if (!file || !IsBmpExtension(FileExtension(*file))) {
-    MessageBox("Citra BMP please!", kNotValid);
-    return;
-  }
-  const FileResult r = LoadOriginal(*file);
-  if (!r.ok) MessageBox(r.Text(), r.caption);
+  if (const auto file = ChooseBmpFile(true)) Report(LoadOriginal(*file));
 }
 
 void CImageFiles::OnLoadMask() {
-  const auto file = FileDialog(true);
-  if (!file || !IsBmpExtension(FileExtension(*file))) {
-    MessageBox("Citra BMP please!", kNotValid);
-    // The pixel count field shows the current mask again.
-    m_nMaskPixels = std::uint32_t(m_nMaskCount);
-    UpdateData(false);
+  if (const auto file = ChooseBmpFile(true)) {
+    Report(LoadMask(*file));
     return;
   }
-  const FileResult r = LoadMask(*file);
-  if (!r.ok) MessageBox(r.Text(), r.caption);
+  // Refused choice: the pixel count field shows the current mask again.
+  m_nMaskPixels = std::uint32_t(m_nMaskCount);
+  UpdateData(false);
 }
 
 void CImageFiles::OnSave() {
-  const auto file = FileDialog(false);
-  if (!file || !IsBmpExtension(FileExtension(*file))) {
-    MessageBox("Citra BMP please!", kNotValid);
-    return;
-  }
-  const FileResult r = SaveResult(*file);
-  if (!r.ok) MessageBox(r.Text(), r.caption);
+  if (const auto file = ChooseBmpFile(false)) Report(SaveResult(*file));
 }

@@ -4,6 +4,7 @@
 // the message boxes; the window and the command line share all of it.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "engine/engine.h"
@@ -43,4 +44,8 @@ class CImageFiles : public CRestoreEngine {
 
   // The extension of a path without its dot ("" when it has none).
   static std::string FileExtension(const std::string& path);
+
+ private:
+  std::optional<std::string> ChooseBmpFile(bool bOpen);
+  void Report(const FileResult& result);
 };
