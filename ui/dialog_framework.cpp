@@ -1,5 +1,6 @@
 #include "ui/dialog_framework.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -266,6 +267,11 @@ void CDialog::ShowMessage(const QString& text, const QString& caption) {
   box.setText(text);
   box.setStandardButtons(QMessageBox::Ok);
   box.setDefaultButton(QMessageBox::Ok);
+  if (QStyle* style = DialogStyle()) {
+    box.setStyle(style);
+    for (QWidget* child : box.findChildren<QWidget*>()) child->setStyle(style);
+  }
+  for (QAbstractButton* button : box.buttons()) button->setIcon(QIcon());
   if (ModalHooks().messageBox)
     ModalHooks().messageBox(box);
   else
