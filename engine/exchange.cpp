@@ -21,6 +21,7 @@ std::string FormatFloatField(float value) {
 namespace {
 // The number's text without the blanks around it; nullopt for an empty text.
 std::optional<std::string> Trimmed(const std::string& text) {
+  if (text.find('\0') != std::string::npos) return std::nullopt;  // the whole text counts
   const auto first = text.find_first_not_of(" \t");
   if (first == std::string::npos) return std::nullopt;
   const auto last = text.find_last_not_of(" \t");

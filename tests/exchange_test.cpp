@@ -39,6 +39,10 @@ TEST(ExchangeParse, WholeTextAndRanges) {
   EXPECT_TRUE(std::isnan(f));
   EXPECT_TRUE(ParseFloatField("3.4e38", &f));
   for (const char* bad : {"1e39", "-1e39", "", "0.5.5", "1,5", "x"}) EXPECT_FALSE(ParseFloatField(bad, &f)) << bad;
+  // A NUL inside the text does not end it early.
+  EXPECT_FALSE(ParseIntField(std::string("5\0junk", 6), &i));
+  EXPECT_FALSE(ParseUIntField(std::string("7\0", 2), &u));
+  EXPECT_FALSE(ParseFloatField(std::string("1.5\0x", 5), &f));
 }
 
 TEST(ExchangeParse, FormattedValuesReadBackToTheirSixDigitValue) {
