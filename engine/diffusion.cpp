@@ -93,13 +93,10 @@ void CRestoreEngine::DiffusionStep(int iterations, int channel) {
   double* const next = m_gridNext.Data();
   double* const wt = m_gridWeight.Data();
   // Cells outside `load` are read by nothing in this call.
-  for (const std::int32_t cell : cache.load) {
-    const int x = cell / H, y = cell % H;
-    ch[cell] = next[cell] = g_work[x][y][channel];
-  }
+  for (const DiffusionCell& n : cache.load) ch[n.cell] = next[n.cell] = g_work[n.x][n.y][channel];
   for (int it = 0; it < iterations; ++it) {
-    for (const std::int32_t cell : cache.region) {
-      const int x = cell / H, y = cell % H;
+    for (const DiffusionCell& n : cache.region) {
+      const int x = n.x, y = n.y;
       // Clamped neighbour columns and rows; the region keeps x, y in [1, W-1] x [1, H-1].
       const int xm = x - 1 <= 0 ? 1 : x - 1, xp = x + 1 >= W ? W - 1 : x + 1;
       const int ym = y - 1 <= 0 ? 1 : y - 1, yp = y + 1 >= H ? H - 1 : y + 1;
@@ -121,10 +118,10 @@ void CRestoreEngine::DiffusionStep(int iterations, int channel) {
       double s = gy * gy + gx * gx;
       s = s + 1.0;
       const double r = std::sqrt(s) * 8.0;
-      wt[cell] = 1.0 / r;
+      wt[n.cell] = 1.0 / r;
     }
-    for (const std::int32_t cell : cache.region) {
-      const int x = cell / H, y = cell % H;
+    for (const DiffusionCell& c : cache.region) {
+      const int x = c.x, y = c.y;
       const int cols[3] = {x - 1 <= 0 ? 1 : x - 1, x, x + 1 >= W ? W - 1 : x + 1};
       const int rows[3] = {y - 1 <= 0 ? 1 : y - 1, y, y + 1 >= H ? H - 1 : y + 1};
       double value = 0.0, sum = 0.0;
@@ -135,11 +132,11 @@ void CRestoreEngine::DiffusionStep(int iterations, int channel) {
           value = ch[n] * wt[n] + value;
           sum = sum + wt[n];
         }
-      value = (1.0 - sum) * ch[cell] + value;
-      next[cell] = value;
+      value = (1.0 - sum) * ch[c.cell] + value;
+      next[c.cell] = value;
     }
     // Outside the region next already equals channel.
-    for (const std::int32_t cell : cache.region) ch[cell] = next[cell];
+    for (const DiffusionCell& c : cache.region) ch[c.cell] = next[c.cell];
   }
   for (int k = 0; k < m_nMaskCount; ++k) {
     const MaskPixel p = m_pMaskList[k];
@@ -160,13 +157,14 @@ void CRestoreEngine::BuildDiffusionCache() {
     if (m_pRowFlags[y] != 1) continue;
     for (int x = 1; x < W; ++x) {
       if (g_mask[x][y] != 1) continue;
-      cache.region.push_back(cell(x, y));
+      cache.region.push_back(DiffusionCell{cell(x, y), x, y});
       for (int j = y - 1; j <= y + 1; ++j)
         for (int i = x - 1; i <= x + 1; ++i) needed[cell(ClampX(i), ClampY(j))] = 1;
     }
   }
   for (int k = 0; k < m_nMaskCount; ++k) needed[cell(m_pMaskList[k].x, m_pMaskList[k].y)] = 1;
-  for (std::size_t n = 0; n < needed.size(); ++n)
-    if (needed[n]) cache.load.push_back(std::int32_t(n));
+  for (int x = 0; x < W; ++x)
+    for (int y = 0; y < H; ++y)
+      if (needed[std::size_t(cell(x, y))]) cache.load.push_back(DiffusionCell{cell(x, y), x, y});
   cache.generation = m_nGeneration;
 }

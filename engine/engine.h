@@ -89,10 +89,15 @@ class CRestoreEngine : public CDialogHost {
   std::uint64_t m_nGeneration = 0;
 
  private:
+  struct DiffusionCell {
+    std::int32_t cell;  // x * H + y in the grids
+    std::int32_t x;
+    std::int32_t y;
+  };
   struct DiffusionCache {
     std::uint64_t generation = ~std::uint64_t(0);
-    std::vector<std::int32_t> region;  // cells x * H + y in pass order
-    std::vector<std::int32_t> load;    // every cell a call reads
+    std::vector<DiffusionCell> region;  // in pass order
+    std::vector<DiffusionCell> load;    // every cell a call reads
   };
   DiffusionCache m_diffusionCache;
 

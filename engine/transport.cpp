@@ -225,8 +225,9 @@ static void InteriorTransport(const CRestoreEngine& e, const double* self, int x
 // scalar operations in the same order, so the results are the same bits.
 #define RV_TARGET __attribute__((target("avx2")))
 #define RV_LOAD(p) _mm256_maskload_pd((p), lanes)
-RV_TARGET static void InteriorTransportAvx2(const CRestoreEngine& e, const double* self, int x,
-                                            int y, double* v) {
+// It also applies the update: the three new values go to `update` and the pixel.
+RV_TARGET static void InteriorUpdateAvx2(const CRestoreEngine& e, double* self, int x, int y,
+                                         double dt, double* update) {
   const __m256i lanes = _mm256_setr_epi64x(-1, -1, -1, 0);
   const __m256d zero = _mm256_setzero_pd();
   const __m256d minus4 = _mm256_set1_pd(-4.0);
@@ -288,7 +289,17 @@ RV_TARGET static void InteriorTransportAvx2(const CRestoreEngine& e, const doubl
                                     _mm256_mul_pd(fy, fy));
   const __m256d s =
       _mm256_sqrt_pd(_mm256_add_pd(_mm256_add_pd(_mm256_add_pd(fy2, by2), fx2), bx2));
-  _mm256_maskstore_pd(v, lanes, _mm256_mul_pd(s, beta));
+  const __m256d transport = _mm256_mul_pd(s, beta);
+  // LimitTransport, then Clamp255 of limited x dt + the pixel's own value.
+  const __m256d top = _mm256_set1_pd(255.0), bottom = _mm256_set1_pd(-255.0);
+  __m256d limited = _mm256_blendv_pd(bottom, transport,
+                                     _mm256_cmp_pd(transport, bottom, _CMP_GE_OQ));
+  limited = _mm256_blendv_pd(limited, top, _mm256_cmp_pd(transport, top, _CMP_GT_OQ));
+  const __m256d moved = _mm256_add_pd(_mm256_mul_pd(limited, _mm256_set1_pd(dt)), mid);
+  __m256d value = _mm256_blendv_pd(zero, moved, _mm256_cmp_pd(moved, zero, _CMP_GE_OQ));
+  value = _mm256_blendv_pd(value, top, _mm256_cmp_pd(moved, top, _CMP_GT_OQ));
+  _mm256_maskstore_pd(update, lanes, value);
+  _mm256_maskstore_pd(self, lanes, value);
 }
 #undef RV_LOAD
 #undef RV_TARGET
@@ -298,18 +309,14 @@ static bool CpuHasAvx2() {
   return has;
 }
 #else
-static void InteriorTransportAvx2(const CRestoreEngine& e, const double* self, int x, int y,
-                                  double* v) {
-  InteriorTransport(e, self, x, y, v);
-}
+static void InteriorUpdateAvx2(const CRestoreEngine&, double*, int, int, double, double*) {}
 static bool CpuHasAvx2() { return false; }
 #endif
 
 // One iteration over the first `count` list entries.
 void CRestoreEngine::TransportSweep(double dt, int count) {
   const int W = Width(), H = Height();
-  const auto interior =
-      m_bVectorKernel && CpuHasAvx2() ? InteriorTransportAvx2 : InteriorTransport;
+  const bool vector = m_bVectorKernel && CpuHasAvx2();
   double* const plane = &g_work[0][0][0];
   constexpr int kAhead = 12;  // list entries whose neighbourhood is fetched early
   for (int k = 0; k < count; ++k) {
@@ -330,9 +337,14 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
     if (p.active != 1) continue;
     const int x = p.x, y = p.y;
     double* const self = plane + std::size_t(x) * kColumn + std::size_t(y) * 3;
+    double* const update = &m_pUpdate[std::size_t(k) * 3];
     double v[3];
     if (x >= 3 && x <= W - 3 && y >= 3 && y <= H - 3) {
-      interior(*this, self, x, y, v);
+      if (vector) {
+        InteriorUpdateAvx2(*this, self, x, y, dt, update);
+        continue;
+      }
+      InteriorTransport(*this, self, x, y, v);
     } else {
       for (int c = 0; c < 3; ++c) {
         const Vec3 g = LaplacianGradient(p, c);
@@ -341,7 +353,6 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
         v[c] = SlopeLimitedGradient(p, c, beta) * beta;
       }
     }
-    double* update = &m_pUpdate[std::size_t(k) * 3];
     for (int c = 0; c < 3; ++c) update[c] = Clamp255(LimitTransport(v[c]) * dt + self[c]);
     for (int c = 0; c < 3; ++c) self[c] = update[c];
   }
