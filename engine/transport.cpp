@@ -167,9 +167,10 @@ double CRestoreEngine::WidenDirection(int x, int y, int c, double* dX, double* d
     }
   }
   double norm = 0.0;
+  const int cx = ClampX(x), cy = ClampY(y);
   for (; x + r <= W && y + r <= H; ++r) {
-    *dY = g_work[x][ClampY(y + r)][c] - g_work[x][ClampY(y - r)][c];
-    *dX = g_work[ClampX(x + r)][y][c] - g_work[ClampX(x - r)][y][c];
+    *dY = g_work[cx][ClampY(y + r)][c] - g_work[cx][ClampY(y - r)][c];
+    *dX = g_work[ClampX(x + r)][cy][c] - g_work[ClampX(x - r)][cy][c];
     norm = std::sqrt(Square(*dX) + Square(*dY));
     if (norm != 0.0) break;
   }
@@ -216,6 +217,61 @@ static void InteriorTransport(const CRestoreEngine& e, const double* self, int x
     const double fy2 = (rising ? fy > 0.0 : fy < 0.0) ? fy * fy : 0.0;
     const double s = std::sqrt(((fy2 + by2) + fx2) + bx2);
     v[c] = s * beta;
+  }
+}
+
+// Transport values of the three channels of a pixel near the border: the same
+// arithmetic as InteriorTransport with every read through the clamps, which are
+// taken once for the columns x-2 .. x+2 and the rows y-2 .. y+2.
+static void BorderTransport(const CRestoreEngine& e, int x, int y, double* v) {
+  const int W = e.Width(), H = e.Height();
+  int cx[5], cy[5];
+  for (int i = 0; i < 5; ++i) {
+    cx[i] = e.ClampX(x - 2 + i);
+    cy[i] = e.ClampY(y - 2 + i);
+  }
+  for (int c = 0; c < 3; ++c) {
+    const auto I = [c](int i, int j) { return g_work[i][j][c]; };
+    // A Laplacian centre outside the image is read at its clamped position.
+    const double cRight = x + 1 < W ? I(x + 1, y) : I(cx[3], cy[2]);
+    const double cLeft = x - 1 >= 0 ? I(x - 1, y) : I(cx[1], cy[2]);
+    const double cDown = y + 1 < H ? I(x, y + 1) : I(cx[2], cy[3]);
+    const double cUp = y - 1 >= 0 ? I(x, y - 1) : I(cx[2], cy[1]);
+    const double lr =
+        (((I(cx[3], cy[3]) + (-4.0 * cRight)) + I(cx[3], cy[1])) + I(cx[4], cy[2])) +
+        I(cx[2], cy[2]);
+    const double ll =
+        (((I(cx[1], cy[3]) + (-4.0 * cLeft)) + I(cx[1], cy[1])) + I(cx[2], cy[2])) +
+        I(cx[0], cy[2]);
+    const double ld =
+        (((I(cx[2], cy[4]) + (-4.0 * cDown)) + I(cx[2], cy[2])) + I(cx[3], cy[3])) +
+        I(cx[1], cy[3]);
+    const double lu =
+        (((I(cx[2], cy[2]) + (-4.0 * cUp)) + I(cx[2], cy[0])) + I(cx[3], cy[1])) +
+        I(cx[1], cy[1]);
+    const double gx = lr - ll;
+    const double gy = ld - lu;
+    const double mid = I(cx[2], cy[2]);
+    const double left = I(cx[1], cy[2]), right = I(cx[3], cy[2]);
+    const double up = I(cx[2], cy[1]), down = I(cx[2], cy[3]);
+    double dY = down - up;
+    double dX = right - left;
+    double norm = std::sqrt(Square(dX) + Square(dY));
+    if (norm == 0.0) norm = e.WidenDirection(x, y, c, &dX, &dY);
+    double beta;
+    if (norm == 0.0) {
+      beta = gx * 0.0 + gy * 0.0;
+    } else {
+      const double inv = 1.0 / norm;
+      beta = gx * -(inv * dY) + gy * (inv * dX);
+    }
+    const double bx = mid - left, fx = right - mid, by = mid - up, fy = down - mid;
+    const bool rising = beta > 0.0;
+    const double bx2 = (rising ? bx < 0.0 : bx > 0.0) ? bx * bx : 0.0;
+    const double fx2 = (rising ? fx > 0.0 : fx < 0.0) ? fx * fx : 0.0;
+    const double by2 = (rising ? by < 0.0 : by > 0.0) ? by * by : 0.0;
+    const double fy2 = (rising ? fy > 0.0 : fy < 0.0) ? fy * fy : 0.0;
+    v[c] = std::sqrt(((fy2 + by2) + fx2) + bx2) * beta;
   }
 }
 
@@ -346,12 +402,7 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
       }
       InteriorTransport(*this, self, x, y, v);
     } else {
-      for (int c = 0; c < 3; ++c) {
-        const Vec3 g = LaplacianGradient(p, c);
-        const Vec3 n = IsophoteDirection(p, c);
-        const double beta = DotProduct(g, n);
-        v[c] = SlopeLimitedGradient(p, c, beta) * beta;
-      }
+      BorderTransport(*this, x, y, v);
     }
     for (int c = 0; c < 3; ++c) update[c] = Clamp255(LimitTransport(v[c]) * dt + self[c]);
     for (int c = 0; c < 3; ++c) self[c] = update[c];
