@@ -10,13 +10,9 @@
 #include <vector>
 
 #include "imaging/bmp_reader.h"
-#include "imaging/image_files.h"
+#include "bench/bench_data.h"
 
 namespace {
-std::string SourcePath(const std::string& relative) {
-  return std::string(RUVANTA_SOURCE_DIR) + "/" + relative;
-}
-
 std::string DamagedPath(int percent) {
   return SourcePath("bench/data/damaged800_" + std::to_string(percent) + ".bmp");
 }
@@ -58,18 +54,9 @@ void BM_DecodeBmp(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodeBmp)->Unit(benchmark::kMillisecond);
 
-// Loads damaged800_<p> and mask800_<p>; false (and the benchmark skipped) on refusal.
-bool LoadPair(CImageFiles& dlg, int percent, benchmark::State& state) {
-  dlg.SetDefaults();
-  FileResult r = dlg.LoadDamaged(DamagedPath(percent));
-  if (r.ok) r = dlg.LoadMask(MaskPath(percent));
-  if (!r.ok) state.SkipWithError(r.Text().c_str());
-  return r.ok;
-}
-
 void BM_ReadDamagedPixels(benchmark::State& state) {
   CImageFiles dlg;
-  if (!LoadPair(dlg, 5, state)) return;
+  if (!Load800(dlg, 5, state)) return;
   for (auto _ : state) {
     benchmark::DoNotOptimize(dlg.ReadDamagedPixels(dlg.m_surfDamaged.hMemDC.get()));
     benchmark::ClobberMemory();
@@ -80,7 +67,7 @@ BENCHMARK(BM_ReadDamagedPixels)->Unit(benchmark::kMillisecond);
 void BM_BuildMaskList(benchmark::State& state) {
   const int percent = int(state.range(0));
   CImageFiles dlg;
-  if (!LoadPair(dlg, percent, state)) return;
+  if (!Load800(dlg, percent, state)) return;
   for (auto _ : state) {
     benchmark::DoNotOptimize(dlg.BuildMaskList(dlg.m_surfMask.hMemDC.get()));
     benchmark::ClobberMemory();
@@ -92,7 +79,7 @@ BENCHMARK(BM_BuildMaskList)->Arg(1)->Arg(5)->Arg(20)->Unit(benchmark::kMilliseco
 // The two calls together, as a load of a damaged image and its mask makes them.
 void BM_ReadDamagedPixelsAndBuildMaskList(benchmark::State& state) {
   CImageFiles dlg;
-  if (!LoadPair(dlg, 5, state)) return;
+  if (!Load800(dlg, 5, state)) return;
   for (auto _ : state) {
     dlg.ReadDamagedPixels(dlg.m_surfDamaged.hMemDC.get());
     benchmark::DoNotOptimize(dlg.BuildMaskList(dlg.m_surfMask.hMemDC.get()));

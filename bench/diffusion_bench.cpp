@@ -8,26 +8,13 @@
 
 #include <string>
 
-#include "imaging/image_files.h"
+#include "bench/bench_data.h"
 
 namespace {
-std::string SourcePath(const std::string& relative) {
-  return std::string(RUVANTA_SOURCE_DIR) + "/" + relative;
-}
-
-bool LoadPair(CImageFiles& dlg, int percent, benchmark::State& state) {
-  dlg.SetDefaults();
-  const std::string p = std::to_string(percent);
-  FileResult r = dlg.LoadDamaged(SourcePath("bench/data/damaged800_" + p + ".bmp"));
-  if (r.ok) r = dlg.LoadMask(SourcePath("bench/data/mask800_" + p + ".bmp"));
-  if (!r.ok) state.SkipWithError(r.Text().c_str());
-  return r.ok;
-}
-
 // Args: percent masked, channel, reference kernels (0 fast, 1 reference).
 void BM_DiffusionStep(benchmark::State& state) {
   CImageFiles dlg;
-  if (!LoadPair(dlg, int(state.range(0)), state)) return;
+  if (!Load800(dlg, int(state.range(0)), state)) return;
   const int channel = int(state.range(1));
   dlg.m_bReferenceKernels = state.range(2) != 0;
   dlg.DiffusionStep(2, channel);  // builds the fast kernel's cache
@@ -48,7 +35,7 @@ BENCHMARK(BM_DiffusionStep)
 // The first fast call after a mask is built: the region cache is built in it.
 void BM_DiffusionFirstCall(benchmark::State& state) {
   CImageFiles dlg;
-  if (!LoadPair(dlg, int(state.range(0)), state)) return;
+  if (!Load800(dlg, int(state.range(0)), state)) return;
   for (auto _ : state) {
     state.PauseTiming();
     dlg.ReadDamagedPixels(dlg.m_surfDamaged.hMemDC.get());

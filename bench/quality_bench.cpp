@@ -4,23 +4,12 @@
 
 #include <string>
 
-#include "imaging/image_files.h"
+#include "bench/bench_data.h"
 
 namespace {
-std::string SourcePath(const std::string& relative) {
-  return std::string(RUVANTA_SOURCE_DIR) + "/" + relative;
-}
-
 void BM_MeasurePsnr(benchmark::State& state) {
   CImageFiles dlg;
-  dlg.SetDefaults();
-  FileResult r = dlg.LoadDamaged(SourcePath("bench/data/damaged800_5.bmp"));
-  if (r.ok) r = dlg.LoadMask(SourcePath("bench/data/mask800_5.bmp"));
-  if (r.ok) r = dlg.LoadOriginal(SourcePath("bench/data/photo800.bmp"));
-  if (!r.ok) {
-    state.SkipWithError(r.Text().c_str());
-    return;
-  }
+  if (!Load800(dlg, 5, state)) return;
   for (auto _ : state) {
     dlg.MeasurePsnr();
     benchmark::ClobberMemory();

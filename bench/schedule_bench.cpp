@@ -9,29 +9,9 @@
 #include <cstdint>
 #include <string>
 
-#include "imaging/image_files.h"
+#include "bench/bench_data.h"
 
 namespace {
-std::string SourcePath(const std::string& relative) {
-  return std::string(RUVANTA_SOURCE_DIR) + "/" + relative;
-}
-
-bool Load(CImageFiles& dlg, const std::string& damaged, const std::string& mask,
-          const std::string& original, benchmark::State& state) {
-  dlg.SetDefaults();
-  FileResult r = dlg.LoadDamaged(SourcePath(damaged));
-  if (r.ok) r = dlg.LoadMask(SourcePath(mask));
-  if (r.ok) r = dlg.LoadOriginal(SourcePath(original));
-  if (!r.ok) state.SkipWithError(r.Text().c_str());
-  return r.ok;
-}
-
-bool Load800(CImageFiles& dlg, int percent, benchmark::State& state) {
-  const std::string p = std::to_string(percent);
-  return Load(dlg, "bench/data/damaged800_" + p + ".bmp", "bench/data/mask800_" + p + ".bmp",
-              "bench/data/photo800.bmp", state);
-}
-
 // Args: percent masked, reference kernels (0 fast, 1 reference). A run after an
 // earlier one on the same mask: the fast diffusion's region cache is already built.
 void BM_OnRun(benchmark::State& state) {
@@ -90,7 +70,7 @@ void BM_OnAuto(benchmark::State& state) {
   double cycles = 0.0;
   for (auto _ : state) {
     state.PauseTiming();
-    const bool ok = Load(dlg, "data/damaged.bmp", "data/mask.bmp", "data/original.bmp", state);
+    const bool ok = LoadFiles(dlg, "data/damaged.bmp", "data/mask.bmp", "data/original.bmp", state);
     dlg.m_bReferenceKernels = reference;
     state.ResumeTiming();
     if (!ok) break;

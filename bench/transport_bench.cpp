@@ -6,26 +6,13 @@
 
 #include <string>
 
-#include "imaging/image_files.h"
+#include "bench/bench_data.h"
 
 namespace {
-std::string SourcePath(const std::string& relative) {
-  return std::string(RUVANTA_SOURCE_DIR) + "/" + relative;
-}
-
-bool LoadPair(CImageFiles& dlg, int percent, benchmark::State& state) {
-  dlg.SetDefaults();
-  const std::string p = std::to_string(percent);
-  FileResult r = dlg.LoadDamaged(SourcePath("bench/data/damaged800_" + p + ".bmp"));
-  if (r.ok) r = dlg.LoadMask(SourcePath("bench/data/mask800_" + p + ".bmp"));
-  if (!r.ok) state.SkipWithError(r.Text().c_str());
-  return r.ok;
-}
-
 // Args: percent masked, reference kernels (0 fast, 1 reference).
 void BM_TransportStep(benchmark::State& state) {
   CImageFiles dlg;
-  if (!LoadPair(dlg, int(state.range(0)), state)) return;
+  if (!Load800(dlg, int(state.range(0)), state)) return;
   dlg.m_bReferenceKernels = state.range(1) != 0;
   for (auto _ : state) {
     state.PauseTiming();
