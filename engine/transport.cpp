@@ -177,6 +177,36 @@ double CRestoreEngine::WidenDirection(int x, int y, int c, double* dX, double* d
   return norm;
 }
 
+// The transport value of channel c of pixel (x, y) from its Laplacian gradient
+// (gx, gy) and its cross as the clamps read it (the pixel and its four neighbours):
+// the direction from the cross (widened where it sees no gradient), beta, and the
+// slope-limited gradient times beta.
+static inline double TransportValue(const CRestoreEngine& e, int x, int y, int c, double gx,
+                                    double gy, double mid, double left, double right, double up,
+                                    double down) {
+  double dY = down - up;
+  double dX = right - left;
+  double norm = (dX == 0.0 && dY == 0.0) ? 0.0 : std::sqrt(Square(dX) + Square(dY));
+  if (norm == 0.0) norm = e.WidenDirection(x, y, c, &dX, &dY);
+  double beta;
+  if (norm == 0.0) {
+    beta = gx * 0.0 + gy * 0.0;
+  } else {
+    const double inv = 1.0 / norm;
+    beta = gx * -(inv * dY) + gy * (inv * dX);
+  }
+  // The squares of the limited one-sided differences, without branches: with
+  // beta > 0 a backward difference counts where it is negative and a forward one
+  // where it is positive, otherwise the other way round.
+  const double bx = mid - left, fx = right - mid, by = mid - up, fy = down - mid;
+  const bool rising = beta > 0.0;
+  const double bx2 = (rising ? bx < 0.0 : bx > 0.0) ? bx * bx : 0.0;
+  const double fx2 = (rising ? fx > 0.0 : fx < 0.0) ? fx * fx : 0.0;
+  const double by2 = (rising ? by < 0.0 : by > 0.0) ? by * by : 0.0;
+  const double fy2 = (rising ? fy > 0.0 : fy < 0.0) ? fy * fy : 0.0;
+  return std::sqrt(((fy2 + by2) + fx2) + bx2) * beta;
+}
+
 // Transport values of the three channels of an interior pixel (3 <= x <= W - 3,
 // 3 <= y <= H - 3): every clamp is the identity, every Laplacian centre is inside.
 static void InteriorTransport(const CRestoreEngine& e, const double* self, int x, int y, double* v) {
@@ -194,29 +224,7 @@ static void InteriorTransport(const CRestoreEngine& e, const double* self, int x
     const double lu = (((mid + (-4.0 * up)) + self[c - 6]) + r1[c - 3]) + l1[c - 3];
     const double gx = lr - ll;
     const double gy = ld - lu;
-    // Direction: radius 1 is always inside the image.
-    double dY = down - up;
-    double dX = right - left;
-    double norm = (dX == 0.0 && dY == 0.0) ? 0.0 : std::sqrt(Square(dX) + Square(dY));
-    if (norm == 0.0) norm = e.WidenDirection(x, y, c, &dX, &dY);
-    double beta;
-    if (norm == 0.0) {
-      beta = gx * 0.0 + gy * 0.0;
-    } else {
-      const double inv = 1.0 / norm;
-      beta = gx * -(inv * dY) + gy * (inv * dX);
-    }
-    // The squares of the limited one-sided differences, without branches: with
-    // beta > 0 a backward difference counts where it is negative and a forward one
-    // where it is positive, otherwise the other way round.
-    const double bx = mid - left, fx = right - mid, by = mid - up, fy = down - mid;
-    const bool rising = beta > 0.0;
-    const double bx2 = (rising ? bx < 0.0 : bx > 0.0) ? bx * bx : 0.0;
-    const double fx2 = (rising ? fx > 0.0 : fx < 0.0) ? fx * fx : 0.0;
-    const double by2 = (rising ? by < 0.0 : by > 0.0) ? by * by : 0.0;
-    const double fy2 = (rising ? fy > 0.0 : fy < 0.0) ? fy * fy : 0.0;
-    const double s = std::sqrt(((fy2 + by2) + fx2) + bx2);
-    v[c] = s * beta;
+    v[c] = TransportValue(e, x, y, c, gx, gy, mid, left, right, up, down);
   }
 }
 
@@ -254,24 +262,7 @@ static void BorderTransport(const CRestoreEngine& e, int x, int y, double* v) {
     const double mid = I(cx[2], cy[2]);
     const double left = I(cx[1], cy[2]), right = I(cx[3], cy[2]);
     const double up = I(cx[2], cy[1]), down = I(cx[2], cy[3]);
-    double dY = down - up;
-    double dX = right - left;
-    double norm = std::sqrt(Square(dX) + Square(dY));
-    if (norm == 0.0) norm = e.WidenDirection(x, y, c, &dX, &dY);
-    double beta;
-    if (norm == 0.0) {
-      beta = gx * 0.0 + gy * 0.0;
-    } else {
-      const double inv = 1.0 / norm;
-      beta = gx * -(inv * dY) + gy * (inv * dX);
-    }
-    const double bx = mid - left, fx = right - mid, by = mid - up, fy = down - mid;
-    const bool rising = beta > 0.0;
-    const double bx2 = (rising ? bx < 0.0 : bx > 0.0) ? bx * bx : 0.0;
-    const double fx2 = (rising ? fx > 0.0 : fx < 0.0) ? fx * fx : 0.0;
-    const double by2 = (rising ? by < 0.0 : by > 0.0) ? by * by : 0.0;
-    const double fy2 = (rising ? fy > 0.0 : fy < 0.0) ? fy * fy : 0.0;
-    v[c] = std::sqrt(((fy2 + by2) + fx2) + bx2) * beta;
+    v[c] = TransportValue(e, x, y, c, gx, gy, mid, left, right, up, down);
   }
 }
 
