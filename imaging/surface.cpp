@@ -23,8 +23,7 @@ bool CreateSurface(int width, int height, ImageSurface* surface) {
   UniqueBitmap bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, nullptr, nullptr, 0));
   if (!bitmap) return false;
   SelectObject(dc.get(), bitmap.get());
-  // Release the old bitmap before its context so the context never points at a
-  // freed bitmap.
+  // The replaced bitmap and context are released here.
   surface->hBitmap = std::move(bitmap);
   surface->hMemDC = std::move(dc);
   surface->nWidth = width;
