@@ -1,4 +1,5 @@
 #include "tests/support/bmp_builder.h"
+#include "tests/support/engine_fixture.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -17,21 +18,7 @@ COLORREF PatternColour(int x, int y) {
   return RGB(BYTE(x * 37 + y * 11 + 5), BYTE(x * 13 + y * 71 + 90), BYTE((x ^ (y * 3)) * 7 + 200));
 }
 
-RgbImage PatternImage(int w, int h) {
-  RgbImage image;
-  image.width = w;
-  image.height = h;
-  image.rgb.resize(std::size_t(w) * std::size_t(h) * 3);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const COLORREF c = PatternColour(x, y);
-      std::uint8_t* p = &image.rgb[(std::size_t(y) * std::size_t(w) + std::size_t(x)) * 3];
-      p[0] = GetRValue(c);
-      p[1] = GetGValue(c);
-      p[2] = GetBValue(c);
-    }
-  return image;
-}
+RgbImage PatternImage(int w, int h) { return MakeImage(w, h, PatternColour); }
 
 RgbImage RandomImage(int w, int h, unsigned seed) {
   RgbImage image;
