@@ -10,19 +10,24 @@
 #include <cmath>
 #include <string>
 
-#include "imaging/image_files.h"
+#include "session/headless_session.h"
 
 namespace {
 
-class CCliDialog : public CImageFiles {
+// The command line's dialog: messages go to standard error, and in the automatic
+// mode each measured cycle too when asked.
+class CCliDialog : public CHeadlessSession, public CRunObserver {
  public:
-  CCliDialog(std::FILE* err, bool progress) : m_err(err), m_progress(progress) {}
+  CCliDialog(std::FILE* err, bool progress) : m_err(err), m_progress(progress) {
+    engine.SetObserver(this);
+  }
   void MessageBox(const std::string& text, const std::string& caption) override {
-    CImageFiles::MessageBox(text, caption);
+    CHeadlessSession::MessageBox(text, caption);
     std::fprintf(m_err, "%s: %s\n", caption.empty() ? kAppTitle : caption.c_str(), text.c_str());
   }
-  void CycleMeasured(int cycle, float psnr) override {
-    if (m_progress) std::fprintf(m_err, "cycle %d: psnr %.6g\n", cycle, double(psnr));
+  void Progress(const RunProgress& progress) override {
+    if (m_progress && progress.automatic && progress.measured)
+      std::fprintf(m_err, "cycle %d: psnr %.6g\n", progress.cycle, double(progress.psnr));
   }
 
  private:
@@ -129,14 +134,16 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   }
 
   CCliDialog dlg(err, automatic && ::isatty(::fileno(err)));
-  dlg.SetDefaults();
+  CImageFiles& files = dlg.files;
+  CRestoreEngine& engine = dlg.engine;
+  const CDialogFields& f = engine.m_fields;
   const auto report = [&](const FileResult& r) {
     std::fprintf(err, "%s: %s\n", r.caption.empty() ? kAppTitle : r.caption.c_str(),
                  r.Text().c_str());
   };
-  FileResult r = dlg.LoadDamaged(damaged);
-  if (r.ok) r = dlg.LoadMask(mask);
-  if (r.ok && !original.empty()) r = dlg.LoadOriginal(original);
+  FileResult r = files.LoadDamaged(damaged);
+  if (r.ok) r = files.LoadMask(mask);
+  if (r.ok && !original.empty()) r = files.LoadOriginal(original);
   if (!r.ok) {
     report(r);
     return 1;
@@ -148,13 +155,13 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   dlg.SetItemText(IDC_EDIT_THRESHOLD, threshold);
   const std::size_t messagesBefore = dlg.m_messages.size();
   if (automatic)
-    dlg.OnAuto();
+    engine.OnAuto();
   else
-    dlg.OnRun();
+    engine.OnRun();
   if (dlg.m_messages.size() != messagesBefore) return 1;
 
   if (!output.empty()) {
-    r = dlg.SaveResult(output, overwrite);
+    r = files.SaveResult(output, overwrite);
     if (!r.ok) {
       report(r);
       return 1;
@@ -164,14 +171,14 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     std::fprintf(out,
                  "{\"mask_pixels\": %u, \"psnr_damaged\": %s, \"psnr_result\": %s, "
                  "\"iterations\": %u, \"seconds\": %.3f}\n",
-                 dlg.m_nMaskPixels, JsonNumber(dlg.m_fPsnrDamaged).c_str(),
-                 JsonNumber(dlg.m_fPsnrResult).c_str(), dlg.m_nTotalIter, double(dlg.m_fSeconds));
+                 f.m_nMaskPixels, JsonNumber(f.m_fPsnrDamaged).c_str(),
+                 JsonNumber(f.m_fPsnrResult).c_str(), f.m_nTotalIter, double(f.m_fSeconds));
   } else {
-    std::fprintf(out, "mask pixels: %u\n", dlg.m_nMaskPixels);
-    std::fprintf(out, "psnr damaged: %s\n", Number(dlg.m_fPsnrDamaged).c_str());
-    std::fprintf(out, "psnr result: %s\n", Number(dlg.m_fPsnrResult).c_str());
-    std::fprintf(out, "iterations: %u\n", dlg.m_nTotalIter);
-    std::fprintf(out, "seconds: %.3f\n", double(dlg.m_fSeconds));
+    std::fprintf(out, "mask pixels: %u\n", f.m_nMaskPixels);
+    std::fprintf(out, "psnr damaged: %s\n", Number(f.m_fPsnrDamaged).c_str());
+    std::fprintf(out, "psnr result: %s\n", Number(f.m_fPsnrResult).c_str());
+    std::fprintf(out, "iterations: %u\n", f.m_nTotalIter);
+    std::fprintf(out, "seconds: %.3f\n", double(f.m_fSeconds));
   }
   return 0;
 }

@@ -1,4 +1,5 @@
-// Diffusion step on one channel of g_work, in three W x H grids indexed [x][y]:
+// Diffusion step on one channel of g_work, in three W x H grids indexed [x][y] and
+// stored row by row (cell y * W + x):
 // channel (the values being smoothed), next (the values after an iteration) and
 // weight. Region: pixels 1 <= x <= W-1, 1 <= y <= H-1 whose row flag and mask cell
 // are 1. Each iteration gives every region pixel the weight 1 / (8 sqrt(gx^2 + gy^2
@@ -93,28 +94,29 @@ void CRestoreEngine::DiffusionStep(int iterations, int channel) {
   double* const next = m_gridNext.Data();
   double* const wt = m_gridWeight.Data();
   // Cells outside `load` are read by nothing in this call.
-  for (const DiffusionCell& n : cache.load) ch[n.cell] = next[n.cell] = g_work[n.x][n.y][channel];
+  for (const DiffusionCell& n : cache.load)
+    ch[n.cell] = next[n.cell] = g_work.At(n.x, n.y)[channel];
   for (int it = 0; it < iterations; ++it) {
     for (const DiffusionCell& n : cache.region) {
       const int x = n.x, y = n.y;
       // Clamped neighbour columns and rows; the region keeps x, y in [1, W-1] x [1, H-1].
       const int xm = x - 1 <= 0 ? 1 : x - 1, xp = x + 1 >= W ? W - 1 : x + 1;
       const int ym = y - 1 <= 0 ? 1 : y - 1, yp = y + 1 >= H ? H - 1 : y + 1;
-      const double* const cm = ch + std::size_t(xm) * H;
-      const double* const c0 = ch + std::size_t(x) * H;
-      const double* const cp = ch + std::size_t(xp) * H;
-      double t = cp[yp] + cp[ym];
-      t = 2.0 * cp[y] + t;
-      t = t - cm[ym];
-      t = t - 2.0 * cm[y];
-      t = t - cm[yp];
+      const double* const rm = ch + std::size_t(ym) * W;
+      const double* const r0 = ch + std::size_t(y) * W;
+      const double* const rp = ch + std::size_t(yp) * W;
+      double t = rp[xp] + rm[xp];
+      t = 2.0 * r0[xp] + t;
+      t = t - rm[xm];
+      t = t - 2.0 * r0[xm];
+      t = t - rp[xm];
       const double gx = t * 0.25;
-      double u = 2.0 * c0[yp];
-      u = u + cp[yp];
-      u = u + cm[yp];
-      u = u - cm[ym];
-      u = u - 2.0 * c0[ym];
-      const double gy = (u - cp[ym]) * 0.25;
+      double u = 2.0 * rp[x];
+      u = u + rp[xp];
+      u = u + rp[xm];
+      u = u - rm[xm];
+      u = u - 2.0 * rm[x];
+      const double gy = (u - rm[xp]) * 0.25;
       double s = gy * gy + gx * gx;
       s = s + 1.0;
       const double r = std::sqrt(s) * 8.0;
@@ -128,7 +130,7 @@ void CRestoreEngine::DiffusionStep(int iterations, int channel) {
       for (int j = 0; j < 3; ++j)
         for (int i = 0; i < 3; ++i) {
           if (i == 1 && j == 1) continue;
-          const std::size_t n = std::size_t(cols[i]) * H + std::size_t(rows[j]);
+          const std::size_t n = std::size_t(rows[j]) * W + std::size_t(cols[i]);
           value = ch[n] * wt[n] + value;
           sum = sum + wt[n];
         }
@@ -140,7 +142,8 @@ void CRestoreEngine::DiffusionStep(int iterations, int channel) {
   }
   for (int k = 0; k < m_nMaskCount; ++k) {
     const MaskPixel p = m_pMaskList[k];
-    g_work[p.x][p.y][channel] = WriteBackValue(next[std::size_t(p.x) * H + std::size_t(p.y)]);
+    g_work.At(p.x, p.y)[channel] =
+        WriteBackValue(next[std::size_t(p.y) * W + std::size_t(p.x)]);
   }
 }
 
@@ -152,19 +155,20 @@ void CRestoreEngine::BuildDiffusionCache() {
   cache.region.clear();
   cache.load.clear();
   std::vector<unsigned char> needed(std::size_t(W) * std::size_t(H), 0);
-  auto cell = [H](int x, int y) { return std::int32_t(std::size_t(x) * H + std::size_t(y)); };
+  auto cell = [W](int x, int y) { return std::int32_t(std::size_t(y) * W + std::size_t(x)); };
   for (int y = 1; y < H; ++y) {
     if (m_pRowFlags[y] != 1) continue;
     for (int x = 1; x < W; ++x) {
       if (g_mask[x][y] != 1) continue;
       cache.region.push_back(DiffusionCell{cell(x, y), x, y});
       for (int j = y - 1; j <= y + 1; ++j)
-        for (int i = x - 1; i <= x + 1; ++i) needed[cell(ClampX(i), ClampY(j))] = 1;
+        for (int i = x - 1; i <= x + 1; ++i) needed[std::size_t(cell(ClampX(i), ClampY(j)))] = 1;
     }
   }
-  for (int k = 0; k < m_nMaskCount; ++k) needed[cell(m_pMaskList[k].x, m_pMaskList[k].y)] = 1;
-  for (int x = 0; x < W; ++x)
-    for (int y = 0; y < H; ++y)
+  for (int k = 0; k < m_nMaskCount; ++k)
+    needed[std::size_t(cell(m_pMaskList[k].x, m_pMaskList[k].y))] = 1;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x)
       if (needed[std::size_t(cell(x, y))]) cache.load.push_back(DiffusionCell{cell(x, y), x, y});
   cache.generation = m_nGeneration;
 }

@@ -1,59 +1,97 @@
-// The restoration engine: mask pixel list, image surfaces, diffusion grids and the
-// operations of a run (transport, diffusion, quality measure, run schedule).
-// W x H, the extent of every loop, is the size of the damaged surface.
+// The restoration engine: one object that owns the pixel planes, the mask list
+// with its update buffer and row flags, the diffusion grids and the ten fields,
+// and performs the operations of a run (transport, diffusion, quality measure,
+// run schedule). It reaches its dialog only through the services it is given.
+//
+// W x H, the extent of every loop, is the size of the damaged image last loaded.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "engine/exchange.h"
+#include "engine/fields.h"
 #include "engine/planes.h"
-#include "imaging/surface.h"
+#include "engine/services.h"
 
-class CRestoreEngine : public CDialogHost {
+// What a run reports after each block (OnRun) and each cycle (OnAuto).
+struct RunProgress {
+  bool automatic = false;
+  int iterationsDone = 0;     // transport iterations of this run so far
+  int iterationsPlanned = 0;  // of OnRun; in the automatic mode the iterations so far
+  int cycle = 0;              // automatic mode: cycles done
+  bool measured = false;      // psnr holds a measurement of this cycle
+  float psnr = 0.0f;
+};
+
+// Told of a run's progress on the thread that runs it; asked between blocks and
+// cycles whether to stop.
+class CRunObserver {
  public:
-  CRestoreEngine() = default;
+  virtual ~CRunObserver() = default;
+  virtual void Progress(const RunProgress& /*progress*/) {}
+  virtual bool StopRequested() { return false; }
+};
 
-  // --- pixel store ---------------------------------------------------------
+class CRestoreEngine {
+ public:
+  explicit CRestoreEngine(CEngineServices& services) : m_services(services) {}
+  CRestoreEngine(const CRestoreEngine&) = delete;
+  CRestoreEngine& operator=(const CRestoreEngine&) = delete;
+
+  CEngineServices& Services() { return m_services; }
+
+  // --- the ten fields ----------------------------------------------------------
+  CDialogFields m_fields;
+  bool UpdateData(bool bSaveAndValidate = true) {
+    return ExchangeFields(&m_fields, m_services, bSaveAndValidate);
+  }
+  // The defaults a new dialog shows, written to the edits.
+  void SetDefaults();
+
+  // --- pixel store -------------------------------------------------------------
+  RgbPlane g_work;      // the image being restored
+  RgbPlane g_damaged;   // the damaged image as loaded
+  RgbPlane g_original;  // the undamaged image (empty when none matches the extent)
+  MaskPlane g_mask;     // 1 for a pixel to restore
   std::unique_ptr<MaskPixel[]> m_pMaskList;
-  std::unique_ptr<double[]> m_pUpdate;              // 3 doubles per list entry
-  std::unique_ptr<unsigned char[]> m_pRowFlags;     // one per row of the mask image
+  std::unique_ptr<double[]> m_pUpdate;           // 3 doubles per list entry
+  std::unique_ptr<unsigned char[]> m_pRowFlags;  // one per row
   int m_nMaskCount = 0;
-
-  ImageSurface m_surfDamaged;
-  ImageSurface m_surfResult;
-  ImageSurface m_surfMask;
-  ImageSurface m_surfOriginal;
-
   DoubleGrid m_gridWeight;
   DoubleGrid m_gridNext;
   DoubleGrid m_gridChannel;
 
-  // Whether a mask list exists, and the damaged extent it was built against.
-  bool m_bMaskBuilt = false;
-  int m_nMaskExtentW = 0;
-  int m_nMaskExtentH = 0;
-
-  int Width() const { return m_surfDamaged.nWidth; }
-  int Height() const { return m_surfDamaged.nHeight; }
+  int Width() const { return m_nWidth; }
+  int Height() const { return m_nHeight; }
+  bool HasDamaged() const { return m_nWidth > 0 && m_nHeight > 0; }
+  // A mask list built against the current extent.
+  bool HasMask() const { return m_bMaskBuilt; }
+  // An original of the damaged image's size (the quality measure uses it).
+  bool HasOriginal() const { return m_bOriginalLoaded; }
 
   int ClampX(int i) const;
   int ClampY(int j) const;
 
-  // Fill g_damaged and g_work (or g_original) from a surface, over the width and
-  // height of the damaged (original) surface.
-  bool ReadDamagedPixels(HDC context);
-  bool ReadOriginalPixels(HDC context);
-  // Sets g_mask over W x H and builds the list, update buffer and row flags
-  // (rows: the mask surface's height). Returns the number of masked pixels;
-  // -1 (nothing changed) when the new arrays cannot be allocated.
-  int BuildMaskList(HDC context);
+  // Makes `image` the damaged image: the extent becomes its size, g_work and
+  // g_damaged take its pixels, three zero grids of that size replace the old ones.
+  // An original of another size stops being used; the mask list stays as it is
+  // but stops counting as built unless it was built against this very extent.
+  // False (nothing changed) when the memory cannot be had.
+  bool ReadDamagedPixels(const PixelBytes& image);
+  // g_original from `image`, which must have the damaged image's size when a
+  // damaged image is loaded. False (nothing changed) when out of memory.
+  bool ReadOriginalPixels(const PixelBytes& image);
+  // Sets g_mask over W x H (a pixel is masked when any channel is not zero) and
+  // builds the list, update buffer and row flags. `mask` must be W x H. Returns
+  // the number of masked pixels; -1 (nothing changed) when out of memory.
+  int BuildMaskList(const PixelBytes& mask);
 
-  // --- transport -----------------------------------------------------------
-  virtual void TransportStep(int iterations, int count);
+  // --- transport -------------------------------------------------------------
+  // `iterations` sweeps over the first `count` list entries with time step dt.
+  void TransportStep(int iterations, int count, double dt);
   // The same step computed through the operations below one by one.
-  void TransportStepReference(int iterations, int count);
+  void TransportStepReference(int iterations, int count, double dt);
   double Laplacian(int x, int y, int c) const;
   Vec3 LaplacianGradient(MaskPixel p, int c) const;
   Vec3 IsophoteDirection(MaskPixel p, int c) const;
@@ -62,20 +100,26 @@ class CRestoreEngine : public CDialogHost {
   static double LimitTransport(double v);
   static double Clamp255(double v);
 
-  // --- diffusion -----------------------------------------------------------
-  virtual void DiffusionStep(int iterations, int channel);
+  // --- diffusion -------------------------------------------------------------
+  void DiffusionStep(int iterations, int channel);
   void DiffusionStepReference(int iterations, int channel);
 
-  // --- quality and schedule ------------------------------------------------
-  virtual void MeasurePsnr();
+  // --- quality and schedule --------------------------------------------------
+  void MeasurePsnr();
   // True when a damaged image and a mask built against its extent are loaded;
   // otherwise shows "Load a damaged image and a mask first." and returns false.
   bool CanRun();
   void OnRun();
   void OnAuto();
   void RunCycle();
-  // Writes g_work into the result surface, then copies it into `pane` if given.
-  void ShowResult(HDC pane);
+  // The work plane as the result shows it: each channel truncated toward zero,
+  // its lowest eight bits; rows from the top, red-green-blue, `stride` bytes a row.
+  void ResultPixels(std::uint8_t* rgb, std::size_t stride) const;
+
+  // Progress reports and stop requests of the runs; null for none.
+  void SetObserver(CRunObserver* observer) { m_pObserver = observer; }
+  // Whether the last run ended early on a stop request.
+  bool LastRunStopped() const { return m_bStopped; }
 
   // Use the reference (one operation at a time) transport and diffusion.
   bool m_bReferenceKernels = false;
@@ -85,12 +129,9 @@ class CRestoreEngine : public CDialogHost {
   // The direction cross from radius 2 on (see the transport step); the norm found.
   double WidenDirection(int x, int y, int c, double* dX, double* dY) const;
 
-  // Bumped whenever the mask list or the grids are replaced.
-  std::uint64_t m_nGeneration = 0;
-
  private:
   struct DiffusionCell {
-    std::int32_t cell;  // x * H + y in the grids
+    std::int32_t cell;  // y * W + x in the grids
     std::int32_t x;
     std::int32_t y;
   };
@@ -99,8 +140,22 @@ class CRestoreEngine : public CDialogHost {
     std::vector<DiffusionCell> region;  // in pass order
     std::vector<DiffusionCell> load;    // every cell a call reads
   };
-  DiffusionCache m_diffusionCache;
 
+  // TransportStep's refresh of the fields, then the step with the fields' time step.
+  void RefreshAndTransport(int iterations);
   void TransportSweep(double dt, int count);
   void BuildDiffusionCache();
+  bool StopRequested();
+  void Report(const RunProgress& progress);
+
+  CEngineServices& m_services;
+  CRunObserver* m_pObserver = nullptr;
+  bool m_bStopped = false;
+  int m_nWidth = 0;
+  int m_nHeight = 0;
+  bool m_bMaskBuilt = false;
+  bool m_bOriginalLoaded = false;
+  // Bumped whenever the mask list or the grids are replaced.
+  std::uint64_t m_nGeneration = 0;
+  DiffusionCache m_diffusionCache;
 };

@@ -1,23 +1,134 @@
-// Pixel store of the restoration engine: three colour planes and a mask plane of
-// fixed size, indexed [x][y] (x the column from the left, y the row from the top,
-// one column contiguous), the mask pixel list record and the scratch grids.
+// Pixel store of the restoration engine: colour planes and a mask plane sized to
+// the loaded picture, the mask pixel list record and the diffusion grids.
+//
+// Every plane and grid is indexed [x][y] (x the column from the left, y the row
+// from the top) and stored row by row: cell (x, y) is element y * W + x, and a
+// colour plane keeps the three channels of a pixel side by side. The mask list
+// runs along rows, so consecutive entries touch neighbouring memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <vector>
 
-constexpr int kPlaneSide = 800;
+// A picture handed to the engine: rows from the top, red-green-blue bytes, `stride`
+// bytes from one row to the next.
+struct PixelBytes {
+  int width = 0;
+  int height = 0;
+  const std::uint8_t* rgb = nullptr;
+  std::size_t stride = 0;
+  const std::uint8_t* At(int x, int y) const {
+    return rgb + std::size_t(y) * stride + std::size_t(x) * 3;
+  }
+};
 
-// [x][y][c], c = 0 red, 1 green, 2 blue; values 0..255.
-typedef double RgbPlane[kPlaneSide][kPlaneSide][3];
-// [x][y], 1 for a pixel to restore.
-typedef unsigned char MaskPlane[kPlaneSide][kPlaneSide];
+// W x H cells of type T, indexed [x][y], stored row by row.
+template <typename T>
+class CellPlane {
+ public:
+  class Column {
+   public:
+    Column(T* base, std::size_t stride) : m_base(base), m_stride(stride) {}
+    T& operator[](int y) const { return m_base[std::size_t(y) * m_stride]; }
 
-extern RgbPlane g_work;      // the image being restored
-extern RgbPlane g_damaged;   // the damaged image as loaded
-extern RgbPlane g_original;  // the undamaged image, for the quality measure
-extern MaskPlane g_mask;
+   private:
+    T* m_base;
+    std::size_t m_stride;
+  };
+  class ConstColumn {
+   public:
+    ConstColumn(const T* base, std::size_t stride) : m_base(base), m_stride(stride) {}
+    const T& operator[](int y) const { return m_base[std::size_t(y) * m_stride]; }
+
+   private:
+    const T* m_base;
+    std::size_t m_stride;
+  };
+
+  // Zero-filled at the new size; false (the plane unchanged) when the size is
+  // negative or the memory cannot be had.
+  bool Resize(int width, int height);
+  void Release();
+  void Fill(T value);
+
+  int Width() const { return m_nWidth; }
+  int Height() const { return m_nHeight; }
+  bool Empty() const { return m_cells.empty(); }
+  Column operator[](int x) { return Column(m_cells.data() + x, std::size_t(m_nWidth)); }
+  ConstColumn operator[](int x) const {
+    return ConstColumn(m_cells.data() + x, std::size_t(m_nWidth));
+  }
+  T& At(int x, int y) { return m_cells[std::size_t(y) * std::size_t(m_nWidth) + std::size_t(x)]; }
+  const T& At(int x, int y) const {
+    return m_cells[std::size_t(y) * std::size_t(m_nWidth) + std::size_t(x)];
+  }
+  T* Data() { return m_cells.data(); }
+  const T* Data() const { return m_cells.data(); }
+  std::size_t Size() const { return m_cells.size(); }
+
+ private:
+  std::vector<T> m_cells;
+  int m_nWidth = 0;
+  int m_nHeight = 0;
+};
+
+// W x H pixels of three doubles, indexed [x][y][c], c = 0 red, 1 green, 2 blue,
+// values 0..255. Pixel (x, y) starts at element (y * W + x) * 3.
+class RgbPlane {
+ public:
+  class Column {
+   public:
+    Column(double* base, std::size_t stride) : m_base(base), m_stride(stride) {}
+    double* operator[](int y) const { return m_base + std::size_t(y) * m_stride; }
+
+   private:
+    double* m_base;
+    std::size_t m_stride;
+  };
+  class ConstColumn {
+   public:
+    ConstColumn(const double* base, std::size_t stride) : m_base(base), m_stride(stride) {}
+    const double* operator[](int y) const { return m_base + std::size_t(y) * m_stride; }
+
+   private:
+    const double* m_base;
+    std::size_t m_stride;
+  };
+
+  bool Resize(int width, int height);  // zero-filled; false leaves the plane as it was
+  void Release();
+  int Width() const { return m_nWidth; }
+  int Height() const { return m_nHeight; }
+  bool Empty() const { return m_values.empty(); }
+  Column operator[](int x) { return Column(m_values.data() + std::size_t(x) * 3, RowStride()); }
+  ConstColumn operator[](int x) const {
+    return ConstColumn(m_values.data() + std::size_t(x) * 3, RowStride());
+  }
+  double* At(int x, int y) { return m_values.data() + (std::size_t(y) * m_nWidth + x) * 3; }
+  const double* At(int x, int y) const {
+    return m_values.data() + (std::size_t(y) * m_nWidth + x) * 3;
+  }
+  // Doubles from one row to the next.
+  std::size_t RowStride() const { return std::size_t(m_nWidth) * 3; }
+  double* Data() { return m_values.data(); }
+  const double* Data() const { return m_values.data(); }
+  void Swap(RgbPlane& other);
+
+ private:
+  std::vector<double> m_values;
+  int m_nWidth = 0;
+  int m_nHeight = 0;
+};
+
+// 1 for a pixel to restore, 0 for a known one.
+using MaskPlane = CellPlane<unsigned char>;
+// A zero-filled scratch grid of the diffusion step, indexed [x][y].
+using DoubleGrid = CellPlane<double>;
+
+// A zero-filled width x height grid; an empty grid when it cannot be allocated
+// (negative sizes, overflow, out of memory).
+DoubleGrid AllocGrid(int width, int height);
 
 struct MaskPixel {
   std::int32_t x;
@@ -30,30 +141,6 @@ struct Vec3 {
   double y;
   double z;
 };
-
-// W row pointers into one zero-filled block of W x H doubles; grid[x][y].
-class DoubleGrid {
- public:
-  DoubleGrid() = default;
-  double* operator[](int x) { return m_rows[x]; }
-  const double* operator[](int x) const { return m_rows[x]; }
-  bool IsNull() const { return m_block == nullptr; }
-  int Width() const { return m_nWidth; }
-  int Height() const { return m_nHeight; }
-  double* Data() { return m_block.get(); }
-  const double* Data() const { return m_block.get(); }
-
- private:
-  friend DoubleGrid AllocGrid(int width, int height);
-  std::unique_ptr<double*[]> m_rows;
-  std::unique_ptr<double[]> m_block;
-  int m_nWidth = 0;
-  int m_nHeight = 0;
-};
-
-// A zero-filled width x height grid; a null grid when it cannot be allocated
-// (negative sizes, overflow, out of memory).
-DoubleGrid AllocGrid(int width, int height);
 
 struct RgbTriple {
   double c[3];

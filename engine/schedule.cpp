@@ -4,6 +4,11 @@
 // of 15 transport and 2 diffusion iterations, five at first, then more while the
 // PSNR gain exceeds m_fThreshold. Both add the elapsed seconds and the iteration
 // count to the totals, measure the PSNR and show the work plane.
+//
+// Every transport block begins by reading the ten fields from their edits (their
+// six-digit text form therefore shapes the numbers), at the points the run has
+// always read them. A run may be asked to stop between blocks or cycles; it then
+// ends as a shorter run would: totals, seconds, PSNR and result count what ran.
 #include <cmath>
 
 #include "engine/engine.h"
@@ -14,24 +19,22 @@ constexpr int kCycleDiffusion = 2;
 constexpr int kOpeningCycles = 5;
 constexpr float kMillisecond = 0.001f;
 
-// Disables both run buttons and shows the busy cursor for the life of a run.
+// Disables both run buttons for the life of a run.
 class RunGuard {
  public:
-  explicit RunGuard(CDialogHost& dlg) : m_dlg(dlg) {
-    m_dlg.EnableItem(IDC_BTN_RUN, false);
-    m_dlg.EnableItem(IDC_BTN_AUTO, false);
-    m_dlg.BeginWaitCursor();
+  explicit RunGuard(CEngineServices& services) : m_services(services) {
+    m_services.EnableItem(IDC_BTN_RUN, false);
+    m_services.EnableItem(IDC_BTN_AUTO, false);
   }
   ~RunGuard() {
-    m_dlg.EndWaitCursor();
-    m_dlg.EnableItem(IDC_BTN_RUN, true);
-    m_dlg.EnableItem(IDC_BTN_AUTO, true);
+    m_services.EnableItem(IDC_BTN_RUN, true);
+    m_services.EnableItem(IDC_BTN_AUTO, true);
   }
   RunGuard(const RunGuard&) = delete;
   RunGuard& operator=(const RunGuard&) = delete;
 
  private:
-  CDialogHost& m_dlg;
+  CEngineServices& m_services;
 };
 
 float AddSeconds(std::uint32_t endTick, float startTick, float seconds) {
@@ -40,87 +43,130 @@ float AddSeconds(std::uint32_t endTick, float startTick, float seconds) {
 }  // namespace
 
 bool CRestoreEngine::CanRun() {
-  const bool ready = m_surfDamaged.bLoaded == 1 && Width() > 0 && Height() > 0 && m_bMaskBuilt &&
-                     m_nMaskExtentW == Width() && m_nMaskExtentH == Height() &&
-                     !m_gridChannel.IsNull() && m_gridChannel.Width() == Width() &&
+  const bool ready = HasDamaged() && HasMask() && m_gridChannel.Width() == Width() &&
                      m_gridChannel.Height() == Height();
-  if (!ready) MessageBox("Load a damaged image and a mask first.", "not valid");
+  if (!ready) m_services.MessageBox("Load a damaged image and a mask first.", "not valid");
   return ready;
+}
+
+void CRestoreEngine::RefreshAndTransport(int iterations) {
+  UpdateData(true);
+  TransportStep(iterations, m_nMaskCount, double(m_fields.m_fDeltaT));
+}
+
+bool CRestoreEngine::StopRequested() {
+  if (m_pObserver && m_pObserver->StopRequested()) m_bStopped = true;
+  return m_bStopped;
+}
+
+void CRestoreEngine::Report(const RunProgress& progress) {
+  if (m_pObserver) m_pObserver->Progress(progress);
 }
 
 void CRestoreEngine::OnRun() {
   if (!CanRun()) return;
+  m_bStopped = false;
   UpdateData(true);
-  RunGuard guard(*this);
-  const int n = m_nTransportIter;
-  const int per = m_nTransportPerDiffusion;
+  RunGuard guard(m_services);
+  const int n = m_fields.m_nTransportIter;
+  const int per = m_fields.m_nTransportPerDiffusion;
+  const int diffusion = m_fields.m_nDiffusionIter;
   // 64-bit so that the quotient of the most negative count by -1 cannot overflow.
   std::int64_t blocks = 0, rest = n;
   if (per != 0) {
     blocks = std::int64_t(n) / per;
     rest = std::int64_t(n) % per;
   }
-  const float startTick = float(GetTickCount());
+  RunProgress progress;
+  progress.iterationsPlanned = n;
+  std::int64_t done = 0;
+  const float startTick = float(m_services.GetTickCount());
   for (std::int64_t b = 0; b < blocks; ++b) {
-    TransportStep(per, m_nMaskCount);
-    if (m_nDiffusionIter != 0)
-      for (int c = 0; c < 3; ++c) DiffusionStep(m_nDiffusionIter, c);
+    if (StopRequested()) break;
+    RefreshAndTransport(per);
+    if (diffusion != 0)
+      for (int c = 0; c < 3; ++c) DiffusionStep(diffusion, c);
+    done += per;
+    progress.iterationsDone = int(done);
+    Report(progress);
   }
-  TransportStep(int(rest), m_nMaskCount);
-  if (m_nDiffusionIter != 0 && rest != 0)
-    for (int c = 0; c < 3; ++c) DiffusionStep(m_nDiffusionIter, c);
-  const std::uint32_t endTick = GetTickCount();
-  m_nTotalIter = m_nTotalIter + std::uint32_t(m_nTransportIter);
-  m_fSeconds = AddSeconds(endTick, startTick, m_fSeconds);
+  if (!m_bStopped && !StopRequested()) {
+    RefreshAndTransport(int(rest));
+    if (diffusion != 0 && rest != 0)
+      for (int c = 0; c < 3; ++c) DiffusionStep(diffusion, c);
+    done += rest;
+  }
+  const std::uint32_t endTick = m_services.GetTickCount();
+  // A stopped run counts the iterations it ran; a whole one the field's count.
+  m_fields.m_nTotalIter =
+      m_fields.m_nTotalIter +
+      std::uint32_t(m_bStopped ? std::int32_t(done) : m_fields.m_nTransportIter);
+  m_fields.m_fSeconds = AddSeconds(endTick, startTick, m_fields.m_fSeconds);
   MeasurePsnr();
   UpdateData(false);
-  ShowResult(nullptr);
+  m_services.ShowResult();
+  if (!m_bStopped) {
+    progress.iterationsDone = int(done);
+    Report(progress);
+  }
 }
 
 void CRestoreEngine::RunCycle() {
-  TransportStep(kCycleTransport, m_nMaskCount);
+  RefreshAndTransport(kCycleTransport);
   for (int c = 0; c < 3; ++c) DiffusionStep(kCycleDiffusion, c);
 }
 
 void CRestoreEngine::OnAuto() {
   if (!CanRun()) return;
+  m_bStopped = false;
   UpdateData(true);
   int counter = kCycleTransport;
-  RunGuard guard(*this);
-  const float startTick = float(GetTickCount());
-  for (int i = 0; i < kOpeningCycles; ++i) RunCycle();
+  RunGuard guard(m_services);
+  RunProgress progress;
+  progress.automatic = true;
+  const float startTick = float(m_services.GetTickCount());
+  int cycle = 0;
+  while (cycle < kOpeningCycles && !StopRequested()) {
+    RunCycle();
+    ++cycle;
+    progress.cycle = cycle;
+    progress.iterationsDone = progress.iterationsPlanned = cycle * kCycleTransport;
+    if (cycle < kOpeningCycles) Report(progress);
+  }
   MeasurePsnr();
   UpdateData(false);
   UpdateData(true);
-  int cycle = kOpeningCycles;
-  CycleMeasured(cycle, m_fPsnrResult);
-  float gain = m_fPsnrResult - m_fPsnrDamaged;
-  float reference = m_fPsnrDamaged;
-  while (gain > m_fThreshold) {
-    RunCycle();
-    MeasurePsnr();
-    gain = m_fPsnrResult - reference;
-    reference = m_fPsnrResult;
-    counter = counter + kCycleTransport;
-    CycleMeasured(++cycle, m_fPsnrResult);
+  progress.measured = true;
+  progress.psnr = m_fields.m_fPsnrResult;
+  Report(progress);
+  if (!m_bStopped) {
+    float gain = m_fields.m_fPsnrResult - m_fields.m_fPsnrDamaged;
+    float reference = m_fields.m_fPsnrDamaged;
+    while (gain > m_fields.m_fThreshold && !StopRequested()) {
+      RunCycle();
+      MeasurePsnr();
+      gain = m_fields.m_fPsnrResult - reference;
+      reference = m_fields.m_fPsnrResult;
+      counter = counter + kCycleTransport;
+      ++cycle;
+      progress.cycle = cycle;
+      progress.iterationsDone = progress.iterationsPlanned = cycle * kCycleTransport;
+      progress.psnr = m_fields.m_fPsnrResult;
+      Report(progress);
+    }
   }
-  const std::uint32_t endTick = GetTickCount();
-  m_nTotalIter = m_nTotalIter + std::uint32_t(counter);
-  m_fSeconds = AddSeconds(endTick, startTick, m_fSeconds);
+  const std::uint32_t endTick = m_services.GetTickCount();
+  m_fields.m_nTotalIter = m_fields.m_nTotalIter + std::uint32_t(counter);
+  m_fields.m_fSeconds = AddSeconds(endTick, startTick, m_fields.m_fSeconds);
   UpdateData(false);
-  ShowResult(nullptr);
+  m_services.ShowResult();
 }
 
-void CRestoreEngine::ShowResult(HDC pane) {
-  HDC surface = m_surfResult.hMemDC.get();
-  const int W = m_surfDamaged.nWidth, H = m_surfDamaged.nHeight;
-  for (int y = 0; y < H; ++y)
-    for (int x = 0; x < W; ++x) {
-      const double* v = g_work[x][y];
-      const auto byte = [](double d) { return BYTE(std::uint32_t(std::int32_t(d)) & 0xFFu); };
-      SetPixelV(surface, x, y, RGB(byte(v[0]), byte(v[1]), byte(v[2])));
-    }
-  if (pane != nullptr)
-    BitBlt(pane, 0, 0, m_surfResult.nWidth, m_surfResult.nHeight, surface, 0, 0, SRCCOPY);
-  PaneChanged(IDC_PANE_RESULT);
+void CRestoreEngine::ResultPixels(std::uint8_t* rgb, std::size_t stride) const {
+  const int W = Width(), H = Height();
+  for (int y = 0; y < H; ++y) {
+    const double* v = g_work.At(0, y);
+    std::uint8_t* out = rgb + std::size_t(y) * stride;
+    for (int i = 0; i < W * 3; ++i) out[i] = std::uint8_t(std::uint32_t(std::int32_t(v[i])) & 0xFFu);
+  }
 }

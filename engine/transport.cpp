@@ -2,7 +2,8 @@
 // place, each channel c of g_work moves by dt x LimitTransport(s x beta), clamped
 // to 0..255, where beta is the change of the Laplacian along the isophote
 // (LaplacianGradient . IsophoteDirection) and s the upwind slope-limited gradient.
-// Planes are [x][y][c]; every neighbour read goes through ClampX/ClampY (index <= 0
+// Planes are [x][y][c], stored row by row (x + 1 is 3 doubles on, y + 1 a row
+// stride S on); every neighbour read goes through ClampX/ClampY (index <= 0
 // reads 1, index >= W reads W - 1). A Laplacian centre inside the image is read
 // unclamped; one outside the image is read at (ClampX(x), ClampY(y)). A direction
 // of zero norm is (0, 0), so beta is 0 and the channel stays.
@@ -22,19 +23,7 @@
 namespace {
 // Squares are the correctly rounded product.
 inline double Square(double v) { return v * v; }
-
-constexpr int kColumn = kPlaneSide * 3;  // doubles from one column to the next
 }  // namespace
-
-int CRestoreEngine::ClampX(int i) const {
-  if (i <= 0) i = 1;
-  return i >= Width() ? Width() - 1 : i;
-}
-
-int CRestoreEngine::ClampY(int j) const {
-  if (j <= 0) j = 1;
-  return j >= Height() ? Height() - 1 : j;
-}
 
 double CRestoreEngine::Laplacian(int x, int y, int c) const {
   const double left = g_work[ClampX(x - 1)][ClampY(y)][c];
@@ -109,9 +98,7 @@ double CRestoreEngine::Clamp255(double v) {
   return 0.0;
 }
 
-void CRestoreEngine::TransportStepReference(int iterations, int count) {
-  UpdateData(true);
-  const double dt = double(m_fDeltaT);
+void CRestoreEngine::TransportStepReference(int iterations, int count, double dt) {
   if (iterations < 1) return;
   count = std::min(count, m_nMaskCount);
   for (int it = 0; it < iterations; ++it) {
@@ -134,13 +121,11 @@ void CRestoreEngine::TransportStepReference(int iterations, int count) {
   }
 }
 
-void CRestoreEngine::TransportStep(int iterations, int count) {
+void CRestoreEngine::TransportStep(int iterations, int count, double dt) {
   if (m_bReferenceKernels) {
-    TransportStepReference(iterations, count);
+    TransportStepReference(iterations, count, dt);
     return;
   }
-  UpdateData(true);
-  const double dt = double(m_fDeltaT);
   if (iterations < 1) return;
   count = std::min(count, m_nMaskCount);
   for (int it = 0; it < iterations; ++it) TransportSweep(dt, count);
@@ -151,13 +136,14 @@ void CRestoreEngine::TransportStep(int iterations, int count) {
 // or at the last radius the right and bottom limits allow.
 double CRestoreEngine::WidenDirection(int x, int y, int c, double* dX, double* dY) const {
   const int W = Width(), H = Height();
-  const double* const self = &g_work[x][y][c];
+  const double* const self = g_work.At(x, y) + c;
+  const std::ptrdiff_t S = std::ptrdiff_t(g_work.RowStride());
   // Up to this radius the cross stays inside [1, W-1] x [1, H-1]: no clamp acts.
   const int free = std::min(std::min(x - 1, y - 1), std::min(W - 1 - x, H - 1 - y));
   int r = 2;
   for (; r <= free; ++r) {
-    const double v = self[3 * r] - self[-3 * r];
-    const double h = self[kColumn * r] - self[-kColumn * r];
+    const double v = self[S * r] - self[-S * r];
+    const double h = self[3 * r] - self[-3 * r];
     if (v == 0.0 && h == 0.0) continue;
     const double norm = std::sqrt(Square(h) + Square(v));
     if (norm != 0.0) {
@@ -209,19 +195,20 @@ static inline double TransportValue(const CRestoreEngine& e, int x, int y, int c
 
 // Transport values of the three channels of an interior pixel (3 <= x <= W - 3,
 // 3 <= y <= H - 3): every clamp is the identity, every Laplacian centre is inside.
-static void InteriorTransport(const CRestoreEngine& e, const double* self, int x, int y, double* v) {
-  const double* const l1 = self - kColumn;  // column x - 1
-  const double* const l2 = self - 2 * kColumn;
-  const double* const r1 = self + kColumn;
-  const double* const r2 = self + 2 * kColumn;
+static void InteriorTransport(const CRestoreEngine& e, const double* self, std::ptrdiff_t S, int x,
+                              int y, double* v) {
+  const double* const l1 = self - 3;  // column x - 1
+  const double* const l2 = self - 6;
+  const double* const r1 = self + 3;
+  const double* const r2 = self + 6;
   for (int c = 0; c < 3; ++c) {
     const double mid = self[c];
-    const double left = l1[c], right = r1[c], up = self[c - 3], down = self[c + 3];
+    const double left = l1[c], right = r1[c], up = self[c - S], down = self[c + S];
     // Laplacians at (x + 1, y), (x - 1, y), (x, y + 1), (x, y - 1).
-    const double lr = (((r1[c + 3] + (-4.0 * right)) + r1[c - 3]) + r2[c]) + mid;
-    const double ll = (((l1[c + 3] + (-4.0 * left)) + l1[c - 3]) + mid) + l2[c];
-    const double ld = (((self[c + 6] + (-4.0 * down)) + mid) + r1[c + 3]) + l1[c + 3];
-    const double lu = (((mid + (-4.0 * up)) + self[c - 6]) + r1[c - 3]) + l1[c - 3];
+    const double lr = (((r1[c + S] + (-4.0 * right)) + r1[c - S]) + r2[c]) + mid;
+    const double ll = (((l1[c + S] + (-4.0 * left)) + l1[c - S]) + mid) + l2[c];
+    const double ld = (((self[c + 2 * S] + (-4.0 * down)) + mid) + r1[c + S]) + l1[c + S];
+    const double lu = (((mid + (-4.0 * up)) + self[c - 2 * S]) + r1[c - S]) + l1[c - S];
     const double gx = lr - ll;
     const double gy = ld - lu;
     v[c] = TransportValue(e, x, y, c, gx, gy, mid, left, right, up, down);
@@ -239,7 +226,8 @@ static void BorderTransport(const CRestoreEngine& e, int x, int y, double* v) {
     cy[i] = e.ClampY(y - 2 + i);
   }
   for (int c = 0; c < 3; ++c) {
-    const auto I = [c](int i, int j) { return g_work[i][j][c]; };
+    const RgbPlane& plane = e.g_work;
+    const auto I = [&plane, c](int i, int j) { return plane.At(i, j)[c]; };
     // A Laplacian centre outside the image is read at its clamped position.
     const double cRight = x + 1 < W ? I(x + 1, y) : I(cx[3], cy[2]);
     const double cLeft = x - 1 >= 0 ? I(x - 1, y) : I(cx[1], cy[2]);
@@ -273,28 +261,28 @@ static void BorderTransport(const CRestoreEngine& e, int x, int y, double* v) {
 #define RV_TARGET __attribute__((target("avx2")))
 #define RV_LOAD(p) _mm256_maskload_pd((p), lanes)
 // It also applies the update: the three new values go to `update` and the pixel.
-RV_TARGET static void InteriorUpdateAvx2(const CRestoreEngine& e, double* self, int x, int y,
-                                         double dt, double* update) {
+RV_TARGET static void InteriorUpdateAvx2(const CRestoreEngine& e, double* self, std::ptrdiff_t S,
+                                         int x, int y, double dt, double* update) {
   const __m256i lanes = _mm256_setr_epi64x(-1, -1, -1, 0);
   const __m256d zero = _mm256_setzero_pd();
   const __m256d minus4 = _mm256_set1_pd(-4.0);
   const __m256d sign = _mm256_set1_pd(-0.0);
-  const double* const l1 = self - kColumn;
-  const double* const l2 = self - 2 * kColumn;
-  const double* const r1 = self + kColumn;
-  const double* const r2 = self + 2 * kColumn;
+  const double* const l1 = self - 3;
+  const double* const l2 = self - 6;
+  const double* const r1 = self + 3;
+  const double* const r2 = self + 6;
   const __m256d mid = RV_LOAD(self), left = RV_LOAD(l1), right = RV_LOAD(r1);
-  const __m256d up = RV_LOAD(self - 3), down = RV_LOAD(self + 3);
-  const __m256d l1d = RV_LOAD(l1 + 3), l1u = RV_LOAD(l1 - 3);
-  const __m256d r1d = RV_LOAD(r1 + 3), r1u = RV_LOAD(r1 - 3);
+  const __m256d up = RV_LOAD(self - S), down = RV_LOAD(self + S);
+  const __m256d l1d = RV_LOAD(l1 + S), l1u = RV_LOAD(l1 - S);
+  const __m256d r1d = RV_LOAD(r1 + S), r1u = RV_LOAD(r1 - S);
   __m256d lr = _mm256_add_pd(r1d, _mm256_mul_pd(minus4, right));
   lr = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(lr, r1u), RV_LOAD(r2)), mid);
   __m256d ll = _mm256_add_pd(l1d, _mm256_mul_pd(minus4, left));
   ll = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(ll, l1u), mid), RV_LOAD(l2));
-  __m256d ld = _mm256_add_pd(RV_LOAD(self + 6), _mm256_mul_pd(minus4, down));
+  __m256d ld = _mm256_add_pd(RV_LOAD(self + 2 * S), _mm256_mul_pd(minus4, down));
   ld = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(ld, mid), r1d), l1d);
   __m256d lu = _mm256_add_pd(mid, _mm256_mul_pd(minus4, up));
-  lu = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(lu, RV_LOAD(self - 6)), r1u), l1u);
+  lu = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(lu, RV_LOAD(self - 2 * S)), r1u), l1u);
   const __m256d gx = _mm256_sub_pd(lr, ll);
   const __m256d gy = _mm256_sub_pd(ld, lu);
   __m256d dY = _mm256_sub_pd(down, up);
@@ -356,7 +344,8 @@ static bool CpuHasAvx2() {
   return has;
 }
 #else
-static void InteriorUpdateAvx2(const CRestoreEngine&, double*, int, int, double, double*) {}
+static void InteriorUpdateAvx2(const CRestoreEngine&, double*, std::ptrdiff_t, int, int, double,
+                               double*) {}
 static bool CpuHasAvx2() { return false; }
 #endif
 
@@ -364,34 +353,21 @@ static bool CpuHasAvx2() { return false; }
 void CRestoreEngine::TransportSweep(double dt, int count) {
   const int W = Width(), H = Height();
   const bool vector = m_bVectorKernel && CpuHasAvx2();
-  double* const plane = &g_work[0][0][0];
-  constexpr int kAhead = 12;  // list entries whose neighbourhood is fetched early
+  double* const plane = g_work.Data();
+  const std::ptrdiff_t S = std::ptrdiff_t(g_work.RowStride());
   for (int k = 0; k < count; ++k) {
-    if (k + kAhead < count) {
-      // The five columns x-2 .. x+2 around rows y-2 .. y+2 of a later entry: the
-      // list jumps between columns, so the hardware cannot guess these lines.
-      const MaskPixel q = m_pMaskList[k + kAhead];
-      if (q.x >= 2 && q.x + 2 < kPlaneSide && q.y >= 2 && q.y + 3 < kPlaneSide) {
-        const double* base = plane + std::size_t(q.x - 2) * kColumn + std::size_t(q.y - 2) * 3;
-        for (int i = 0; i < 5; ++i, base += kColumn) {
-          __builtin_prefetch(base);
-          __builtin_prefetch(base + 7);
-          __builtin_prefetch(base + 14);
-        }
-      }
-    }
     const MaskPixel p = m_pMaskList[k];
     if (p.active != 1) continue;
     const int x = p.x, y = p.y;
-    double* const self = plane + std::size_t(x) * kColumn + std::size_t(y) * 3;
+    double* const self = plane + std::ptrdiff_t(y) * S + std::ptrdiff_t(x) * 3;
     double* const update = &m_pUpdate[std::size_t(k) * 3];
     double v[3];
     if (x >= 3 && x <= W - 3 && y >= 3 && y <= H - 3) {
       if (vector) {
-        InteriorUpdateAvx2(*this, self, x, y, dt, update);
+        InteriorUpdateAvx2(*this, self, S, x, y, dt, update);
         continue;
       }
-      InteriorTransport(*this, self, x, y, v);
+      InteriorTransport(*this, self, S, x, y, v);
     } else {
       BorderTransport(*this, x, y, v);
     }

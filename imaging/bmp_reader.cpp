@@ -10,6 +10,8 @@
 // before it is known to fit.
 #include "imaging/bmp_reader.h"
 
+#include "imaging/pixel_rows.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +22,7 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
+#include <vector>
 
 namespace {
 
@@ -36,7 +39,8 @@ std::uint32_t U32(const std::uint8_t* p) {
 }
 std::int32_t S32(const std::uint8_t* p) {
   const std::uint32_t u = U32(p);
-  return u <= 0x7FFFFFFFu ? std::int32_t(u) : std::int32_t(std::int64_t(u) - (std::int64_t(1) << 32));
+  return u <= 0x7FFFFFFFu ? std::int32_t(u)
+                          : std::int32_t(std::int64_t(u) - (std::int64_t(1) << 32));
 }
 
 std::string N(std::uint64_t v) { return std::to_string(v); }
@@ -55,13 +59,20 @@ std::string ByteText(std::uint8_t b) {
 
 const char* CompressionName(std::uint32_t c) {
   switch (c) {
-    case 1: return ", RLE8";
-    case 2: return ", RLE4";
-    case 3: return ", bit fields";
-    case 4: return ", JPEG";
-    case 5: return ", PNG";
-    case 6: return ", alpha bit fields";
-    default: return "";
+    case 1:
+      return ", RLE8";
+    case 2:
+      return ", RLE4";
+    case 3:
+      return ", bit fields";
+    case 4:
+      return ", JPEG";
+    case 5:
+      return ", PNG";
+    case 6:
+      return ", alpha bit fields";
+    default:
+      return "";
   }
 }
 
@@ -76,32 +87,35 @@ struct Layout {
   std::uint64_t blockBytes() const { return stride * std::uint64_t(height); }
 };
 
-BmpReadResult Refuse(std::string reason) {
-  BmpReadResult r;
-  r.reason = std::move(reason);
-  return r;
-}
+struct HeaderCheck {
+  ImageError error = ImageError::kNone;
+  std::string reason;
+};
+HeaderCheck Bad(ImageError error, std::string reason) { return {error, std::move(reason)}; }
 
 // Checks a file of `fileSize` bytes whose first `headLength` bytes are `head`
-// (headLength = min(fileSize, 54)). Returns an empty string and fills `layout`
-// when the rows can be decoded, else the reason.
-std::string CheckHeaders(const std::uint8_t* head, std::size_t headLength, std::uint64_t fileSize,
-                         Layout* layout) {
+// (headLength = min(fileSize, 54)). Returns no error and fills `layout` when the
+// rows can be decoded and the picture is within the limits.
+HeaderCheck CheckHeaders(const std::uint8_t* head, std::size_t headLength, std::uint64_t fileSize,
+                         const ImageLimits& limits, Layout* layout) {
   if (fileSize >= kFileSizeLimit)
-    return "file is " + N(fileSize) + " bytes; files of 4 GiB (" + N(kFileSizeLimit) +
-           " bytes) or more are not read";
+    return Bad(ImageError::kTooLarge, "file is " + N(fileSize) + " bytes; files of 4 GiB (" +
+                                          N(kFileSizeLimit) + " bytes) or more are not read");
   if (headLength < kFileHeaderSize)
-    return "truncated header: file is " + Count(fileSize, "byte") + ", shorter than the " +
-           N(kFileHeaderSize) + "-byte file header";
+    return Bad(ImageError::kMalformed, "truncated header: file is " + Count(fileSize, "byte") +
+                                           ", shorter than the " + N(kFileHeaderSize) +
+                                           "-byte file header");
   if (head[0] != 'B' || head[1] != 'M')
-    return "not a BMP file: it starts with " + ByteText(head[0]) + " " + ByteText(head[1]) +
-           " instead of 'B' 'M'";
+    return Bad(ImageError::kNotRecognised, "not a BMP file: it starts with " + ByteText(head[0]) +
+                                               " " + ByteText(head[1]) + " instead of 'B' 'M'");
   const std::uint64_t declaredSize = U32(head + 2);
   if (declaredSize != fileSize)
-    return "file is " + Count(fileSize, "byte") + " but its header declares " + N(declaredSize);
+    return Bad(ImageError::kMalformed, "file is " + Count(fileSize, "byte") +
+                                           " but its header declares " + N(declaredSize));
   if (headLength < kHeadersSize)
-    return "truncated header: file is " + Count(fileSize, "byte") + ", shorter than the " +
-           N(kHeadersSize) + " bytes of the file and info headers";
+    return Bad(ImageError::kMalformed, "truncated header: file is " + Count(fileSize, "byte") +
+                                           ", shorter than the " + N(kHeadersSize) +
+                                           " bytes of the file and info headers");
 
   const std::uint64_t offBits = U32(head + 10);
   const std::uint64_t infoSize = U32(head + 14);
@@ -110,21 +124,25 @@ std::string CheckHeaders(const std::uint8_t* head, std::size_t headLength, std::
   const std::uint32_t bitCount = U16(head + 28);
   const std::uint32_t compression = U32(head + 30);
 
-  if (bitCount != 24) return Count(bitCount, "bit") + " per pixel; " + kOnly24;
+  if (bitCount != 24)
+    return Bad(ImageError::kUnsupported, Count(bitCount, "bit") + " per pixel; " + kOnly24);
   if (compression != 0)
-    return "compressed (method " + N(std::uint64_t(compression)) + CompressionName(compression) +
-           "); " + kOnly24;
+    return Bad(ImageError::kUnsupported, "compressed (method " + N(std::uint64_t(compression)) +
+                                             CompressionName(compression) + "); " + kOnly24);
   if (infoSize < kInfoHeaderRead)
-    return "info header is " + N(infoSize) + " bytes; only info headers of " +
-           N(kInfoHeaderRead) + " bytes or more are read";
+    return Bad(ImageError::kUnsupported, "info header is " + N(infoSize) +
+                                             " bytes; only info headers of " + N(kInfoHeaderRead) +
+                                             " bytes or more are read");
   if (offBits < kFileHeaderSize + infoSize)
-    return "pixel data offset " + N(offBits) + " lies inside the headers (" +
-           N(kFileHeaderSize) + " + " + N(infoSize) + " bytes)";
+    return Bad(ImageError::kMalformed, "pixel data offset " + N(offBits) +
+                                           " lies inside the headers (" + N(kFileHeaderSize) +
+                                           " + " + N(infoSize) + " bytes)");
   if (offBits >= fileSize)
-    return "pixel data offset " + N(offBits) + " is not inside the " + N(fileSize) +
-           "-byte file";
-  if (width < 1) return "width is " + N(width) + "; it must be at least 1";
-  if (height == 0) return "height is 0; it must not be 0";
+    return Bad(ImageError::kMalformed, "pixel data offset " + N(offBits) + " is not inside the " +
+                                           N(fileSize) + "-byte file");
+  if (width < 1)
+    return Bad(ImageError::kMalformed, "width is " + N(width) + "; it must be at least 1");
+  if (height == 0) return Bad(ImageError::kMalformed, "height is 0; it must not be 0");
 
   // |height| is at most 2^31 and the stride below 2^34: both fit easily, and the
   // row count is compared by division so no product is formed unchecked.
@@ -132,22 +150,27 @@ std::string CheckHeaders(const std::uint8_t* head, std::size_t headLength, std::
   const std::uint64_t stride = (std::uint64_t(width) * 3 + 3) / 4 * 4;
   const std::uint64_t available = fileSize - offBits;
   if (stride > available || rows > available / stride)
-    return Count(rows, "row") + " of " + Count(stride, "byte") + " (" +
-           Count(std::uint64_t(width), "pixel") + " each) do not fit in the " +
-           Count(available, "byte") + " from offset " + N(offBits) + " to the end of the file";
+    return Bad(ImageError::kMalformed, Count(rows, "row") + " of " + Count(stride, "byte") + " (" +
+                                           Count(std::uint64_t(width), "pixel") +
+                                           " each) do not fit in the " + Count(available, "byte") +
+                                           " from offset " + N(offBits) +
+                                           " to the end of the file");
 
   // The rows fit in a file below 4 GiB, so both sizes fit an int and the
   // decoded picture (3 bytes a pixel, never more than the stored rows) a size_t.
+  const std::string limit = CheckImageLimits(width, std::int64_t(rows), limits);
+  if (!limit.empty()) return Bad(ImageError::kTooLarge, limit);
   layout->width = int(width);
   layout->height = int(rows);
   layout->topDown = height < 0;
   layout->offset = offBits;
   layout->stride = stride;
-  return std::string();
+  return HeaderCheck();
 }
 
 // Makes room for the decoded picture; false when memory runs out.
 bool AllocatePicture(const Layout& layout, RgbImage* image, std::string* reason) {
+  // The limits were checked on the header; this guards the arithmetic only.
   // width * height * 3 <= stride * height, which the checks kept below 4 GiB.
   const std::uint64_t bytes = layout.rowBytes() * std::uint64_t(layout.height);
   if (bytes > std::numeric_limits<std::size_t>::max() ||
@@ -181,11 +204,7 @@ void DecodeRows(const Layout& layout, const std::uint8_t* rows, int first, int c
     const int y = layout.topDown ? stored : layout.height - 1 - stored;
     const std::uint8_t* in = rows + std::size_t(i) * std::size_t(layout.stride);
     std::uint8_t* out = image->rgb.data() + std::size_t(y) * rowBytes;
-    for (std::size_t b = 0; b < rowBytes; b += 3) {
-      out[b + 0] = in[b + 2];
-      out[b + 1] = in[b + 1];
-      out[b + 2] = in[b + 0];
-    }
+    SwapRedBlue(in, out, std::size_t(layout.width));
   }
 }
 
@@ -200,7 +219,8 @@ bool ReadAt(int fd, std::uint8_t* buffer, std::size_t size, std::uint64_t offset
     const ssize_t n = ::pread(fd, buffer + done, chunk, off_t(offset + done));
     if (n < 0) {
       if (errno == EINTR) continue;
-      *reason = "read failed at offset " + N(std::uint64_t(offset + done)) + ": " + ErrnoText(errno);
+      *reason =
+          "read failed at offset " + N(std::uint64_t(offset + done)) + ": " + ErrnoText(errno);
       return false;
     }
     if (n == 0) {
@@ -229,58 +249,64 @@ class FileDescriptor {
 
 }  // namespace
 
-BmpReadResult DecodeBmp(const std::uint8_t* data, std::size_t size) {
+ImageReadResult DecodeBmp(const std::uint8_t* data, std::size_t size, const ImageLimits& limits) {
   if (data == nullptr) size = 0;
   Layout layout;
-  std::string reason =
-      CheckHeaders(data, std::min<std::size_t>(size, kHeadersSize), std::uint64_t(size), &layout);
-  if (!reason.empty()) return Refuse(std::move(reason));
-  BmpReadResult result;
-  if (!AllocatePicture(layout, &result.image, &reason)) return Refuse(std::move(reason));
+  const HeaderCheck check = CheckHeaders(data, std::min<std::size_t>(size, kHeadersSize),
+                                         std::uint64_t(size), limits, &layout);
+  if (check.error != ImageError::kNone) return ImageFailure(check.error, check.reason);
+  ImageReadResult result;
+  std::string reason;
+  if (!AllocatePicture(layout, &result.image, &reason))
+    return ImageFailure(ImageError::kOutOfMemory, reason);
   DecodeRows(layout, data + layout.offset, 0, layout.height, &result.image);
-  result.ok = true;
   return result;
 }
 
-BmpReadResult ReadBmpFile(const std::string& path) {
+ImageReadResult ReadBmpFile(const std::string& path, const ImageLimits& limits) {
   // Non-blocking only so that opening a pipe by mistake does not hang; regular
   // files ignore the flag.
   FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0) return Refuse("cannot be opened: " + ErrnoText(errno));
+  if (fd.get() < 0)
+    return ImageFailure(ImageError::kCannotOpen, "cannot be opened: " + ErrnoText(errno));
   struct stat info;
-  if (::fstat(fd.get(), &info) != 0) return Refuse("cannot be examined: " + ErrnoText(errno));
-  if (S_ISDIR(info.st_mode)) return Refuse("is a directory, not a file");
-  if (!S_ISREG(info.st_mode)) return Refuse("is not a regular file");
+  if (::fstat(fd.get(), &info) != 0)
+    return ImageFailure(ImageError::kCannotOpen, "cannot be examined: " + ErrnoText(errno));
+  if (S_ISDIR(info.st_mode))
+    return ImageFailure(ImageError::kNotRegularFile, "is a directory, not a file");
+  if (!S_ISREG(info.st_mode))
+    return ImageFailure(ImageError::kNotRegularFile, "is not a regular file");
   const std::uint64_t fileSize = std::uint64_t(info.st_size);
 
   std::uint8_t head[kHeadersSize];
   const std::size_t headLength = std::size_t(std::min<std::uint64_t>(fileSize, kHeadersSize));
   std::string reason;
-  if (!ReadAt(fd.get(), head, headLength, 0, &reason)) return Refuse(std::move(reason));
+  if (!ReadAt(fd.get(), head, headLength, 0, &reason))
+    return ImageFailure(ImageError::kReadFailed, reason);
   Layout layout;
-  reason = CheckHeaders(head, headLength, fileSize, &layout);
-  if (!reason.empty()) return Refuse(std::move(reason));
+  const HeaderCheck check = CheckHeaders(head, headLength, fileSize, limits, &layout);
+  if (check.error != ImageError::kNone) return ImageFailure(check.error, check.reason);
 
-  BmpReadResult result;
-  if (!AllocatePicture(layout, &result.image, &reason)) return Refuse(std::move(reason));
+  ImageReadResult result;
+  if (!AllocatePicture(layout, &result.image, &reason))
+    return ImageFailure(ImageError::kOutOfMemory, reason);
   // The rows go through a buffer of whole rows of about 1 MiB (at least one row).
-  const int rowsPerChunk =
-      int(std::clamp<std::uint64_t>((std::uint64_t(1) << 20) / layout.stride, 1,
-                                    std::uint64_t(layout.height)));
+  const int rowsPerChunk = int(std::clamp<std::uint64_t>((std::uint64_t(1) << 20) / layout.stride,
+                                                         1, std::uint64_t(layout.height)));
   std::vector<std::uint8_t> buffer;
   try {
     buffer.resize(std::size_t(layout.stride) * std::size_t(rowsPerChunk));
   } catch (const std::exception&) {
-    return Refuse("not enough memory for a row of " + N(layout.stride) + " bytes");
+    return ImageFailure(ImageError::kOutOfMemory,
+                        "not enough memory for a row of " + N(layout.stride) + " bytes");
   }
   for (int first = 0; first < layout.height; first += rowsPerChunk) {
     const int count = std::min(rowsPerChunk, layout.height - first);
     const std::uint64_t offset = layout.offset + std::uint64_t(first) * layout.stride;
     if (!ReadAt(fd.get(), buffer.data(), std::size_t(layout.stride) * std::size_t(count), offset,
                 &reason))
-      return Refuse(std::move(reason));
+      return ImageFailure(ImageError::kReadFailed, reason);
     DecodeRows(layout, buffer.data(), first, count, &result.image);
   }
-  result.ok = true;
   return result;
 }

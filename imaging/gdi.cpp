@@ -14,6 +14,20 @@ std::size_t DibStride(std::int64_t width) {
   return static_cast<std::size_t>((width * 3 + 3) / 4 * 4);
 }
 
+BITMAPINFO Make24BitInfo(int width, int height) {
+  BITMAPINFO info;
+  info.bmiHeader.biSize = 40;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  info.bmiHeader.biCompression = BI_RGB;
+  // Unsigned 64-bit: for any two int sizes the product fits (below 3 x 2^62).
+  info.bmiHeader.biSizeImage =
+      width > 0 && height > 0 ? DWORD(std::uint64_t(height) * (std::uint64_t(width) + 1) * 3) : 0;
+  return info;
+}
+
 HDC CreateCompatibleDC(HDC) { return new (std::nothrow) DeviceContext(); }
 
 HBITMAP CreateDIBSection(HDC, const BITMAPINFO* info, UINT usage, void** bits, void* section,
@@ -107,36 +121,49 @@ UINT ScanLines(const Bitmap& b, const BITMAPINFO* info, UINT start, UINT lines) 
 }
 }  // namespace
 
+namespace {
+// The scan lines a SetDIBits or GetDIBits call may touch and the caller's row
+// stride, or 0 lines when the call cannot be made.
+struct DibCall {
+  UINT lines = 0;
+  std::size_t callerStride = 0;
+  std::size_t copy = 0;  // bytes of each row that both layouts hold
+};
+DibCall CheckDibCall(HBITMAP bitmap, UINT start, UINT lines, const void* bits,
+                     const BITMAPINFO* info, UINT usage) {
+  DibCall call;
+  if (bitmap == nullptr || bits == nullptr || usage != DIB_RGB_COLORS) return call;
+  const UINT n = ScanLines(*bitmap, info, start, lines);
+  const std::size_t stride = DibStride(info ? info->bmiHeader.biWidth : 0);
+  if (n == 0 || stride == 0) return call;
+  call.lines = n;
+  call.callerStride = stride;
+  call.copy =
+      std::min<std::size_t>(std::size_t(info->bmiHeader.biWidth), std::size_t(bitmap->Width())) * 3;
+  return call;
+}
+}  // namespace
+
 int SetDIBits(HDC, HBITMAP bitmap, UINT start, UINT lines, const void* bits,
               const BITMAPINFO* info, UINT usage) {
-  if (bitmap == nullptr || bits == nullptr || usage != DIB_RGB_COLORS) return 0;
-  const UINT n = ScanLines(*bitmap, info, start, lines);
-  const std::size_t srcStride = DibStride(info ? info->bmiHeader.biWidth : 0);
-  if (n == 0 || srcStride == 0) return 0;
-  const std::size_t copy =
-      std::min<std::size_t>(std::size_t(info->bmiHeader.biWidth), std::size_t(bitmap->Width())) * 3;
+  const DibCall call = CheckDibCall(bitmap, start, lines, bits, info, usage);
   const BYTE* src = static_cast<const BYTE*>(bits);
-  for (UINT i = 0; i < n; ++i)  // scan line 0 is the bottom row
-    std::memcpy(bitmap->Bits() + std::size_t(start + i) * bitmap->Stride(), src + i * srcStride,
-                copy);
-  return int(n);
+  for (UINT i = 0; i < call.lines; ++i)  // scan line 0 is the bottom row
+    std::memcpy(bitmap->Bits() + std::size_t(start + i) * bitmap->Stride(),
+                src + i * call.callerStride, call.copy);
+  return int(call.lines);
 }
 
 int GetDIBits(HDC, HBITMAP bitmap, UINT start, UINT lines, void* bits, BITMAPINFO* info,
               UINT usage) {
-  if (bitmap == nullptr || bits == nullptr || usage != DIB_RGB_COLORS) return 0;
-  const UINT n = ScanLines(*bitmap, info, start, lines);
-  const std::size_t dstStride = DibStride(info ? info->bmiHeader.biWidth : 0);
-  if (n == 0 || dstStride == 0) return 0;
-  const std::size_t copy =
-      std::min<std::size_t>(std::size_t(info->bmiHeader.biWidth), std::size_t(bitmap->Width())) * 3;
+  const DibCall call = CheckDibCall(bitmap, start, lines, bits, info, usage);
   BYTE* dst = static_cast<BYTE*>(bits);
-  for (UINT i = 0; i < n; ++i) {
-    std::memcpy(dst + i * dstStride, bitmap->Bits() + std::size_t(start + i) * bitmap->Stride(),
-                copy);
-    std::memset(dst + i * dstStride + copy, 0, dstStride - copy);
+  for (UINT i = 0; i < call.lines; ++i) {
+    std::memcpy(dst + i * call.callerStride,
+                bitmap->Bits() + std::size_t(start + i) * bitmap->Stride(), call.copy);
+    std::memset(dst + i * call.callerStride + call.copy, 0, call.callerStride - call.copy);
   }
-  return int(n);
+  return int(call.lines);
 }
 
 BOOL DeleteObject(HGDIOBJ object) {

@@ -54,6 +54,10 @@ struct BITMAPINFO {
 
 // Row stride of a 24-bit row of `width` pixels, or 0 when it does not fit.
 std::size_t DibStride(std::int64_t width);
+// The header of a 24-bit bottom-up bitmap of width x height pixels, declaring an
+// image size of height x (width + 1) x 3 bytes (0 for an empty size); the
+// resolution and colour-count fields stay 0.
+BITMAPINFO Make24BitInfo(int width, int height);
 
 // A 24-bit bitmap, black when created.
 class Bitmap {

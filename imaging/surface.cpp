@@ -1,23 +1,13 @@
 // Image surfaces: creation of a black 24-bit bitmap in its own memory context, and
-// filling one from a decoded picture.
+// the row-by-row copies between a surface and a decoded picture.
 #include "imaging/surface.h"
 
 #include <algorithm>
 
-#include "imaging/bmp_reader.h"
+#include "imaging/pixel_rows.h"
 
 bool CreateSurface(int width, int height, ImageSurface* surface) {
-  BITMAPINFO info;
-  info.bmiHeader.biSize = 40;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 24;
-  info.bmiHeader.biCompression = BI_RGB;
-  // Unsigned 64-bit: for any two int sizes the product fits (below 3 x 2^62), so
-  // even a size the bitmap will refuse cannot overflow here.
-  info.bmiHeader.biSizeImage =
-      width > 0 && height > 0 ? DWORD(std::uint64_t(height) * (std::uint64_t(width) + 1) * 3) : 0;
+  const BITMAPINFO info = Make24BitInfo(width, height);
   UniqueDC dc(CreateCompatibleDC(nullptr));
   if (!dc) return false;
   UniqueBitmap bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, nullptr, nullptr, 0));
@@ -33,9 +23,21 @@ bool CreateSurface(int width, int height, ImageSurface* surface) {
 }
 
 void FillSurface(const RgbImage& image, ImageSurface* surface) {
-  HDC dc = surface->hMemDC.get();
-  const int w = std::min(image.width, surface->nWidth);
-  const int h = std::min(image.height, surface->nHeight);
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) SetPixelV(dc, x, y, image.Pixel(x, y));
+  Bitmap* bitmap = surface->hBitmap.get();
+  if (bitmap == nullptr) return;
+  const int w = std::min(image.width, bitmap->Width());
+  const int h = std::min(image.height, bitmap->Height());
+  for (int y = 0; y < h; ++y) SwapRedBlue(image.At(0, y), bitmap->RowFromTop(y), std::size_t(w));
+}
+
+RgbImage SurfaceImage(const ImageSurface& surface) {
+  RgbImage image;
+  const Bitmap* bitmap = surface.hBitmap.get();
+  if (bitmap == nullptr || surface.nWidth <= 0 || surface.nHeight <= 0) return image;
+  image.width = std::min(surface.nWidth, bitmap->Width());
+  image.height = std::min(surface.nHeight, bitmap->Height());
+  image.rgb.resize(std::size_t(image.width) * std::size_t(image.height) * 3);
+  for (int y = 0; y < image.height; ++y)
+    SwapRedBlue(bitmap->RowFromTop(y), image.At(0, y), std::size_t(image.width));
+  return image;
 }

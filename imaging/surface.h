@@ -3,8 +3,7 @@
 #pragma once
 
 #include "imaging/gdi.h"
-
-struct RgbImage;
+#include "imaging/rgb_image.h"
 
 struct ImageSurface {
   UniqueDC hMemDC;
@@ -18,5 +17,7 @@ struct ImageSurface {
 // Returns false, leaving `surface` as it was, when the bitmap cannot be made.
 bool CreateSurface(int width, int height, ImageSurface* surface);
 
-// Copies a decoded image into the surface's top-left corner (clipped to it).
+// Copies a decoded picture into the surface's top-left corner (clipped to it).
 void FillSurface(const RgbImage& image, ImageSurface* surface);
+// The surface's pixels as a decoded picture (empty for an empty surface).
+RgbImage SurfaceImage(const ImageSurface& surface);

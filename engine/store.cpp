@@ -1,0 +1,115 @@
+// The engine's pixel store: filling the planes from loaded pictures, building the
+// mask list, and the neighbour clamps every stencil reads through.
+//
+// A load makes every new plane, list and grid aside and replaces the old ones
+// only when all of them exist, so a load that runs out of memory changes nothing.
+#include <algorithm>
+#include <new>
+
+#include "engine/engine.h"
+
+int CRestoreEngine::ClampX(int i) const {
+  if (i <= 0) i = 1;
+  return i >= m_nWidth ? m_nWidth - 1 : i;
+}
+
+int CRestoreEngine::ClampY(int j) const {
+  if (j <= 0) j = 1;
+  return j >= m_nHeight ? m_nHeight - 1 : j;
+}
+
+void CRestoreEngine::SetDefaults() {
+  SetDefaultFields(&m_fields);
+  UpdateData(false);
+}
+
+namespace {
+void FillPlane(const PixelBytes& image, RgbPlane* plane) {
+  for (int y = 0; y < image.height; ++y) {
+    const std::uint8_t* in = image.At(0, y);
+    double* out = plane->At(0, y);
+    for (int i = 0; i < image.width * 3; ++i) out[i] = double(in[i]);
+  }
+}
+}  // namespace
+
+bool CRestoreEngine::ReadDamagedPixels(const PixelBytes& image) {
+  const int w = image.width, h = image.height;
+  if (w < 1 || h < 1) return false;
+  const bool sameExtent = w == m_nWidth && h == m_nHeight;
+  RgbPlane work, damaged;
+  MaskPlane mask;
+  if (!work.Resize(w, h) || !damaged.Resize(w, h)) return false;
+  if (!sameExtent && !mask.Resize(w, h)) return false;
+  DoubleGrid channel = AllocGrid(w, h), next = AllocGrid(w, h), weight = AllocGrid(w, h);
+  if (channel.Empty() || next.Empty() || weight.Empty()) return false;
+  FillPlane(image, &damaged);
+  std::copy(damaged.Data(), damaged.Data() + std::size_t(w) * h * 3, work.Data());
+  g_work.Swap(work);
+  g_damaged.Swap(damaged);
+  m_gridChannel = std::move(channel);
+  m_gridNext = std::move(next);
+  m_gridWeight = std::move(weight);
+  if (!sameExtent) {
+    // The list, if any, was built against another extent: it cannot run here.
+    g_mask = std::move(mask);
+    m_bMaskBuilt = false;
+  }
+  if (g_original.Width() != w || g_original.Height() != h) {
+    g_original.Release();
+    m_bOriginalLoaded = false;
+  }
+  m_nWidth = w;
+  m_nHeight = h;
+  ++m_nGeneration;
+  return true;
+}
+
+bool CRestoreEngine::ReadOriginalPixels(const PixelBytes& image) {
+  if (image.width < 1 || image.height < 1) return false;
+  if (HasDamaged() && (image.width != m_nWidth || image.height != m_nHeight)) return false;
+  RgbPlane original;
+  if (!original.Resize(image.width, image.height)) return false;
+  FillPlane(image, &original);
+  g_original.Swap(original);
+  m_bOriginalLoaded = true;
+  return true;
+}
+
+int CRestoreEngine::BuildMaskList(const PixelBytes& mask) {
+  const int W = m_nWidth, H = m_nHeight;
+  if (!HasDamaged() || mask.width != W || mask.height != H) return -1;
+  const auto masked = [&mask](int x, int y) {
+    const std::uint8_t* p = mask.At(x, y);
+    return (p[0] | p[1] | p[2]) != 0;
+  };
+  std::size_t count = 0;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) count += masked(x, y) ? 1 : 0;
+  // At most W x H entries, which the size limits keep far below 2^31.
+  std::unique_ptr<MaskPixel[]> list(new (std::nothrow) MaskPixel[count + 1]);
+  std::unique_ptr<double[]> update(new (std::nothrow) double[count * 3 + 1]);
+  std::unique_ptr<unsigned char[]> flags(new (std::nothrow) unsigned char[std::size_t(H) + 1]());
+  if (!list || !update || !flags) return -1;
+  int n = 0;
+  for (int y = 0; y < H; ++y) {
+    bool seen = false;
+    for (int x = 0; x < W; ++x) {
+      g_mask[x][y] = 0;
+      if (masked(x, y)) {
+        list[n] = MaskPixel{x, y, 1};
+        g_mask[x][y] = 1;
+        seen = true;
+        ++n;
+      }
+    }
+    flags[y] = seen ? 1 : 0;
+  }
+  m_pMaskList = std::move(list);
+  m_pUpdate = std::move(update);
+  m_pRowFlags = std::move(flags);
+  m_nMaskCount = n;
+  m_bMaskBuilt = true;
+  ++m_nGeneration;
+  return n;
+}

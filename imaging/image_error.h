@@ -1,0 +1,45 @@
+// What a reader reports: a typed error with a one-line reason a person can act on,
+// and the size limits every reader checks on the header, before any pixel is
+// decoded or any picture memory is allocated.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "imaging/rgb_image.h"
+
+enum class ImageError {
+  kNone,
+  kCannotOpen,      // missing, not permitted
+  kNotRegularFile,  // a directory, a pipe, a device
+  kReadFailed,      // an input/output error, or the file changed while read
+  kNotRecognised,   // not a file of the format (wrong signature)
+  kMalformed,       // inconsistent headers, truncated or corrupt data
+  kUnsupported,     // a valid file of a kind that is not read (32-bit BMP, CMYK JPEG)
+  kTooLarge,        // beyond the size limits
+  kOutOfMemory,
+};
+
+// A short name for logs and tests ("malformed", "too large", ...).
+const char* ImageErrorName(ImageError error);
+
+struct ImageReadResult {
+  ImageError error = ImageError::kNone;
+  std::string reason;  // empty when ok
+  RgbImage image;      // set only when ok
+  bool ok() const { return error == ImageError::kNone; }
+};
+
+ImageReadResult ImageFailure(ImageError error, std::string reason);
+
+// The largest picture a reader accepts. The defaults are the window's and the
+// command line's; the session passes the engine's limits.
+struct ImageLimits {
+  int maxSide = 16384;
+  std::uint64_t maxPixels = std::uint64_t(64) << 20;  // 67,108,864
+};
+
+// Empty when a width x height picture is within the limits, else the reason
+// ("image is 20000 x 300; the limit is 16384 pixels a side"). Sizes of 0 or less
+// are refused too.
+std::string CheckImageLimits(std::int64_t width, std::int64_t height, const ImageLimits& limits);

@@ -1,0 +1,248 @@
+// Load and save commands. A load decodes the whole file, checks its size against
+// the engine's limits and the pictures already loaded, builds every new surface
+// aside, hands the pixels to the engine (which makes its planes and grids aside
+// too), and only then replaces what the dialog shows; so a refused or failed load
+// leaves every plane, list, grid, surface and field as it was. Save creates a new
+// file (or, asked to overwrite, renames a complete new file over the old one).
+#include "session/image_files.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "engine/limits.h"
+#include "imaging/bmp_writer.h"
+#include "imaging/image_reader.h"
+
+namespace {
+constexpr const char* kNotValid = "not valid";
+
+FileResult Failure(std::string message, std::string caption, std::string reason) {
+  FileResult r;
+  r.ok = false;
+  r.message = std::move(message);
+  r.caption = std::move(caption);
+  r.reason = std::move(reason);
+  return r;
+}
+
+std::string SizeText(int w, int h) { return std::to_string(w) + " x " + std::to_string(h); }
+
+FileResult ReadImage(const std::string& path, RgbImage* image) {
+  ImageReadResult read = ReadImageFile(path, EngineImageLimits());
+  if (!read.ok()) {
+    FileResult r = read.error == ImageError::kTooLarge
+                       ? Failure("Image too large", kNotValid, path + ": " + read.reason)
+                       : Failure("File Gagal diBuka", "Error", path + ": " + read.reason);
+    r.error = read.error;
+    return r;
+  }
+  *image = std::move(read.image);
+  return FileResult();
+}
+
+// A picture handed over in memory meets the same limits as one read from a file.
+FileResult CheckSize(const RgbImage& image) {
+  const std::string why = CheckImageLimits(image.width, image.height, EngineImageLimits());
+  if (!why.empty()) {
+    FileResult r = Failure("Image too large", kNotValid, why);
+    r.error = ImageError::kTooLarge;
+    return r;
+  }
+  return FileResult();
+}
+
+FileResult OutOfMemory(const std::string& what) {
+  return Failure("Cannot create array pointer", "error", "not enough memory for " + what);
+}
+
+PixelBytes Bytes(const RgbImage& image) {
+  return PixelBytes{image.width, image.height, image.rgb.data(), std::size_t(image.width) * 3};
+}
+
+bool IsBmpExtension(const std::string& ext) { return ext == "BMP" || ext == "bmp"; }
+}  // namespace
+
+ImageLimits EngineImageLimits() {
+  ImageLimits limits;
+  limits.maxSide = kMaxImageSide;
+  limits.maxPixels = kMaxImagePixels;
+  return limits;
+}
+
+std::string CImageFiles::FileExtension(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::size_t dot = name.find_last_of('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+std::string CImageFiles::OriginalMismatch() const {
+  return "the original image is " + SizeText(m_surfOriginal.nWidth, m_surfOriginal.nHeight) +
+         " but the damaged image is " + SizeText(m_engine.Width(), m_engine.Height());
+}
+
+FileResult CImageFiles::LoadDamaged(const std::string& path) {
+  RgbImage image;
+  const FileResult r = ReadImage(path, &image);
+  return r.ok ? LoadDamagedImage(image) : r;
+}
+
+FileResult CImageFiles::LoadMask(const std::string& path) {
+  RgbImage image;
+  const FileResult r = ReadImage(path, &image);
+  return r.ok ? LoadMaskImage(image) : r;
+}
+
+FileResult CImageFiles::LoadOriginal(const std::string& path) {
+  RgbImage image;
+  const FileResult r = ReadImage(path, &image);
+  return r.ok ? LoadOriginalImage(image) : r;
+}
+
+FileResult CImageFiles::LoadDamagedImage(const RgbImage& image) {
+  FileResult r = CheckSize(image);
+  if (!r.ok) return r;
+  const int w = image.width, h = image.height;
+  ImageSurface damaged, result;
+  if (!CreateSurface(w, h, &damaged) || !CreateSurface(w, h, &result))
+    return OutOfMemory("the image surfaces");
+  const bool hadOriginal = m_engine.HasOriginal();
+  if (!m_engine.ReadDamagedPixels(Bytes(image)))
+    return OutOfMemory("the planes and diffusion grids of a " + SizeText(w, h) + " image");
+  FillSurface(image, &damaged);
+  m_surfDamaged = std::move(damaged);
+  m_surfResult = std::move(result);
+  m_nResultVersion = m_nSavedVersion = 0;
+  // An original set aside for another size is taken up again when the size fits.
+  if (!m_engine.HasOriginal() && m_surfOriginal.bLoaded == 1 && m_surfOriginal.nWidth == w &&
+      m_surfOriginal.nHeight == h) {
+    const RgbImage original = SurfaceImage(m_surfOriginal);
+    m_engine.ReadOriginalPixels(Bytes(original));
+  }
+  if (hadOriginal && !m_engine.HasOriginal())
+    r.notice = "The original no longer matches: " + OriginalMismatch() +
+               ". The PSNR is not measured against it until a matching original is loaded.";
+  m_services.PaneChanged(IDC_PANE_DAMAGED);
+  m_services.PaneChanged(IDC_PANE_RESULT);
+  return r;
+}
+
+FileResult CImageFiles::LoadMaskImage(const RgbImage& image) {
+  FileResult r = CheckSize(image);
+  if (!r.ok) return r;
+  if (!m_engine.HasDamaged())
+    return Failure("Load a damaged image first.", kNotValid,
+                   "the mask is " + SizeText(image.width, image.height) +
+                       " but no damaged image is loaded");
+  if (image.width != m_engine.Width() || image.height != m_engine.Height())
+    return Failure("The mask does not match the damaged image.", kNotValid,
+                   "mask is " + SizeText(image.width, image.height) +
+                       " but the damaged image is " +
+                       SizeText(m_engine.Width(), m_engine.Height()));
+  ImageSurface mask;
+  if (!CreateSurface(image.width, image.height, &mask)) return OutOfMemory("the mask surface");
+  const int count = m_engine.BuildMaskList(Bytes(image));
+  if (count < 0) return OutOfMemory("the mask list");
+  FillSurface(image, &mask);
+  m_surfMask = std::move(mask);
+  m_engine.m_fields.m_nMaskPixels = std::uint32_t(m_engine.m_nMaskCount);
+  m_engine.UpdateData(false);
+  m_services.PaneChanged(IDC_PANE_MASK);
+  return r;
+}
+
+FileResult CImageFiles::LoadOriginalImage(const RgbImage& image) {
+  FileResult r = CheckSize(image);
+  if (!r.ok) return r;
+  if (m_engine.HasDamaged() &&
+      (image.width != m_engine.Width() || image.height != m_engine.Height()))
+    return Failure("The original does not match the damaged image.", kNotValid,
+                   "the original is " + SizeText(image.width, image.height) +
+                       " but the damaged image is " +
+                       SizeText(m_engine.Width(), m_engine.Height()));
+  ImageSurface original;
+  if (!CreateSurface(image.width, image.height, &original))
+    return OutOfMemory("the image surface");
+  if (!m_engine.ReadOriginalPixels(Bytes(image))) return OutOfMemory("the original's plane");
+  FillSurface(image, &original);
+  m_surfOriginal = std::move(original);
+  m_services.PaneChanged(IDC_PANE_ORIGINAL);
+  return r;
+}
+
+void CImageFiles::ShowResult() {
+  RgbImage picture;
+  picture.width = m_engine.Width();
+  picture.height = m_engine.Height();
+  picture.rgb.resize(std::size_t(picture.width) * std::size_t(picture.height) * 3);
+  m_engine.ResultPixels(picture.rgb.data(), std::size_t(picture.width) * 3);
+  FillSurface(picture, &m_surfResult);
+  ++m_nResultVersion;
+  m_services.PaneChanged(IDC_PANE_RESULT);
+}
+
+FileResult CImageFiles::SaveResult(const std::string& path, bool overwrite, FileSink& sink) {
+  if (!HasResult())
+    return Failure("Nothing to save yet.", kNotValid,
+                   "run the restoration (RUVANTA or Go !!!) first; Save writes its result");
+  FileResult r;
+  if (!overwrite) {
+    const ::SaveResult s = SaveBmp(path, m_surfResult, sink);
+    if (!s.ok) return Failure("cannot create file", "", s.reason);
+  } else {
+    // Write a complete new file beside the target, then put it in the target's place.
+    const std::string temp = path + ".tmp-" + std::to_string(::getpid());
+    const ::SaveResult s = SaveBmp(temp, m_surfResult, sink);
+    if (!s.ok) return Failure("cannot create file", "", s.reason);
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+      sink.Remove(temp);
+      return Failure("cannot create file", "", path + ": cannot replace the existing file");
+    }
+  }
+  m_nSavedVersion = m_nResultVersion;
+  return r;
+}
+
+// Asks for a file; refuses a cancelled dialog or an extension other than BMP/bmp.
+std::optional<std::string> CImageFiles::ChooseImageFile(bool bOpen) {
+  const auto file = m_services.FileDialog(bOpen);
+  if (file && IsBmpExtension(FileExtension(*file))) return file;
+  Dialog().MessageBox("Citra BMP please!", kNotValid);
+  return std::nullopt;
+}
+
+void CImageFiles::Report(const FileResult& result) {
+  if (!result.ok)
+    Dialog().MessageBox(result.Text(), result.caption);
+  else if (!result.notice.empty())
+    Dialog().MessageBox(result.notice, "");
+}
+
+void CImageFiles::OnLoadDamaged() {
+  if (const auto file = ChooseImageFile(true)) Report(LoadDamaged(*file));
+}
+
+void CImageFiles::OnLoadOriginal() {
+  if (const auto file = ChooseImageFile(true)) Report(LoadOriginal(*file));
+}
+
+void CImageFiles::OnLoadMask() {
+  if (const auto file = ChooseImageFile(true)) {
+    Report(LoadMask(*file));
+    return;
+  }
+  // Refused choice: the pixel count field shows the current mask again.
+  m_engine.m_fields.m_nMaskPixels = std::uint32_t(m_engine.m_nMaskCount);
+  m_engine.UpdateData(false);
+}
+
+void CImageFiles::OnSave() {
+  // Nothing is asked before there is something to save.
+  if (!HasResult()) {
+    Report(SaveResult(std::string()));
+    return;
+  }
+  if (const auto file = ChooseImageFile(false)) Report(SaveResult(*file));
+}

@@ -1,0 +1,108 @@
+// The load and save commands: they join the file layer and the engine. A file is
+// decoded into a picture, checked against the engine's limits and the pictures
+// already loaded, and its pixels go straight into the engine's planes (or mask
+// list); a surface keeps each picture for display and saving. A refused or failed
+// command changes nothing. The On... handlers add the file dialog, the extension
+// test and the message boxes; the window and the command line share all of it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "engine/engine.h"
+#include "imaging/file_sink.h"
+#include "imaging/image_error.h"
+#include "imaging/surface.h"
+
+// Control ids of the load and save commands and of the four panes.
+enum : int {
+  IDC_BTN_LOAD_DAMAGED = 1004,
+  IDC_BTN_LOAD_MASK = 1005,
+  IDC_BTN_LOAD_ORIGINAL = 1016,
+  IDC_BTN_SAVE = 1022,
+  IDC_BTN_RESET = 3,
+  IDC_PANE_DAMAGED = 1002,
+  IDC_PANE_MASK = 1003,
+  IDC_PANE_RESULT = 1010,
+  IDC_PANE_ORIGINAL = 1015,
+};
+
+// What the commands need of the dialog beyond the engine's services.
+class CFileServices {
+ public:
+  virtual ~CFileServices() = default;
+  // An open (or save) file dialog; the chosen file's full path, nothing on Cancel.
+  virtual std::optional<std::string> FileDialog(bool bOpen) = 0;
+  // A pane's picture changed (after a load or a run).
+  virtual void PaneChanged(int /*paneId*/) {}
+};
+
+struct FileResult {
+  bool ok = true;
+  std::string message;  // the message box text, e.g. "File Gagal diBuka"
+  std::string caption;  // its caption ("" shows the application title)
+  std::string reason;   // one line a person can act on
+  ImageError error = ImageError::kNone;  // the reader's, when it refused the file
+  std::string notice;   // after a load that succeeded: something the user should know
+  // message and reason on two lines, as a message box shows them
+  std::string Text() const { return reason.empty() ? message : message + "\n" + reason; }
+};
+
+// The readers' limits: the engine's.
+ImageLimits EngineImageLimits();
+
+class CImageFiles {
+ public:
+  CImageFiles(CRestoreEngine& engine, CFileServices& services)
+      : m_engine(engine), m_services(services) {}
+  CImageFiles(const CImageFiles&) = delete;
+  CImageFiles& operator=(const CImageFiles&) = delete;
+
+  ImageSurface m_surfDamaged;
+  ImageSurface m_surfResult;
+  ImageSurface m_surfMask;
+  ImageSurface m_surfOriginal;
+
+  FileResult LoadDamaged(const std::string& path);
+  FileResult LoadMask(const std::string& path);
+  FileResult LoadOriginal(const std::string& path);
+  // The same from a decoded picture.
+  FileResult LoadDamagedImage(const RgbImage& image);
+  FileResult LoadMaskImage(const RgbImage& image);
+  FileResult LoadOriginalImage(const RgbImage& image);
+  // Writes the result to a new file; with `overwrite` an existing file is
+  // replaced only once the new one is complete. Refused before any run.
+  FileResult SaveResult(const std::string& path, bool overwrite = false,
+                        FileSink& sink = DefaultFileSink());
+
+  // The work plane into the result surface, and the result pane told.
+  void ShowResult();
+  // A run has produced the result surface's picture since the damaged image loaded.
+  bool HasResult() const { return m_nResultVersion != 0; }
+  // A result that no save has written since it last changed.
+  bool ResultUnsaved() const { return HasResult() && m_nResultVersion != m_nSavedVersion; }
+  // An original is shown but no longer matches the damaged image's size.
+  bool OriginalStale() const { return m_surfOriginal.bLoaded == 1 && !m_engine.HasOriginal(); }
+  // "the original image is 320 x 240 but the damaged image is 800 x 600".
+  std::string OriginalMismatch() const;
+
+  // Button handlers: file dialog, extension test ("BMP" or "bmp"), message boxes.
+  void OnLoadDamaged();
+  void OnLoadMask();
+  void OnLoadOriginal();
+  void OnSave();
+
+  // The extension of a path without its dot ("" when it has none).
+  static std::string FileExtension(const std::string& path);
+
+ private:
+  std::optional<std::string> ChooseImageFile(bool bOpen);
+  void Report(const FileResult& result);
+  CEngineServices& Dialog() { return m_engine.Services(); }
+
+  CRestoreEngine& m_engine;
+  CFileServices& m_services;
+  std::uint64_t m_nResultVersion = 0;
+  std::uint64_t m_nSavedVersion = 0;
+};
