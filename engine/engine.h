@@ -20,9 +20,15 @@ struct RunProgress {
   int iterationsDone = 0;     // transport iterations of this run so far
   int iterationsPlanned = 0;  // of OnRun; in the automatic mode the iterations so far
   int cycle = 0;              // automatic mode: cycles done
-  bool measured = false;      // psnr holds a measurement of this cycle
+  bool measured = false;      // psnr (or meanChange) holds a measurement of this cycle
   float psnr = 0.0f;
+  bool settling = false;      // the automatic mode without an original: meanChange decides
+  double meanChange = 0.0;    // mean absolute change of the masked values over the cycle
 };
+
+// The automatic mode without an original goes on while the mean absolute change
+// of the masked channel values over a cycle exceeds this (see OnAuto).
+constexpr double kDefaultSettleLevel = 0.05;
 
 // Told of a run's progress on the thread that runs it; asked between blocks and
 // cycles whether to stop.
@@ -36,6 +42,7 @@ class CRunObserver {
 class CRestoreEngine {
  public:
   explicit CRestoreEngine(CEngineServices& services) : m_services(services) {}
+  virtual ~CRestoreEngine() = default;
   CRestoreEngine(const CRestoreEngine&) = delete;
   CRestoreEngine& operator=(const CRestoreEngine&) = delete;
 
@@ -65,8 +72,11 @@ class CRestoreEngine {
   int Width() const { return m_nWidth; }
   int Height() const { return m_nHeight; }
   bool HasDamaged() const { return m_nWidth > 0 && m_nHeight > 0; }
-  // A mask list built against the current extent.
-  bool HasMask() const { return m_bMaskBuilt; }
+  // A mask list built against the current extent. A damaged image of another
+  // size keeps the list, which counts again when an image of its size returns.
+  bool HasMask() const {
+    return m_bMaskBuilt && g_mask.Width() == m_nWidth && g_mask.Height() == m_nHeight;
+  }
   // An original of the damaged image's size (the quality measure uses it).
   bool HasOriginal() const { return m_bOriginalLoaded; }
 
@@ -75,8 +85,7 @@ class CRestoreEngine {
 
   // Makes `image` the damaged image: the extent becomes its size, g_work and
   // g_damaged take its pixels, three zero grids of that size replace the old ones.
-  // An original of another size stops being used; the mask list stays as it is
-  // but stops counting as built unless it was built against this very extent.
+  // An original of another size stops being used; the mask list stays as it is.
   // False (nothing changed) when the memory cannot be had.
   bool ReadDamagedPixels(const PixelBytes& image);
   // g_original from `image`, which must have the damaged image's size when a
@@ -89,7 +98,11 @@ class CRestoreEngine {
 
   // --- transport -------------------------------------------------------------
   // `iterations` sweeps over the first `count` list entries with time step dt.
-  void TransportStep(int iterations, int count, double dt);
+  virtual void TransportStep(int iterations, int count, double dt);
+  // A block of the run: the fields are read from their edits (the refresh every
+  // transport step of a run begins with), then `iterations` sweeps over the whole
+  // list with the time step of the DeltaT field.
+  void TransportBlock(int iterations);
   // The same step computed through the operations below one by one.
   void TransportStepReference(int iterations, int count, double dt);
   double Laplacian(int x, int y, int c) const;
@@ -101,17 +114,22 @@ class CRestoreEngine {
   static double Clamp255(double v);
 
   // --- diffusion -------------------------------------------------------------
-  void DiffusionStep(int iterations, int channel);
+  virtual void DiffusionStep(int iterations, int channel);
   void DiffusionStepReference(int iterations, int channel);
 
   // --- quality and schedule --------------------------------------------------
-  void MeasurePsnr();
+  virtual void MeasurePsnr();
   // True when a damaged image and a mask built against its extent are loaded;
   // otherwise shows "Load a damaged image and a mask first." and returns false.
   bool CanRun();
   void OnRun();
+  // With an original: cycles while the PSNR gain exceeds the threshold. Without
+  // one (nothing to measure the PSNR against) it stops when the result settles:
+  // after the opening cycles, a further cycle runs while the mean absolute change
+  // of the masked channel values over the last cycle exceeds m_dSettleLevel.
   void OnAuto();
   void RunCycle();
+  double m_dSettleLevel = kDefaultSettleLevel;
   // The work plane as the result shows it: each channel truncated toward zero,
   // its lowest eight bits; rows from the top, red-green-blue, `stride` bytes a row.
   void ResultPixels(std::uint8_t* rgb, std::size_t stride) const;
@@ -141,12 +159,15 @@ class CRestoreEngine {
     std::vector<DiffusionCell> load;    // every cell a call reads
   };
 
-  // TransportStep's refresh of the fields, then the step with the fields' time step.
-  void RefreshAndTransport(int iterations);
   void TransportSweep(double dt, int count);
   void BuildDiffusionCache();
   bool StopRequested();
   void Report(const RunProgress& progress);
+  void AutoByPsnr(RunProgress* progress, int* counter);
+  void AutoBySettling(RunProgress* progress, int* counter);
+  // The masked channel values, in list order; and their mean absolute change since.
+  void SaveMaskedValues(std::vector<double>* values) const;
+  double MeanChange(const std::vector<double>& before) const;
 
   CEngineServices& m_services;
   CRunObserver* m_pObserver = nullptr;

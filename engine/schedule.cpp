@@ -49,7 +49,7 @@ bool CRestoreEngine::CanRun() {
   return ready;
 }
 
-void CRestoreEngine::RefreshAndTransport(int iterations) {
+void CRestoreEngine::TransportBlock(int iterations) {
   UpdateData(true);
   TransportStep(iterations, m_nMaskCount, double(m_fields.m_fDeltaT));
 }
@@ -83,7 +83,7 @@ void CRestoreEngine::OnRun() {
   const float startTick = float(m_services.GetTickCount());
   for (std::int64_t b = 0; b < blocks; ++b) {
     if (StopRequested()) break;
-    RefreshAndTransport(per);
+    TransportBlock(per);
     if (diffusion != 0)
       for (int c = 0; c < 3; ++c) DiffusionStep(diffusion, c);
     done += per;
@@ -91,7 +91,7 @@ void CRestoreEngine::OnRun() {
     Report(progress);
   }
   if (!m_bStopped && !StopRequested()) {
-    RefreshAndTransport(int(rest));
+    TransportBlock(int(rest));
     if (diffusion != 0 && rest != 0)
       for (int c = 0; c < 3; ++c) DiffusionStep(diffusion, c);
     done += rest;
@@ -112,7 +112,7 @@ void CRestoreEngine::OnRun() {
 }
 
 void CRestoreEngine::RunCycle() {
-  RefreshAndTransport(kCycleTransport);
+  TransportBlock(kCycleTransport);
   for (int c = 0; c < 3; ++c) DiffusionStep(kCycleDiffusion, c);
 }
 
@@ -124,42 +124,86 @@ void CRestoreEngine::OnAuto() {
   RunGuard guard(m_services);
   RunProgress progress;
   progress.automatic = true;
+  progress.settling = !HasOriginal();
   const float startTick = float(m_services.GetTickCount());
+  if (progress.settling)
+    AutoBySettling(&progress, &counter);
+  else
+    AutoByPsnr(&progress, &counter);
+  const std::uint32_t endTick = m_services.GetTickCount();
+  m_fields.m_nTotalIter = m_fields.m_nTotalIter + std::uint32_t(counter);
+  m_fields.m_fSeconds = AddSeconds(endTick, startTick, m_fields.m_fSeconds);
+  if (progress.settling) MeasurePsnr();  // as a run shows it, once, at the end
+  UpdateData(false);
+  m_services.ShowResult();
+}
+
+void CRestoreEngine::AutoByPsnr(RunProgress* progress, int* counter) {
   int cycle = 0;
   while (cycle < kOpeningCycles && !StopRequested()) {
     RunCycle();
     ++cycle;
-    progress.cycle = cycle;
-    progress.iterationsDone = progress.iterationsPlanned = cycle * kCycleTransport;
-    if (cycle < kOpeningCycles) Report(progress);
+    progress->cycle = cycle;
+    progress->iterationsDone = progress->iterationsPlanned = cycle * kCycleTransport;
+    if (cycle < kOpeningCycles) Report(*progress);
   }
   MeasurePsnr();
   UpdateData(false);
   UpdateData(true);
-  progress.measured = true;
-  progress.psnr = m_fields.m_fPsnrResult;
-  Report(progress);
-  if (!m_bStopped) {
-    float gain = m_fields.m_fPsnrResult - m_fields.m_fPsnrDamaged;
-    float reference = m_fields.m_fPsnrDamaged;
-    while (gain > m_fields.m_fThreshold && !StopRequested()) {
-      RunCycle();
-      MeasurePsnr();
-      gain = m_fields.m_fPsnrResult - reference;
-      reference = m_fields.m_fPsnrResult;
-      counter = counter + kCycleTransport;
-      ++cycle;
-      progress.cycle = cycle;
-      progress.iterationsDone = progress.iterationsPlanned = cycle * kCycleTransport;
-      progress.psnr = m_fields.m_fPsnrResult;
-      Report(progress);
-    }
+  progress->measured = true;
+  progress->psnr = m_fields.m_fPsnrResult;
+  Report(*progress);
+  if (m_bStopped) return;
+  float gain = m_fields.m_fPsnrResult - m_fields.m_fPsnrDamaged;
+  float reference = m_fields.m_fPsnrDamaged;
+  while (gain > m_fields.m_fThreshold && !StopRequested()) {
+    RunCycle();
+    MeasurePsnr();
+    gain = m_fields.m_fPsnrResult - reference;
+    reference = m_fields.m_fPsnrResult;
+    *counter = *counter + kCycleTransport;
+    ++cycle;
+    progress->cycle = cycle;
+    progress->iterationsDone = progress->iterationsPlanned = cycle * kCycleTransport;
+    progress->psnr = m_fields.m_fPsnrResult;
+    Report(*progress);
   }
-  const std::uint32_t endTick = m_services.GetTickCount();
-  m_fields.m_nTotalIter = m_fields.m_nTotalIter + std::uint32_t(counter);
-  m_fields.m_fSeconds = AddSeconds(endTick, startTick, m_fields.m_fSeconds);
-  UpdateData(false);
-  m_services.ShowResult();
+}
+
+void CRestoreEngine::AutoBySettling(RunProgress* progress, int* counter) {
+  std::vector<double> before;
+  int cycle = 0;
+  while (!StopRequested()) {
+    const bool opening = cycle < kOpeningCycles;
+    if (cycle == kOpeningCycles - 1 || !opening) SaveMaskedValues(&before);
+    RunCycle();
+    ++cycle;
+    if (!opening) *counter = *counter + kCycleTransport;
+    progress->cycle = cycle;
+    progress->iterationsDone = progress->iterationsPlanned = cycle * kCycleTransport;
+    progress->measured = cycle >= kOpeningCycles;
+    if (progress->measured) progress->meanChange = MeanChange(before);
+    Report(*progress);
+    if (progress->measured && !(progress->meanChange > m_dSettleLevel)) break;
+  }
+}
+
+void CRestoreEngine::SaveMaskedValues(std::vector<double>* values) const {
+  values->resize(std::size_t(m_nMaskCount) * 3);
+  for (int k = 0; k < m_nMaskCount; ++k) {
+    const double* v = g_work.At(m_pMaskList[k].x, m_pMaskList[k].y);
+    for (int c = 0; c < 3; ++c) (*values)[std::size_t(k) * 3 + c] = v[c];
+  }
+}
+
+double CRestoreEngine::MeanChange(const std::vector<double>& before) const {
+  if (m_nMaskCount == 0) return 0.0;
+  double sum = 0.0;
+  for (int k = 0; k < m_nMaskCount; ++k) {
+    const double* v = g_work.At(m_pMaskList[k].x, m_pMaskList[k].y);
+    for (int c = 0; c < 3; ++c) sum += std::fabs(v[c] - before[std::size_t(k) * 3 + c]);
+  }
+  return sum / (3.0 * double(m_nMaskCount));
 }
 
 void CRestoreEngine::ResultPixels(std::uint8_t* rgb, std::size_t stride) const {

@@ -36,11 +36,8 @@ void FillPlane(const PixelBytes& image, RgbPlane* plane) {
 bool CRestoreEngine::ReadDamagedPixels(const PixelBytes& image) {
   const int w = image.width, h = image.height;
   if (w < 1 || h < 1) return false;
-  const bool sameExtent = w == m_nWidth && h == m_nHeight;
   RgbPlane work, damaged;
-  MaskPlane mask;
   if (!work.Resize(w, h) || !damaged.Resize(w, h)) return false;
-  if (!sameExtent && !mask.Resize(w, h)) return false;
   DoubleGrid channel = AllocGrid(w, h), next = AllocGrid(w, h), weight = AllocGrid(w, h);
   if (channel.Empty() || next.Empty() || weight.Empty()) return false;
   FillPlane(image, &damaged);
@@ -50,11 +47,6 @@ bool CRestoreEngine::ReadDamagedPixels(const PixelBytes& image) {
   m_gridChannel = std::move(channel);
   m_gridNext = std::move(next);
   m_gridWeight = std::move(weight);
-  if (!sameExtent) {
-    // The list, if any, was built against another extent: it cannot run here.
-    g_mask = std::move(mask);
-    m_bMaskBuilt = false;
-  }
   if (g_original.Width() != w || g_original.Height() != h) {
     g_original.Release();
     m_bOriginalLoaded = false;
@@ -79,6 +71,8 @@ bool CRestoreEngine::ReadOriginalPixels(const PixelBytes& image) {
 int CRestoreEngine::BuildMaskList(const PixelBytes& mask) {
   const int W = m_nWidth, H = m_nHeight;
   if (!HasDamaged() || mask.width != W || mask.height != H) return -1;
+  MaskPlane plane;
+  if (!plane.Resize(W, H)) return -1;
   const auto masked = [&mask](int x, int y) {
     const std::uint8_t* p = mask.At(x, y);
     return (p[0] | p[1] | p[2]) != 0;
@@ -95,16 +89,16 @@ int CRestoreEngine::BuildMaskList(const PixelBytes& mask) {
   for (int y = 0; y < H; ++y) {
     bool seen = false;
     for (int x = 0; x < W; ++x) {
-      g_mask[x][y] = 0;
       if (masked(x, y)) {
         list[n] = MaskPixel{x, y, 1};
-        g_mask[x][y] = 1;
+        plane[x][y] = 1;
         seen = true;
         ++n;
       }
     }
     flags[y] = seen ? 1 : 0;
   }
+  g_mask = std::move(plane);
   m_pMaskList = std::move(list);
   m_pUpdate = std::move(update);
   m_pRowFlags = std::move(flags);

@@ -49,8 +49,8 @@ using bmptest::PatternImage;
 using bmptest::TempDir;
 
 struct Outcomes {
-  BmpReadResult memory;
-  BmpReadResult file;
+  ImageReadResult memory;
+  ImageReadResult file;
 };
 
 Outcomes ReadBoth(const std::vector<std::uint8_t>& bytes) {
@@ -63,9 +63,9 @@ Outcomes ReadBoth(const std::vector<std::uint8_t>& bytes) {
 // Both readers decode `bytes` to exactly `want`.
 void ExpectDecodes(const std::vector<std::uint8_t>& bytes, const RgbImage& want) {
   const Outcomes o = ReadBoth(bytes);
-  for (const BmpReadResult* r : {&o.memory, &o.file}) {
+  for (const ImageReadResult* r : {&o.memory, &o.file}) {
     SCOPED_TRACE(r == &o.memory ? "from memory" : "from the file");
-    ASSERT_TRUE(r->ok) << r->reason;
+    ASSERT_TRUE(r->ok()) << r->reason;
     EXPECT_TRUE(r->reason.empty()) << r->reason;
     EXPECT_EQ(r->image.rgb.size(), std::size_t(r->image.width) * std::size_t(r->image.height) * 3);
     EXPECT_EQ(CompareImages(want, r->image), "");
@@ -77,9 +77,9 @@ void ExpectDecodes(const std::vector<std::uint8_t>& bytes, const RgbImage& want)
 std::string ExpectRefused(const std::vector<std::uint8_t>& bytes,
                           const std::vector<std::string>& mentions = {}) {
   const Outcomes o = ReadBoth(bytes);
-  for (const BmpReadResult* r : {&o.memory, &o.file}) {
+  for (const ImageReadResult* r : {&o.memory, &o.file}) {
     SCOPED_TRACE(r == &o.memory ? "from memory" : "from the file");
-    EXPECT_FALSE(r->ok);
+    EXPECT_FALSE(r->ok());
     EXPECT_FALSE(r->reason.empty());
     EXPECT_EQ(r->reason.find('\n'), std::string::npos) << r->reason;
     EXPECT_EQ(r->image.width, 0);
@@ -114,7 +114,7 @@ TEST(BmpReaderDecodes, WidthIsTheHeaderWidthWhateverTheRowStride) {
   // pixels; the picture keeps the declared width and gains no column.
   for (int w : {3, 7, 11}) {
     const Outcomes o = ReadBoth(PatternFile(w, 10).Bytes());
-    ASSERT_TRUE(o.memory.ok) << o.memory.reason;
+    ASSERT_TRUE(o.memory.ok()) << o.memory.reason;
     EXPECT_EQ(o.memory.image.width, w);
     EXPECT_EQ(o.memory.image.height, 10);
   }
@@ -127,7 +127,7 @@ TEST(BmpReaderDecodes, SinglePixel) {
   ASSERT_EQ(bytes.size(), 58u);
   // Stored blue, green, red; decoded red, green, blue.
   const Outcomes o = ReadBoth(bytes);
-  ASSERT_TRUE(o.memory.ok) << o.memory.reason;
+  ASSERT_TRUE(o.memory.ok()) << o.memory.reason;
   EXPECT_EQ(o.memory.image.rgb, (std::vector<std::uint8_t>{bytes[56], bytes[55], bytes[54]}));
   ExpectDecodes(bytes, f.picture);
 }
@@ -143,7 +143,7 @@ TEST(BmpReaderDecodes, TopDownFilesPutTheirFirstRowAtTheTop) {
       ExpectDecodes(bytes, PatternImage(w, h));
       // The first stored pixel is the top-left one.
       const Outcomes o = ReadBoth(bytes);
-      ASSERT_TRUE(o.memory.ok);
+      ASSERT_TRUE(o.memory.ok());
       EXPECT_EQ(o.memory.image.Pixel(0, 0), RGB(bytes[56], bytes[55], bytes[54]));
       // The same picture stored bottom-up decodes the same.
       const Outcomes bottom = ReadBoth(PatternFile(w, h).Bytes());
@@ -223,13 +223,13 @@ TEST(BmpReaderDecodes, ResultIsSelfConsistentOnDamagedFiles) {
     for (int c = 0; c < changes; ++c) bytes[random() % 54] = std::uint8_t(random());
     if (random() % 4 == 0) bytes.resize(random() % bytes.size());
     bmptest::WriteBytes(path, bytes);
-    const BmpReadResult memory = DecodeBmp(bytes.data(), bytes.size());
-    const BmpReadResult file = ReadBmpFile(path);
+    const ImageReadResult memory = DecodeBmp(bytes.data(), bytes.size());
+    const ImageReadResult file = ReadBmpFile(path);
     SCOPED_TRACE("round " + std::to_string(round));
-    ASSERT_EQ(memory.ok, file.ok) << memory.reason << " / " << file.reason;
+    ASSERT_EQ(memory.ok(), file.ok()) << memory.reason << " / " << file.reason;
     EXPECT_EQ(memory.reason, file.reason);
     EXPECT_EQ(memory.image.rgb, file.image.rgb);
-    if (memory.ok) {
+    if (memory.ok()) {
       ++accepted;
       EXPECT_TRUE(memory.reason.empty());
       EXPECT_EQ(memory.image.width, std::int32_t(bmptest::Read32(bytes, 18)));
@@ -254,16 +254,16 @@ TEST(BmpReaderDecodes, ResultIsSelfConsistentOnDamagedFiles) {
 
 TEST(BmpReaderRefuses, MissingFile) {
   TempDir dir;
-  const BmpReadResult r = ReadBmpFile(dir.File("no such file.bmp"));
-  EXPECT_FALSE(r.ok);
+  const ImageReadResult r = ReadBmpFile(dir.File("no such file.bmp"));
+  EXPECT_FALSE(r.ok());
   EXPECT_NE(r.reason.find("No such file"), std::string::npos) << r.reason;
   EXPECT_TRUE(r.image.rgb.empty());
 }
 
 TEST(BmpReaderRefuses, Directory) {
   TempDir dir;
-  const BmpReadResult r = ReadBmpFile(dir.Path());
-  EXPECT_FALSE(r.ok);
+  const ImageReadResult r = ReadBmpFile(dir.Path());
+  EXPECT_FALSE(r.ok());
   EXPECT_NE(r.reason.find("directory"), std::string::npos) << r.reason;
 }
 
@@ -271,8 +271,8 @@ TEST(BmpReaderRefuses, PipeIsRefusedWithoutWaitingForAWriter) {
   TempDir dir;
   const std::string path = dir.File("pipe.bmp");
   ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
-  const BmpReadResult r = ReadBmpFile(path);
-  EXPECT_FALSE(r.ok);
+  const ImageReadResult r = ReadBmpFile(path);
+  EXPECT_FALSE(r.ok());
   EXPECT_NE(r.reason.find("not a regular file"), std::string::npos) << r.reason;
 }
 
@@ -282,15 +282,15 @@ TEST(BmpReaderRefuses, UnreadableFile) {
   const std::string path = dir.File("locked.bmp");
   bmptest::WriteBytes(path, PatternFile(2, 2).Bytes());
   ASSERT_EQ(::chmod(path.c_str(), 0), 0);
-  const BmpReadResult r = ReadBmpFile(path);
-  EXPECT_FALSE(r.ok);
+  const ImageReadResult r = ReadBmpFile(path);
+  EXPECT_FALSE(r.ok());
   EXPECT_NE(r.reason.find("Permission denied"), std::string::npos) << r.reason;
 }
 
 TEST(BmpReaderRefuses, EmptyFile) {
   ExpectRefused({}, {"truncated header", "0 bytes"});
-  const BmpReadResult r = DecodeBmp(nullptr, 0);
-  EXPECT_FALSE(r.ok);
+  const ImageReadResult r = DecodeBmp(nullptr, 0);
+  EXPECT_FALSE(r.ok());
   EXPECT_FALSE(r.reason.empty());
 }
 
@@ -566,8 +566,8 @@ TEST(BmpReaderChecks, EveryShortenedFileIsRefused) {
     BmpFile f = whole;
     f.length = length;
     const std::vector<std::uint8_t> bytes = f.Bytes();
-    const BmpReadResult r = DecodeBmp(bytes.data(), bytes.size());
-    EXPECT_FALSE(r.ok);
+    const ImageReadResult r = DecodeBmp(bytes.data(), bytes.size());
+    EXPECT_FALSE(r.ok());
     if (length < 54)
       EXPECT_NE(r.reason.find("truncated header"), std::string::npos) << r.reason;
     else if (length == 54)
@@ -587,8 +587,8 @@ TEST(BmpReaderFile, HeadersAreCheckedBeforeTheRowsAreRead) {
   const std::string path = dir.File("big8.bmp");
   bmptest::WriteBytes(path, f.Bytes());
   g_largestAllocation = 0;
-  const BmpReadResult r = ReadBmpFile(path);
-  EXPECT_FALSE(r.ok);
+  const ImageReadResult r = ReadBmpFile(path);
+  EXPECT_FALSE(r.ok());
   EXPECT_LT(g_largestAllocation.load(), std::size_t(64) << 10);
 }
 
@@ -614,8 +614,8 @@ TEST(BmpReaderFile, FilesOf4GiBOrMoreAreRefused) {
   ::close(fd);
   if (!made) GTEST_SKIP() << "no sparse 4 GiB file here";
   g_largestAllocation = 0;
-  const BmpReadResult r = ReadBmpFile(path);
-  EXPECT_FALSE(r.ok);
+  const ImageReadResult r = ReadBmpFile(path);
+  EXPECT_FALSE(r.ok());
   EXPECT_NE(r.reason.find("4294967296 bytes"), std::string::npos) << r.reason;
   EXPECT_NE(r.reason.find("4 GiB"), std::string::npos) << r.reason;
   EXPECT_LT(g_largestAllocation.load(), std::size_t(64) << 10);

@@ -59,14 +59,14 @@ TEST_P(BmpSuite, GivesTheExpectedOutcome) {
   const std::string path = kSuite + "/" + line.name;
   const std::vector<std::uint8_t> bytes = bmptest::ReadBytes(path);
   ASSERT_FALSE(bytes.empty()) << "cannot read " << path;
-  const BmpReadResult fromMemory = DecodeBmp(bytes.data(), bytes.size());
-  const BmpReadResult fromFile = ReadBmpFile(path);
-  EXPECT_EQ(fromMemory.ok, fromFile.ok);
+  const ImageReadResult fromMemory = DecodeBmp(bytes.data(), bytes.size());
+  const ImageReadResult fromFile = ReadBmpFile(path);
+  EXPECT_EQ(fromMemory.ok(), fromFile.ok());
   EXPECT_EQ(fromMemory.reason, fromFile.reason);
 
   if (line.outcome == "refused") {
-    for (const BmpReadResult* r : {&fromMemory, &fromFile}) {
-      EXPECT_FALSE(r->ok) << "decoded as " << r->image.width << " x " << r->image.height;
+    for (const ImageReadResult* r : {&fromMemory, &fromFile}) {
+      EXPECT_FALSE(r->ok()) << "decoded as " << r->image.width << " x " << r->image.height;
       EXPECT_FALSE(r->reason.empty());
       EXPECT_TRUE(r->image.rgb.empty());
       EXPECT_EQ(r->image.width, 0);
@@ -83,9 +83,9 @@ TEST_P(BmpSuite, GivesTheExpectedOutcome) {
   want.rgb = bmptest::ReadBytes(kSuite + "/" + line.reference);
   ASSERT_EQ(want.rgb.size(), std::size_t(line.width) * std::size_t(line.height) * 3)
       << line.reference << " does not hold " << line.width << " x " << line.height << " pixels";
-  for (const BmpReadResult* r : {&fromMemory, &fromFile}) {
+  for (const ImageReadResult* r : {&fromMemory, &fromFile}) {
     SCOPED_TRACE(r == &fromMemory ? "from memory" : "from the file");
-    ASSERT_TRUE(r->ok) << r->reason;
+    ASSERT_TRUE(r->ok()) << r->reason;
     EXPECT_TRUE(r->reason.empty());
     EXPECT_EQ(bmptest::CompareImages(want, r->image), "");
   }

@@ -62,7 +62,6 @@ std::string Line(const std::string& out, const std::string& key) {
 
 class CliTest : public ::testing::Test {
  protected:
-  void SetUp() override { ClearPlanes(); }
 };
 
 TEST_F(CliTest, RestoresTheSampleLikeTheHandlers) {
@@ -77,21 +76,20 @@ TEST_F(CliTest, RestoresTheSampleLikeTheHandlers) {
   EXPECT_EQ(keys, (std::vector<std::string>{"mask pixels", "psnr damaged", "psnr result",
                                             "iterations", "seconds"}));
   // The same run through the dialog's own handlers.
-  ClearPlanes();
-  TestDialog dlg;
-  ASSERT_TRUE(dlg.LoadDamaged(kData + "damaged.bmp").ok);
-  ASSERT_TRUE(dlg.LoadMask(kData + "mask.bmp").ok);
-  ASSERT_TRUE(dlg.LoadOriginal(kData + "original.bmp").ok);
+    TestDialog dlg;
+  ASSERT_TRUE(dlg.files.LoadDamaged(kData + "damaged.bmp").ok);
+  ASSERT_TRUE(dlg.files.LoadMask(kData + "mask.bmp").ok);
+  ASSERT_TRUE(dlg.files.LoadOriginal(kData + "original.bmp").ok);
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "30");
-  dlg.OnRun();
+  dlg.engine.OnRun();
   char text[64];
-  EXPECT_EQ(Line(r.out, "mask pixels"), std::to_string(dlg.m_nMaskCount));
-  std::snprintf(text, sizeof text, "%.9g", double(dlg.m_fPsnrDamaged));
+  EXPECT_EQ(Line(r.out, "mask pixels"), std::to_string(dlg.engine.m_nMaskCount));
+  std::snprintf(text, sizeof text, "%.9g", double(dlg.engine.m_fields.m_fPsnrDamaged));
   EXPECT_EQ(Line(r.out, "psnr damaged"), text);
-  std::snprintf(text, sizeof text, "%.9g", double(dlg.m_fPsnrResult));
+  std::snprintf(text, sizeof text, "%.9g", double(dlg.engine.m_fields.m_fPsnrResult));
   EXPECT_EQ(Line(r.out, "psnr result"), text);
   EXPECT_EQ(Line(r.out, "iterations"), "30");
-  EXPECT_GT(dlg.m_fPsnrResult, dlg.m_fPsnrDamaged);  // the restoration helps
+  EXPECT_GT(dlg.engine.m_fields.m_fPsnrResult, dlg.engine.m_fields.m_fPsnrDamaged);  // the restoration helps
 }
 
 TEST_F(CliTest, AutomaticModeAndJson) {
@@ -115,8 +113,8 @@ TEST_F(CliTest, WritesTheResultAndNeverOverwritesUnlessAsked) {
   args.insert(args.end(), {"--iterations", "5", "--output", out});
   ASSERT_EQ(Cli(args).status, 0);
   TestDialog back;
-  ASSERT_TRUE(back.LoadDamaged(out).ok);
-  EXPECT_EQ(back.m_surfDamaged.nWidth, 320);
+  ASSERT_TRUE(back.files.LoadDamaged(out).ok);
+  EXPECT_EQ(back.files.m_surfDamaged.nWidth, 320);
 
   {
     std::ofstream f(out, std::ios::trunc);
@@ -132,7 +130,7 @@ TEST_F(CliTest, WritesTheResultAndNeverOverwritesUnlessAsked) {
 
   args.push_back("--overwrite");
   ASSERT_EQ(Cli(args).status, 0);
-  ASSERT_TRUE(back.LoadDamaged(out).ok);
+  ASSERT_TRUE(back.files.LoadDamaged(out).ok);
   std::remove(out.c_str());
   ::rmdir(dir.c_str());
 }

@@ -21,31 +21,30 @@ enum class Kernel { kReference, kScalar, kVector };
 
 Outcome RunSession(Kernel kernel, const RgbImage& photo, const RgbImage& mask, const char* deltaT,
                    bool automatic) {
-  ClearPlanes();
   TestDialog dlg;
-  dlg.m_bReferenceKernels = kernel == Kernel::kReference;
-  dlg.m_bVectorKernel = kernel == Kernel::kVector;
+  dlg.engine.m_bReferenceKernels = kernel == Kernel::kReference;
+  dlg.engine.m_bVectorKernel = kernel == Kernel::kVector;
   LoadPictures(dlg, photo, mask, &photo);
   dlg.SetItemText(IDC_EDIT_DELTA_T, deltaT);
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "23");
   dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, "4");
   if (automatic) {
     dlg.SetItemText(IDC_EDIT_THRESHOLD, "0");
-    dlg.OnAuto();
+    dlg.engine.OnAuto();
   } else {
-    dlg.OnRun();
+    dlg.engine.OnRun();
     // Diffusion calls without iterations, and with a different count per channel.
-    dlg.DiffusionStep(0, 1);
-    dlg.DiffusionStep(3, 2);
+    dlg.engine.DiffusionStep(0, 1);
+    dlg.engine.DiffusionStep(3, 2);
   }
   Outcome out;
-  for (int x = 0; x < photo.width; ++x)
-    out.work.insert(out.work.end(), &g_work[x][0][0], &g_work[x][0][0] + photo.height * 3);
-  out.update.assign(dlg.m_pUpdate.get(), dlg.m_pUpdate.get() + dlg.m_nMaskCount * 3);
-  out.weight.assign(dlg.m_gridWeight.Data(),
-                    dlg.m_gridWeight.Data() + std::size_t(photo.width) * photo.height);
-  out.psnrDamaged = dlg.m_fPsnrDamaged;
-  out.psnrResult = dlg.m_fPsnrResult;
+  const RgbPlane& work = dlg.engine.g_work;
+  out.work.assign(work.Data(), work.Data() + std::size_t(photo.width) * photo.height * 3);
+  out.update.assign(dlg.engine.m_pUpdate.get(), dlg.engine.m_pUpdate.get() + dlg.engine.m_nMaskCount * 3);
+  out.weight.assign(dlg.engine.m_gridWeight.Data(),
+                    dlg.engine.m_gridWeight.Data() + std::size_t(photo.width) * photo.height);
+  out.psnrDamaged = dlg.engine.m_fields.m_fPsnrDamaged;
+  out.psnrResult = dlg.engine.m_fields.m_fPsnrResult;
   return out;
 }
 

@@ -24,7 +24,7 @@
 
 #include "imaging/bmp_reader.h"
 #include "imaging/bmp_writer.h"
-#include "imaging/image_files.h"
+#include "session/headless_session.h"
 #include "tests/support/load_state.h"
 
 // --- the largest allocation, counted while armed -------------------------------
@@ -85,19 +85,19 @@ enum class Load { kDamaged, kMask, kOriginal };
 const char* LoadName(Load l) {
   return l == Load::kDamaged ? "damaged" : l == Load::kMask ? "mask" : "original";
 }
-FileResult DoLoad(CImageFiles& dlg, Load load, const std::string& path) {
+FileResult DoLoad(CHeadlessSession& dlg, Load load, const std::string& path) {
   switch (load) {
-    case Load::kDamaged: return dlg.LoadDamaged(path);
-    case Load::kMask: return dlg.LoadMask(path);
-    case Load::kOriginal: return dlg.LoadOriginal(path);
+    case Load::kDamaged: return dlg.files.LoadDamaged(path);
+    case Load::kMask: return dlg.files.LoadMask(path);
+    case Load::kOriginal: return dlg.files.LoadOriginal(path);
   }
   return FileResult();
 }
-void RunHandler(CImageFiles& dlg, Load load) {
+void RunHandler(CHeadlessSession& dlg, Load load) {
   switch (load) {
-    case Load::kDamaged: dlg.OnLoadDamaged(); break;
-    case Load::kMask: dlg.OnLoadMask(); break;
-    case Load::kOriginal: dlg.OnLoadOriginal(); break;
+    case Load::kDamaged: dlg.files.OnLoadDamaged(); break;
+    case Load::kMask: dlg.files.OnLoadMask(); break;
+    case Load::kOriginal: dlg.files.OnLoadOriginal(); break;
   }
 }
 constexpr Load kLoads[3] = {Load::kDamaged, Load::kMask, Load::kOriginal};
@@ -156,10 +156,12 @@ const BadFile kBadFiles[] = {
        return Written(d, "huge.bmp", f);
      },
      "File Gagal diBuka", "Error"},
-    {"801 wide", [](const TempDir& d) { return Written(d, "wide.bmp", MakeBmp(801, 1, Photo)); },
-     nullptr, nullptr},
-    {"801 high", [](const TempDir& d) { return Written(d, "high.bmp", MakeBmp(2, 801, Photo)); },
-     nullptr, nullptr},
+    {"16385 wide",
+     [](const TempDir& d) { return Written(d, "wide.bmp", MakeBmp(16385, 1, Photo)); }, nullptr,
+     nullptr},
+    {"16385 high",
+     [](const TempDir& d) { return Written(d, "high.bmp", MakeBmp(2, 16385, Photo)); }, nullptr,
+     nullptr},
 };
 
 TEST(NothingLostTest, EveryRefusedLoadLeavesEverythingAsItWas) {
@@ -167,7 +169,7 @@ TEST(NothingLostTest, EveryRefusedLoadLeavesEverythingAsItWas) {
     for (Load load : kLoads) {
       SCOPED_TRACE(std::string(bad.name) + " as the " + LoadName(load) + " image");
       TempDir dir;
-      CImageFiles dlg;
+      CHeadlessSession dlg;
       Prepare(dlg, dir);
       if (HasFatalFailure()) return;
       const std::string path = bad.make(dir);
@@ -180,8 +182,9 @@ TEST(NothingLostTest, EveryRefusedLoadLeavesEverythingAsItWas) {
         EXPECT_EQ(r.message, bad.message);
         EXPECT_EQ(r.caption, bad.caption);
       } else {  // too large: the reason names the size and the limit
-        EXPECT_NE(r.reason.find("801"), std::string::npos) << r.reason;
-        EXPECT_NE(r.reason.find("800 x 800"), std::string::npos) << r.reason;
+        EXPECT_NE(r.reason.find("16385"), std::string::npos) << r.reason;
+        EXPECT_NE(r.reason.find("the limit is 16384 pixels a side"), std::string::npos)
+            << r.reason;
       }
       ExpectSameState(before, Capture(dlg), "after the load");
       EXPECT_TRUE(dlg.m_messages.empty());
@@ -200,12 +203,12 @@ TEST(NothingLostTest, MaskOfAnotherSizeIsRefusedWithBothSizes) {
   for (const auto& size : sizes) {
     SCOPED_TRACE(std::to_string(size[0]) + " x " + std::to_string(size[1]));
     TempDir dir;
-    CImageFiles dlg;
+    CHeadlessSession dlg;
     Prepare(dlg, dir);
     if (HasFatalFailure()) return;
     const std::string path = Written(dir, "other.bmp", MakeBmp(size[0], size[1], Scratch));
     const State before = Capture(dlg);
-    const FileResult r = dlg.LoadMask(path);
+    const FileResult r = dlg.files.LoadMask(path);
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.reason.find(std::to_string(size[0]) + " x " + std::to_string(size[1])),
               std::string::npos)
@@ -217,22 +220,20 @@ TEST(NothingLostTest, MaskOfAnotherSizeIsRefusedWithBothSizes) {
 
 TEST(NothingLostTest, MaskBeforeAnyDamagedImageIsRefused) {
   TempDir dir;
-  ScribbleOnPlanes();
-  CImageFiles dlg;
-  dlg.SetDefaults();
+  CHeadlessSession dlg;
   WriteBytes(dir / "original.bmp", MakeBmp(6, 4, Truth));
   WriteBytes(dir / "mask.bmp", MakeBmp(6, 4, Scratch));
-  ASSERT_TRUE(dlg.LoadOriginal(dir / "original.bmp").ok);
-  dlg.m_fThreshold = 0.5f;
+  ASSERT_TRUE(dlg.files.LoadOriginal(dir / "original.bmp").ok);
+  dlg.engine.m_fields.m_fThreshold = 0.5f;
   dlg.SetItemText(IDC_EDIT_THRESHOLD, "typed");
   const State before = Capture(dlg);
-  const FileResult r = dlg.LoadMask(dir / "mask.bmp");
+  const FileResult r = dlg.files.LoadMask(dir / "mask.bmp");
   EXPECT_FALSE(r.ok);
   EXPECT_FALSE(r.message.empty());
   EXPECT_FALSE(r.reason.empty());
   ExpectSameState(before, Capture(dlg), "after the mask load");
-  EXPECT_EQ(dlg.m_pMaskList, nullptr);
-  EXPECT_EQ(dlg.m_surfMask.bLoaded, 0);
+  EXPECT_EQ(dlg.engine.m_pMaskList, nullptr);
+  EXPECT_EQ(dlg.files.m_surfMask.bLoaded, 0);
 }
 
 // --- failed saves ----------------------------------------------------------------
@@ -287,14 +288,14 @@ std::vector<std::string> Listing(const std::string& folder) {
 
 TEST(NothingLostTest, SaveOverAnExistingFileLeavesItUntouched) {
   TempDir dir;
-  CImageFiles dlg;
+  CHeadlessSession dlg;
   Prepare(dlg, dir);
   if (HasFatalFailure()) return;
   const std::vector<std::uint8_t> precious = {'k', 'e', 'e', 'p', 0, 1, 2, 3};
   WriteBytes(dir / "result.bmp", precious);
   const auto listing = Listing(dir.path());
   const State before = Capture(dlg);
-  const FileResult r = dlg.SaveResult(dir / "result.bmp");
+  const FileResult r = dlg.files.SaveResult(dir / "result.bmp");
   EXPECT_FALSE(r.ok);
   EXPECT_EQ(r.message, "cannot create file");
   EXPECT_FALSE(r.reason.empty());
@@ -305,7 +306,7 @@ TEST(NothingLostTest, SaveOverAnExistingFileLeavesItUntouched) {
 
 TEST(NothingLostTest, SaveWhereNoFileCanBeCreatedLeavesNothing) {
   TempDir dir;
-  CImageFiles dlg;
+  CHeadlessSession dlg;
   Prepare(dlg, dir);
   if (HasFatalFailure()) return;
   WriteBytes(dir / "plain.txt", {'x'});
@@ -322,7 +323,7 @@ TEST(NothingLostTest, SaveWhereNoFileCanBeCreatedLeavesNothing) {
   for (const std::string& target : targets)
     for (bool overwrite : {false, true}) {
       SCOPED_TRACE(target + (overwrite ? " (overwrite)" : ""));
-      const FileResult r = dlg.SaveResult(target, overwrite);
+      const FileResult r = dlg.files.SaveResult(target, overwrite);
       EXPECT_FALSE(r.ok);
       EXPECT_EQ(r.message, "cannot create file");
       EXPECT_FALSE(r.reason.empty());
@@ -337,10 +338,10 @@ TEST(NothingLostTest, SaveWhereNoFileCanBeCreatedLeavesNothing) {
 
 TEST(NothingLostTest, WriteFailingPartWayLeavesNoPartialFile) {
   TempDir dir;
-  CImageFiles dlg;
+  CHeadlessSession dlg;
   Prepare(dlg, dir);
   if (HasFatalFailure()) return;
-  const std::size_t full = EncodeBmp(dlg.m_surfResult).size();
+  const std::size_t full = EncodeBmp(dlg.files.m_surfResult).size();
   ASSERT_EQ(full, 54u + 4u * 7u * 3u);
   const std::vector<std::uint8_t> precious = {'o', 'l', 'd'};
   WriteBytes(dir / "old.bmp", precious);
@@ -353,7 +354,7 @@ TEST(NothingLostTest, WriteFailingPartWayLeavesNoPartialFile) {
                    (overwrite ? ", replacing a file" : ""));
       FailingSink sink(budget);
       const std::string target = overwrite ? dir / "old.bmp" : dir / "new.bmp";
-      const FileResult r = dlg.SaveResult(target, overwrite, sink);
+      const FileResult r = dlg.files.SaveResult(target, overwrite, sink);
       EXPECT_FALSE(r.ok);
       EXPECT_EQ(r.message, "cannot create file");
       EXPECT_FALSE(r.reason.empty());
@@ -364,7 +365,7 @@ TEST(NothingLostTest, WriteFailingPartWayLeavesNoPartialFile) {
   for (bool overwrite : {false, true}) {
     SCOPED_TRACE(std::string("fails on closing") + (overwrite ? ", replacing a file" : ""));
     FailingSink sink(full, true);
-    const FileResult r = dlg.SaveResult(overwrite ? dir / "old.bmp" : dir / "new.bmp", overwrite, sink);
+    const FileResult r = dlg.files.SaveResult(overwrite ? dir / "old.bmp" : dir / "new.bmp", overwrite, sink);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(Listing(dir.path()), listing);
     EXPECT_EQ(ReadBytes(dir / "old.bmp"), precious);
@@ -374,14 +375,14 @@ TEST(NothingLostTest, WriteFailingPartWayLeavesNoPartialFile) {
   // The same sink with room enough writes the whole file, which reads back as the
   // result: the failures above came from the budget alone.
   FailingSink roomy(full);
-  ASSERT_TRUE(dlg.SaveResult(dir / "new.bmp", false, roomy).ok);
-  const BmpReadResult back = ReadBmpFile(dir / "new.bmp");
-  ASSERT_TRUE(back.ok) << back.reason;
+  ASSERT_TRUE(dlg.files.SaveResult(dir / "new.bmp", false, roomy).ok);
+  const ImageReadResult back = ReadBmpFile(dir / "new.bmp");
+  ASSERT_TRUE(back.ok()) << back.reason;
   EXPECT_EQ(back.image.width, 6);
   EXPECT_EQ(back.image.height, 4);
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 6; ++x)
-      EXPECT_EQ(back.image.Pixel(x, y), GetPixel(dlg.m_surfResult.hMemDC.get(), x, y));
+      EXPECT_EQ(back.image.Pixel(x, y), GetPixel(dlg.files.m_surfResult.hMemDC.get(), x, y));
 }
 
 // --- huge declared sizes -----------------------------------------------------------
@@ -408,19 +409,19 @@ TEST(NothingLostTest, HugeDeclaredSizeIsRefusedWithoutAllocatingIt) {
     f = Patched(Patched(Patched(f, 2, 60), 18, h.width), 22, h.height);
     ASSERT_EQ(f.size(), 60u);
     const std::string path = Written(dir, std::string(h.name) + ".bmp", f);
-    BmpReadResult fromMemory, fromFile;
+    ImageReadResult fromMemory, fromFile;
     EXPECT_LT(LargestAllocation([&] { fromMemory = DecodeBmp(f.data(), f.size()); }), 4096u);
     EXPECT_LT(LargestAllocation([&] { fromFile = ReadBmpFile(path); }), 65536u);
-    EXPECT_FALSE(fromMemory.ok);
-    EXPECT_FALSE(fromFile.ok);
+    EXPECT_FALSE(fromMemory.ok());
+    EXPECT_FALSE(fromFile.ok());
     EXPECT_FALSE(fromMemory.reason.empty());
     EXPECT_FALSE(fromFile.reason.empty());
-    CImageFiles dlg;
+    CHeadlessSession dlg;
     FileResult r;
-    EXPECT_LT(LargestAllocation([&] { r = dlg.LoadDamaged(path); }), 65536u);
+    EXPECT_LT(LargestAllocation([&] { r = dlg.files.LoadDamaged(path); }), 65536u);
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.message, "File Gagal diBuka");
-    EXPECT_EQ(dlg.m_surfDamaged.bLoaded, 0);
+    EXPECT_EQ(dlg.files.m_surfDamaged.bLoaded, 0);
   }
 }
 

@@ -9,33 +9,61 @@ namespace {
 
 // Records the steps a run makes instead of running them; PSNR values come from a
 // script so the automatic mode's decisions can be followed.
-class RecordingDialog : public TestDialog {
+class RecordingEngine : public CRestoreEngine {
  public:
+  using CRestoreEngine::CRestoreEngine;
   std::vector<std::string> calls;
   std::deque<float> psnrResults;
   float psnrDamaged = 20.0f;
   bool runButtonsEnabledDuringRun = true;
-  void TransportStep(int iterations, int count) override {
-    UpdateData(true);
-    runButtonsEnabledDuringRun = runButtonsEnabledDuringRun && IsItemEnabled(IDC_BTN_RUN);
+  CHeadlessServices* services = nullptr;
+  void TransportStep(int iterations, int count, double) override {
+    runButtonsEnabledDuringRun = runButtonsEnabledDuringRun && services->IsItemEnabled(IDC_BTN_RUN);
     calls.push_back("T" + std::to_string(iterations) + "/" + std::to_string(count));
   }
   void DiffusionStep(int iterations, int channel) override {
     calls.push_back("D" + std::to_string(iterations) + "c" + std::to_string(channel));
   }
   void MeasurePsnr() override {
-    m_fPsnrDamaged = psnrDamaged;
+    m_fields.m_fPsnrDamaged = psnrDamaged;
     if (!psnrResults.empty()) {
-      m_fPsnrResult = psnrResults.front();
+      m_fields.m_fPsnrResult = psnrResults.front();
       psnrResults.pop_front();
     }
     UpdateData(false);
   }
+};
+
+class RecordingDialog : public CHeadlessServices, public CFileServices, public CRunObserver {
+ public:
+  RecordingDialog() {
+    engine.services = this;
+    engine.SetObserver(this);
+    engine.SetDefaults();
+  }
+  std::optional<std::string> FileDialog(bool) override { return std::nullopt; }
+  void ShowResult() override { files.ShowResult(); }
+  void Progress(const RunProgress& p) override {
+    if (p.automatic && p.measured) cycles.emplace_back(p.cycle, p.psnr);
+  }
+  std::uint32_t GetTickCount() override {
+    if (ticks.empty()) return 1000;
+    const std::uint32_t t = ticks.front();
+    ticks.pop_front();
+    return t;
+  }
   int TransportCalls() const {
     int n = 0;
-    for (const auto& c : calls) n += c[0] == 'T';
+    for (const auto& c : engine.calls) n += c[0] == 'T';
     return n;
   }
+  RecordingEngine engine{*this};
+  CImageFiles files{engine, *this};
+  std::deque<std::uint32_t> ticks;
+  std::vector<std::pair<int, float>> cycles;
+  std::vector<std::string>& calls = engine.calls;
+  std::deque<float>& psnrResults = engine.psnrResults;
+  float& psnrDamaged = engine.psnrDamaged;
 };
 
 std::vector<std::string> Expected(const std::vector<int>& transport, const std::vector<bool>& diffuse,
@@ -53,25 +81,25 @@ std::vector<std::string> Expected(const std::vector<int>& transport, const std::
 class ScheduleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ClearPlanes();
-    LoadPictures(dlg, MakePhoto(8, 8, 1), MakeMask(8, 8, {{2, 2}, {3, 3}, {5, 1}}));
+        ASSERT_TRUE(dlg.files.LoadDamagedImage(MakePhoto(8, 8, 1)).ok);
+    ASSERT_TRUE(dlg.files.LoadMaskImage(MakeMask(8, 8, {{2, 2}, {3, 3}, {5, 1}})).ok);
   }
   void Run(const char* n, const char* per, const char* diffusion) {
     dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, n);
     dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, per);
     dlg.SetItemText(IDC_EDIT_DIFFUSION_ITER, diffusion);
-    dlg.OnRun();
+    dlg.engine.OnRun();
   }
   RecordingDialog dlg;
 };
 
 TEST_F(ScheduleTest, DefaultBlocks) {
-  dlg.OnRun();
+  dlg.engine.OnRun();
   EXPECT_EQ(dlg.calls, Expected({15, 15, 15, 15, 15, 15, 10}, std::vector<bool>(7, true), 2, 3));
-  EXPECT_EQ(dlg.m_nTotalIter, 100u);
+  EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, 100u);
   EXPECT_TRUE(dlg.IsItemEnabled(IDC_BTN_RUN));
   EXPECT_TRUE(dlg.IsItemEnabled(IDC_BTN_AUTO));
-  EXPECT_FALSE(dlg.runButtonsEnabledDuringRun);
+  EXPECT_FALSE(dlg.engine.runButtonsEnabledDuringRun);
 }
 
 TEST_F(ScheduleTest, BlockArithmetic) {
@@ -87,33 +115,33 @@ TEST_F(ScheduleTest, BlockArithmetic) {
   Run("31", "15", "0");
   EXPECT_EQ(dlg.calls, Expected({15, 15, 1}, {false, false, false}, 0, 3));
   dlg.calls.clear();
-  const std::uint32_t before = dlg.m_nTotalIter;
+  const std::uint32_t before = dlg.engine.m_fields.m_nTotalIter;
   dlg.psnrResults = {33.0f};
   Run("0", "15", "2");
   EXPECT_EQ(dlg.calls, Expected({0}, {false}, 2, 3));
-  EXPECT_EQ(dlg.m_nTotalIter, before);
-  EXPECT_EQ(dlg.m_fPsnrResult, 33.0f);  // measured and shown all the same
+  EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, before);
+  EXPECT_EQ(dlg.engine.m_fields.m_fPsnrResult, 33.0f);  // measured and shown all the same
   EXPECT_EQ(dlg.GetItemText(IDC_EDIT_PSNR_RESULT), "33");
 }
 
 TEST_F(ScheduleTest, SecondsUseTheStartTickHeldAsFloat) {
   dlg.ticks = {100000001u, 100000501u};
-  dlg.OnRun();
-  EXPECT_EQ(dlg.m_fSeconds, float(501.0 * double(0.001f)));
+  dlg.engine.OnRun();
+  EXPECT_EQ(dlg.engine.m_fields.m_fSeconds, float(501.0 * double(0.001f)));
   EXPECT_EQ(dlg.GetItemText(IDC_EDIT_SECONDS), "0.501");
   // Seconds and iterations accumulate from what the edits hold.
   dlg.SetItemText(IDC_EDIT_SECONDS, "10");
   dlg.ticks = {2000u, 2250u};
-  dlg.OnRun();
-  EXPECT_EQ(dlg.m_fSeconds, float(250.0 * double(0.001f) + 10.0));
-  EXPECT_EQ(dlg.m_nTotalIter, 200u);
+  dlg.engine.OnRun();
+  EXPECT_EQ(dlg.engine.m_fields.m_fSeconds, float(250.0 * double(0.001f) + 10.0));
+  EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, 200u);
 }
 
 TEST_F(ScheduleTest, AutomaticModeStopsWhenTheGainNoLongerExceedsTheThreshold) {
   dlg.psnrResults = {25.0f, 25.5f, 25.6f, 25.6f};
-  dlg.OnAuto();
+  dlg.engine.OnAuto();
   EXPECT_EQ(dlg.TransportCalls(), 8);
-  EXPECT_EQ(dlg.m_nTotalIter, 60u);
+  EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, 60u);
   EXPECT_EQ(dlg.calls.front(), "T15/3");
   EXPECT_EQ(dlg.calls[1], "D2c0");
   ASSERT_EQ(dlg.cycles.size(), 4u);
@@ -124,77 +152,76 @@ TEST_F(ScheduleTest, AutomaticModeStopsWhenTheGainNoLongerExceedsTheThreshold) {
 TEST_F(ScheduleTest, AutomaticModeFirstGainBelowThreshold) {
   dlg.SetItemText(IDC_EDIT_THRESHOLD, "10");
   dlg.psnrResults = {25.0f, 40.0f};
-  dlg.OnAuto();
+  dlg.engine.OnAuto();
   EXPECT_EQ(dlg.TransportCalls(), 5);
-  EXPECT_EQ(dlg.m_nTotalIter, 15u);
+  EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, 15u);
 }
 
 TEST_F(ScheduleTest, AutomaticModeInfinityContinuesThenStops) {
   const float inf = INFINITY;
   dlg.psnrResults = {25.0f, inf, inf, 99.0f};
-  dlg.OnAuto();
+  dlg.engine.OnAuto();
   EXPECT_EQ(dlg.TransportCalls(), 7);  // inf - 20 goes on, inf - inf is not a number
-  EXPECT_EQ(dlg.m_nTotalIter, 45u);
+  EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, 45u);
   EXPECT_EQ(dlg.GetItemText(IDC_EDIT_PSNR_RESULT), "inf");
-  dlg.UpdateData(true);  // the infinite value survives the read-back
-  EXPECT_TRUE(std::isinf(dlg.m_fPsnrResult));
+  dlg.engine.UpdateData(true);  // the infinite value survives the read-back
+  EXPECT_TRUE(std::isinf(dlg.engine.m_fields.m_fPsnrResult));
 }
 
 TEST_F(ScheduleTest, FirstGainIsTakenFromTheSixDigitTexts) {
   // 20.0000019 and 20.0000038 both show as "20": the first gain is 0, not 2e-6.
   dlg.psnrDamaged = 20.0000019f;
   dlg.psnrResults = {20.0000038f, 50.0f};
-  dlg.OnAuto();
+  dlg.engine.OnAuto();
   EXPECT_EQ(dlg.TransportCalls(), 5);
   // The exact values differ, so the rounding is what stopped the mode.
   EXPECT_GT(20.0000038f - 20.0000019f, 0.0f);
 }
 
 TEST_F(ScheduleTest, RunIsRefusedUntilImageAndMatchingMaskAreLoaded) {
-  ClearPlanes();
   RecordingDialog none;
-  none.OnRun();
-  none.OnAuto();
+  none.engine.OnRun();
+  none.engine.OnAuto();
   ASSERT_EQ(none.m_messages.size(), 2u);
   EXPECT_EQ(none.m_messages[0].text, "Load a damaged image and a mask first.");
   EXPECT_EQ(none.m_messages[0].caption, "not valid");
   EXPECT_TRUE(none.calls.empty());
-  EXPECT_EQ(none.m_nTotalIter, 0u);
+  EXPECT_EQ(none.engine.m_fields.m_nTotalIter, 0u);
 
   RecordingDialog noMask;
-  ASSERT_TRUE(noMask.LoadDamagedImage(MakePhoto(5, 5, 2)).ok);
-  noMask.OnRun();
+  ASSERT_TRUE(noMask.files.LoadDamagedImage(MakePhoto(5, 5, 2)).ok);
+  noMask.engine.OnRun();
   EXPECT_EQ(noMask.m_messages.size(), 1u);
   EXPECT_TRUE(noMask.calls.empty());
 
   // A damaged image of another size after the mask: the mask no longer fits.
-  ASSERT_TRUE(dlg.LoadDamagedImage(MakePhoto(9, 8, 2)).ok);
-  dlg.OnRun();
+  ASSERT_TRUE(dlg.files.LoadDamagedImage(MakePhoto(9, 8, 2)).ok);
+  dlg.engine.OnRun();
   EXPECT_EQ(dlg.m_messages.size(), 1u);
   EXPECT_TRUE(dlg.calls.empty());
   // Back to the size the mask was built for: it runs again.
-  ASSERT_TRUE(dlg.LoadDamagedImage(MakePhoto(8, 8, 2)).ok);
-  dlg.OnRun();
+  ASSERT_TRUE(dlg.files.LoadDamagedImage(MakePhoto(8, 8, 2)).ok);
+  dlg.engine.OnRun();
   EXPECT_FALSE(dlg.calls.empty());
 }
 
 TEST_F(ScheduleTest, EmptyMaskRuns) {
-  ASSERT_TRUE(dlg.LoadMaskImage(MakeMask(8, 8, {})).ok);
-  dlg.OnRun();
+  ASSERT_TRUE(dlg.files.LoadMaskImage(MakeMask(8, 8, {})).ok);
+  dlg.engine.OnRun();
   EXPECT_TRUE(dlg.m_messages.empty());
   EXPECT_EQ(dlg.calls.front(), "T15/0");
 }
 
 TEST(ShowResult, TruncatesWorkValuesIntoTheResultSurface) {
-  ClearPlanes();
   TestDialog dlg;
   LoadPictures(dlg, MakePhoto(4, 3, 1), MakeMask(4, 3, {{1, 1}}));
+  RgbPlane& g_work = dlg.engine.g_work;
   g_work[1][1][0] = 137.9;
   g_work[1][1][1] = 0.4;
   g_work[1][1][2] = 255.0;
-  dlg.ShowResult(nullptr);
-  EXPECT_EQ(GetPixel(dlg.m_surfResult.hMemDC.get(), 1, 1), RGB(137, 0, 255));
-  EXPECT_EQ(GetPixel(dlg.m_surfResult.hMemDC.get(), 3, 2),
+  dlg.files.ShowResult();
+  EXPECT_EQ(GetPixel(dlg.files.m_surfResult.hMemDC.get(), 1, 1), RGB(137, 0, 255));
+  EXPECT_EQ(GetPixel(dlg.files.m_surfResult.hMemDC.get(), 3, 2),
             RGB(BYTE(g_work[3][2][0]), BYTE(g_work[3][2][1]), BYTE(g_work[3][2][2])));
 }
 

@@ -11,10 +11,19 @@
 #include "tests/fuzz/fuzz_common.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const BmpReadResult r = DecodeBmp(data, size);
+  // Without limits the file alone decides; with the usual ones a file that decodes
+  // is refused exactly when its size is beyond them, as too large.
+  ImageLimits unlimited;
+  unlimited.maxSide = 0x7FFFFFFF;
+  unlimited.maxPixels = ~std::uint64_t(0);
+  const ImageReadResult r = DecodeBmp(data, size, unlimited);
   const fuzz::Expected e = fuzz::ExpectedDecode(data, size);
-  FUZZ_CHECK(r.ok == e.ok);
-  if (!r.ok) {
+  FUZZ_CHECK(r.ok() == e.ok);
+  const ImageReadResult limited = DecodeBmp(data, size);
+  const bool within = e.ok && CheckImageLimits(e.width, e.height, ImageLimits()).empty();
+  FUZZ_CHECK(limited.ok() == within);
+  if (e.ok && !within) FUZZ_CHECK(limited.error == ImageError::kTooLarge);
+  if (!r.ok()) {
     FUZZ_CHECK(!r.reason.empty());
     FUZZ_CHECK(r.image.rgb.empty());
     return 0;
@@ -31,8 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FillSurface(r.image, &surface);
   const std::vector<std::uint8_t> file = EncodeBmp(surface);
   FUZZ_CHECK(file.size() == 54 + std::size_t(r.image.height) * (std::size_t(r.image.width) + 1) * 3);
-  const BmpReadResult back = DecodeBmp(file.data(), file.size());
-  FUZZ_CHECK(back.ok);
+  const ImageReadResult back = DecodeBmp(file.data(), file.size());
+  FUZZ_CHECK(back.ok());
   FUZZ_CHECK(back.image.width == r.image.width && back.image.height == r.image.height);
   FUZZ_CHECK(back.image.rgb == r.image.rgb);
   return 0;

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/exchange.h"
+#include "engine/engine.h"
 #include "tests/fuzz/fuzz_common.h"
 
 namespace {
@@ -79,32 +79,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  CDialogHost dlg;
+  struct Dialog : CHeadlessServices {
+    CRestoreEngine engine{*this};
+  } dlg;
   // Distinct values, so a field that must keep its value is recognisable.
-  dlg.m_nTransportIter = 11;
-  dlg.m_nDiffusionIter = 12;
-  dlg.m_nTransportPerDiffusion = 13;
-  dlg.m_fDeltaT = 0.25f;
-  dlg.m_fPsnrDamaged = 15.5f;
-  dlg.m_fPsnrResult = 16.5f;
-  dlg.m_fSeconds = 17.5f;
-  dlg.m_fThreshold = 18.5f;
-  dlg.m_nTotalIter = 19;
-  dlg.m_nMaskPixels = 20;
-  std::int32_t* const ints[10] = {&dlg.m_nTransportIter, &dlg.m_nDiffusionIter,
-                                  &dlg.m_nTransportPerDiffusion};
+  dlg.engine.m_fields.m_nTransportIter = 11;
+  dlg.engine.m_fields.m_nDiffusionIter = 12;
+  dlg.engine.m_fields.m_nTransportPerDiffusion = 13;
+  dlg.engine.m_fields.m_fDeltaT = 0.25f;
+  dlg.engine.m_fields.m_fPsnrDamaged = 15.5f;
+  dlg.engine.m_fields.m_fPsnrResult = 16.5f;
+  dlg.engine.m_fields.m_fSeconds = 17.5f;
+  dlg.engine.m_fields.m_fThreshold = 18.5f;
+  dlg.engine.m_fields.m_nTotalIter = 19;
+  dlg.engine.m_fields.m_nMaskPixels = 20;
+  std::int32_t* const ints[10] = {&dlg.engine.m_fields.m_nTransportIter, &dlg.engine.m_fields.m_nDiffusionIter,
+                                  &dlg.engine.m_fields.m_nTransportPerDiffusion};
   float* const floats[10] = {nullptr,           nullptr,        nullptr,
-                             &dlg.m_fDeltaT,    &dlg.m_fPsnrDamaged, &dlg.m_fPsnrResult,
-                             &dlg.m_fSeconds,   &dlg.m_fThreshold};
+                             &dlg.engine.m_fields.m_fDeltaT,    &dlg.engine.m_fields.m_fPsnrDamaged, &dlg.engine.m_fields.m_fPsnrResult,
+                             &dlg.engine.m_fields.m_fSeconds,   &dlg.engine.m_fields.m_fThreshold};
   std::uint32_t* const uints[10] = {nullptr, nullptr, nullptr, nullptr, nullptr,
-                                    nullptr, nullptr, nullptr, &dlg.m_nTotalIter,
-                                    &dlg.m_nMaskPixels};
+                                    nullptr, nullptr, nullptr, &dlg.engine.m_fields.m_nTotalIter,
+                                    &dlg.engine.m_fields.m_nMaskPixels};
   const std::int32_t intsBefore[3] = {11, 12, 13};
   const float floatsBefore[10] = {0, 0, 0, 0.25f, 15.5f, 16.5f, 17.5f, 18.5f};
   const std::uint32_t uintsBefore[10] = {0, 0, 0, 0, 0, 0, 0, 0, 19, 20};
 
-  for (int i = 0; i < 10; ++i) dlg.SetItemText(kExchangeIds[i], texts[std::size_t(i)]);
-  const bool all = dlg.UpdateData(true);
+  for (int i = 0; i < 10; ++i) dlg.SetItemText(kFields[i].id, texts[std::size_t(i)]);
+  const bool all = dlg.engine.UpdateData(true);
 
   // Where the exchange must stop, and each text's own verdict.
   int firstBad = 10;
@@ -171,13 +173,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   // Writing the fields out and reading them back changes nothing.
-  dlg.UpdateData(false);
+  dlg.engine.UpdateData(false);
   for (int i = 0; i < 10; ++i) {
-    const std::string shown = dlg.GetItemText(kExchangeIds[i]);
+    const std::string shown = dlg.GetItemText(kFields[i].id);
     if (ints[i]) FUZZ_CHECK(shown == FormatIntField(*ints[i]));
     if (uints[i]) FUZZ_CHECK(shown == FormatUIntField(*uints[i]));
     if (floats[i]) FUZZ_CHECK(shown == FormatFloatField(*floats[i]));
   }
-  FUZZ_CHECK(dlg.UpdateData(true));
+  FUZZ_CHECK(dlg.engine.UpdateData(true));
   return 0;
 }

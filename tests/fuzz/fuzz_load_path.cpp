@@ -6,7 +6,7 @@
 // that is left), then the second file (the rest).
 //
 // Each load must succeed exactly when it should (the reader accepts the file, the
-// image fits 800 x 800, the mask matches the damaged image), load the pixels it
+// image is within the size limits, the mask matches the damaged image), load the pixels it
 // decoded, and leave everything as it was when it refuses.
 #include <stdlib.h>
 #include <unistd.h>
@@ -18,7 +18,7 @@
 #include <cstring>
 #include <string>
 
-#include "imaging/image_files.h"
+#include "session/headless_session.h"
 #include "tests/fuzz/fuzz_common.h"
 
 namespace {
@@ -43,7 +43,7 @@ void WriteFile(const std::string& path, const std::uint8_t* data, std::size_t si
 }
 
 bool Fits(const fuzz::Expected& e) {
-  return e.ok && e.width <= kMaxImageSide && e.height <= kMaxImageSide;
+  return e.ok && CheckImageLimits(e.width, e.height, EngineImageLimits()).empty();
 }
 
 void CheckRefusal(const FileResult& r) {
@@ -79,30 +79,34 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const fuzz::Expected e1 = fuzz::ExpectedDecode(file1, n1);
   const fuzz::Expected e2 = fuzz::ExpectedDecode(file2, n2);
 
-  CImageFiles dlg;
-  dlg.SetDefaults();
+  CHeadlessSession dlg;
+  const CRestoreEngine& engine = dlg.engine;
+  const RgbPlane& g_work = engine.g_work;
+  const RgbPlane& g_damaged = engine.g_damaged;
+  const RgbPlane& g_original = engine.g_original;
+  const MaskPlane& g_mask = engine.g_mask;
 
   // Damaged image.
-  const FileResult damaged = dlg.LoadDamaged(damagedPath);
+  const FileResult damaged = dlg.files.LoadDamaged(damagedPath);
   FUZZ_CHECK(damaged.ok == Fits(e1));
   if (damaged.ok) {
-    FUZZ_CHECK(dlg.m_surfDamaged.bLoaded == 1 && dlg.m_surfResult.bLoaded == 1);
-    FUZZ_CHECK(dlg.Width() == e1.width && dlg.Height() == e1.height);
-    FUZZ_CHECK(dlg.m_surfResult.nWidth == e1.width && dlg.m_surfResult.nHeight == e1.height);
-    for (const DoubleGrid* g : {&dlg.m_gridWeight, &dlg.m_gridNext, &dlg.m_gridChannel})
-      FUZZ_CHECK(!g->IsNull() && g->Width() == e1.width && g->Height() == e1.height);
+    FUZZ_CHECK(dlg.files.m_surfDamaged.bLoaded == 1 && dlg.files.m_surfResult.bLoaded == 1);
+    FUZZ_CHECK(dlg.engine.Width() == e1.width && dlg.engine.Height() == e1.height);
+    FUZZ_CHECK(dlg.files.m_surfResult.nWidth == e1.width && dlg.files.m_surfResult.nHeight == e1.height);
+    for (const DoubleGrid* g : {&dlg.engine.m_gridWeight, &dlg.engine.m_gridNext, &dlg.engine.m_gridChannel})
+      FUZZ_CHECK(!g->Empty() && g->Width() == e1.width && g->Height() == e1.height);
     CheckPlane(g_damaged, e1);
     CheckPlane(g_work, e1);
   } else {
     CheckRefusal(damaged);
-    FUZZ_CHECK(dlg.m_surfDamaged.bLoaded == 0 && dlg.m_surfResult.bLoaded == 0);
-    FUZZ_CHECK(dlg.m_gridChannel.IsNull());
+    FUZZ_CHECK(dlg.files.m_surfDamaged.bLoaded == 0 && dlg.files.m_surfResult.bLoaded == 0);
+    FUZZ_CHECK(dlg.engine.m_gridChannel.Empty());
   }
 
   // Mask.
   const std::string textBefore = dlg.GetItemText(IDC_EDIT_TRANSPORT_ITER);
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "typed");
-  const FileResult mask = dlg.LoadMask(maskPath);
+  const FileResult mask = dlg.files.LoadMask(maskPath);
   const bool maskFits =
       damaged.ok && Fits(e2) && e2.width == e1.width && e2.height == e1.height;
   FUZZ_CHECK(mask.ok == maskFits);
@@ -114,31 +118,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const bool masked = p[0] || p[1] || p[2];
         FUZZ_CHECK(g_mask[x][y] == (masked ? 1 : 0));
         if (masked) {
-          FUZZ_CHECK(count < dlg.m_nMaskCount);
-          const MaskPixel& m = dlg.m_pMaskList[count];
+          FUZZ_CHECK(count < dlg.engine.m_nMaskCount);
+          const MaskPixel& m = dlg.engine.m_pMaskList[count];
           FUZZ_CHECK(m.x == x && m.y == y && m.active == 1);
           ++count;
         }
       }
-    FUZZ_CHECK(count == dlg.m_nMaskCount);
-    FUZZ_CHECK(dlg.m_nMaskPixels == std::uint32_t(count));
+    FUZZ_CHECK(count == dlg.engine.m_nMaskCount);
+    FUZZ_CHECK(dlg.engine.m_fields.m_nMaskPixels == std::uint32_t(count));
     FUZZ_CHECK(dlg.GetItemText(IDC_EDIT_TRANSPORT_ITER) == textBefore);  // rewritten
   } else {
     CheckRefusal(mask);
-    FUZZ_CHECK(dlg.m_nMaskCount == 0 && !dlg.m_pMaskList && !dlg.m_pRowFlags);
-    FUZZ_CHECK(dlg.m_surfMask.bLoaded == 0);
+    FUZZ_CHECK(dlg.engine.m_nMaskCount == 0 && !dlg.engine.m_pMaskList && !dlg.engine.m_pRowFlags);
+    FUZZ_CHECK(dlg.files.m_surfMask.bLoaded == 0);
     FUZZ_CHECK(dlg.GetItemText(IDC_EDIT_TRANSPORT_ITER) == "typed");
   }
 
   // Original: the first file again.
-  const FileResult original = dlg.LoadOriginal(damagedPath);
+  const FileResult original = dlg.files.LoadOriginal(damagedPath);
   FUZZ_CHECK(original.ok == damaged.ok);
   if (original.ok) {
-    FUZZ_CHECK(dlg.m_surfOriginal.nWidth == e1.width && dlg.m_surfOriginal.nHeight == e1.height);
+    FUZZ_CHECK(dlg.files.m_surfOriginal.nWidth == e1.width && dlg.files.m_surfOriginal.nHeight == e1.height);
     CheckPlane(g_original, e1);
   } else {
     CheckRefusal(original);
-    FUZZ_CHECK(dlg.m_surfOriginal.bLoaded == 0);
+    FUZZ_CHECK(dlg.files.m_surfOriginal.bLoaded == 0);
   }
 
   // A short run, only where it stays cheap.
@@ -147,9 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     dlg.SetItemText(IDC_EDIT_DIFFUSION_ITER, "1");
     dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, "1");
     const std::size_t messages = dlg.m_messages.size();
-    dlg.OnRun();
+    dlg.engine.OnRun();
     FUZZ_CHECK(dlg.m_messages.size() == messages);
-    FUZZ_CHECK(dlg.m_nTotalIter == 1);
+    FUZZ_CHECK(dlg.engine.m_fields.m_nTotalIter == 1);
     for (int y = 0; y < e1.height; ++y)
       for (int x = 0; x < e1.width; ++x)
         for (int c = 0; c < 3; ++c) {
@@ -158,7 +162,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           // Known pixels are never changed by a run.
           if (!g_mask[x][y]) FUZZ_CHECK(v == g_damaged[x][y][c]);
         }
-    FUZZ_CHECK(dlg.m_surfResult.nWidth == e1.width && dlg.m_surfResult.nHeight == e1.height);
+    FUZZ_CHECK(dlg.files.m_surfResult.nWidth == e1.width && dlg.files.m_surfResult.nHeight == e1.height);
   }
   return 0;
 }

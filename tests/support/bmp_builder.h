@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "imaging/bmp_reader.h"
+#include "imaging/gdi.h"
 
 namespace bmptest {
 

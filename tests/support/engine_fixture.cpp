@@ -5,13 +5,6 @@
 #include <cmath>
 #include <cstring>
 
-void ClearPlanes() {
-  std::memset(g_work, 0, sizeof g_work);
-  std::memset(g_damaged, 0, sizeof g_damaged);
-  std::memset(g_original, 0, sizeof g_original);
-  std::memset(g_mask, 0, sizeof g_mask);
-}
-
 RgbImage MakeImage(int w, int h, const std::function<COLORREF(int, int)>& pixel) {
   RgbImage img;
   img.width = w;
@@ -75,12 +68,12 @@ RgbImage MakeScratchMask(int w, int h, unsigned seed, int lines) {
 
 void LoadPictures(TestDialog& dlg, const RgbImage& damaged, const RgbImage& mask,
                   const RgbImage* original) {
-  FileResult r = dlg.LoadDamagedImage(damaged);
+  FileResult r = dlg.files.LoadDamagedImage(damaged);
   ASSERT_TRUE(r.ok) << r.Text();
-  r = dlg.LoadMaskImage(mask);
+  r = dlg.files.LoadMaskImage(mask);
   ASSERT_TRUE(r.ok) << r.Text();
   if (original) {
-    r = dlg.LoadOriginalImage(*original);
+    r = dlg.files.LoadOriginalImage(*original);
     ASSERT_TRUE(r.ok) << r.Text();
   }
 }

@@ -1,5 +1,5 @@
-// Shared pieces of the engine tests: a headless dialog with scripted ticks, picture
-// builders and a plane reset (the planes are process-wide).
+// Shared pieces of the engine tests: a headless dialog with scripted ticks and a
+// record of the automatic mode's cycles, and picture builders.
 #pragma once
 
 #include <cstdint>
@@ -7,10 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "imaging/image_files.h"
-
-// Zeroes the four planes, as at program start.
-void ClearPlanes();
+#include "imaging/gdi.h"
+#include "imaging/rgb_image.h"
+#include "session/headless_session.h"
 
 RgbImage MakeImage(int w, int h, const std::function<COLORREF(int, int)>& pixel);
 // Black except at the listed (x, y) positions, which are white.
@@ -20,9 +19,9 @@ RgbImage MakePhoto(int w, int h, unsigned seed);
 // Scratches (lines) and a few blocks, varied by `seed`.
 RgbImage MakeScratchMask(int w, int h, unsigned seed, int lines);
 
-class TestDialog : public CImageFiles {
+class TestDialog : public CHeadlessSession, public CRunObserver {
  public:
-  TestDialog() { SetDefaults(); }
+  TestDialog() { engine.SetObserver(this); }
   // Ticks handed out by GetTickCount, in order; a fixed clock once they run out.
   std::deque<std::uint32_t> ticks;
   std::uint32_t GetTickCount() override {
@@ -31,8 +30,12 @@ class TestDialog : public CImageFiles {
     ticks.pop_front();
     return t;
   }
+  // The automatic mode's measured cycles: (cycle, PSNR of the result).
   std::vector<std::pair<int, float>> cycles;
-  void CycleMeasured(int cycle, float psnr) override { cycles.emplace_back(cycle, psnr); }
+  void Progress(const RunProgress& p) override {
+    if (p.automatic && p.measured) cycles.emplace_back(p.cycle, p.psnr);
+  }
+  CDialogFields& fields() { return engine.m_fields; }
 };
 
 // Loads damaged, mask (and original if given) pictures; fails the test on refusal.

@@ -22,7 +22,7 @@
 
 #include "imaging/bmp_reader.h"
 #include "imaging/bmp_writer.h"
-#include "imaging/image_files.h"
+#include "session/headless_session.h"
 
 namespace loadstate {
 
@@ -91,43 +91,23 @@ class TempDir {
   std::string path_;
 };
 
-// Fills every cell of the four planes (outside any image too) with noise, so
-// that a write anywhere shows up.
-inline void ScribbleOnPlanes() {
-  std::uint32_t s = 12345;
-  const auto next = [&s] {
-    s = s * 1664525u + 1013904223u;
-    return s >> 24;
-  };
-  for (int x = 0; x < kPlaneSide; ++x)
-    for (int y = 0; y < kPlaneSide; ++y) {
-      for (int c = 0; c < 3; ++c) {
-        g_work[x][y][c] = next();
-        g_damaged[x][y][c] = next();
-        g_original[x][y][c] = next() + 0.5;
-      }
-      g_mask[x][y] = std::uint8_t(next() & 1);
-    }
-}
-
 // A dialog that has loaded a 6 x 4 damaged image, its mask and its original, run
 // once, and whose texts were then typed over (so a rewrite of the texts shows).
-inline void Prepare(CImageFiles& dlg, const TempDir& dir) {
-  ScribbleOnPlanes();
+inline void Prepare(CHeadlessSession& dlg, const TempDir& dir) {
   WriteBytes(dir / "damaged.bmp", MakeBmp(6, 4, Photo));
   WriteBytes(dir / "mask.bmp", MakeBmp(6, 4, Scratch));
   WriteBytes(dir / "original.bmp", MakeBmp(6, 4, Truth));
-  dlg.SetDefaults();
-  ASSERT_TRUE(dlg.LoadDamaged(dir / "damaged.bmp").ok);
-  ASSERT_TRUE(dlg.LoadMask(dir / "mask.bmp").ok);
-  ASSERT_TRUE(dlg.LoadOriginal(dir / "original.bmp").ok);
+  dlg.engine.SetDefaults();
+  ASSERT_TRUE(dlg.files.LoadDamaged(dir / "damaged.bmp").ok);
+  ASSERT_TRUE(dlg.files.LoadMask(dir / "mask.bmp").ok);
+  ASSERT_TRUE(dlg.files.LoadOriginal(dir / "original.bmp").ok);
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "3");
   dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, "2");
-  dlg.OnRun();
-  ASSERT_EQ(dlg.m_nTotalIter, 3u);
-  ASSERT_EQ(dlg.m_nMaskCount, 6);
+  dlg.engine.OnRun();
+  ASSERT_EQ(dlg.engine.m_fields.m_nTotalIter, 3u);
+  ASSERT_EQ(dlg.engine.m_nMaskCount, 6);
   for (int i = 0; i < 10; ++i)
-    dlg.SetItemText(kExchangeIds[i], "typed " + std::to_string(i));
+    dlg.SetItemText(kFields[i].id, "typed " + std::to_string(i));
   dlg.m_messages.clear();
 }
 // Everything a load or a save may change, copied whole: the four planes, the mask
@@ -176,26 +156,40 @@ inline GridShot Shoot(const DoubleGrid& g) {
   shot.data = g.Data();
   shot.width = g.Width();
   shot.height = g.Height();
-  if (g.Data()) shot.values.assign(g.Data(), g.Data() + std::size_t(g.Width()) * g.Height());
+  if (g.Data()) shot.values.assign(g.Data(), g.Data() + g.Size());
   return shot;
 }
 
+// A plane's storage (where it is, its size and every byte of it).
+struct PlaneShot {
+  const void* data = nullptr;
+  int width = 0, height = 0;
+  std::vector<unsigned char> bytes;
+  bool operator==(const PlaneShot& o) const {
+    return data == o.data && width == o.width && height == o.height && bytes == o.bytes;
+  }
+};
+
 template <typename Plane>
-std::vector<unsigned char> CopyPlane(const Plane& plane) {
-  const auto* p = reinterpret_cast<const unsigned char*>(&plane);
-  return std::vector<unsigned char>(p, p + sizeof(Plane));
+PlaneShot CopyPlane(const Plane& plane, std::size_t cellBytes) {
+  PlaneShot shot;
+  shot.data = plane.Data();
+  shot.width = plane.Width();
+  shot.height = plane.Height();
+  const auto* p = reinterpret_cast<const unsigned char*>(plane.Data());
+  if (p) shot.bytes.assign(p, p + std::size_t(plane.Width()) * plane.Height() * cellBytes);
+  return shot;
 }
 
 struct State {
-  std::vector<unsigned char> work, damaged, original, mask;
+  PlaneShot work, damaged, original, mask;
   const void* list = nullptr;
   const void* update = nullptr;
   const void* rowFlags = nullptr;
   std::vector<unsigned char> listBytes, updateBytes, rowFlagBytes;
   int count = 0;
-  bool maskBuilt = false;
-  int maskExtentW = 0, maskExtentH = 0;
-  std::uint64_t generation = 0;
+  bool hasDamaged = false, hasMask = false, hasOriginal = false, hasResult = false;
+  int extentW = 0, extentH = 0;
   SurfaceShot surfaces[4];
   GridShot grids[3];
   std::int32_t ints[3] = {};
@@ -204,43 +198,45 @@ struct State {
   std::string texts[10];
 };
 
-inline State Capture(const CImageFiles& d) {
+inline State Capture(const CHeadlessSession& d) {
   State s;
-  s.work = CopyPlane(g_work);
-  s.damaged = CopyPlane(g_damaged);
-  s.original = CopyPlane(g_original);
-  s.mask = CopyPlane(g_mask);
-  s.list = d.m_pMaskList.get();
-  s.update = d.m_pUpdate.get();
-  s.rowFlags = d.m_pRowFlags.get();
+  s.work = CopyPlane(d.engine.g_work, 3 * sizeof(double));
+  s.damaged = CopyPlane(d.engine.g_damaged, 3 * sizeof(double));
+  s.original = CopyPlane(d.engine.g_original, 3 * sizeof(double));
+  s.mask = CopyPlane(d.engine.g_mask, 1);
+  s.list = d.engine.m_pMaskList.get();
+  s.update = d.engine.m_pUpdate.get();
+  s.rowFlags = d.engine.m_pRowFlags.get();
   const auto bytes = [](const void* p, std::size_t n) {
     const auto* b = static_cast<const unsigned char*>(p);
     return p ? std::vector<unsigned char>(b, b + n) : std::vector<unsigned char>();
   };
-  s.listBytes = bytes(s.list, std::size_t(d.m_nMaskCount) * sizeof(MaskPixel));
-  s.updateBytes = bytes(s.update, std::size_t(d.m_nMaskCount) * 3 * sizeof(double));
-  s.rowFlagBytes = bytes(s.rowFlags, std::size_t(d.m_surfMask.nHeight));
-  s.count = d.m_nMaskCount;
-  s.maskBuilt = d.m_bMaskBuilt;
-  s.maskExtentW = d.m_nMaskExtentW;
-  s.maskExtentH = d.m_nMaskExtentH;
-  s.generation = d.m_nGeneration;
-  s.surfaces[0] = Shoot(d.m_surfDamaged);
-  s.surfaces[1] = Shoot(d.m_surfResult);
-  s.surfaces[2] = Shoot(d.m_surfMask);
-  s.surfaces[3] = Shoot(d.m_surfOriginal);
-  s.grids[0] = Shoot(d.m_gridWeight);
-  s.grids[1] = Shoot(d.m_gridNext);
-  s.grids[2] = Shoot(d.m_gridChannel);
-  s.ints[0] = d.m_nTransportIter;
-  s.ints[1] = d.m_nDiffusionIter;
-  s.ints[2] = d.m_nTransportPerDiffusion;
-  const float floats[5] = {d.m_fDeltaT, d.m_fPsnrDamaged, d.m_fPsnrResult, d.m_fSeconds,
-                           d.m_fThreshold};
+  s.listBytes = bytes(s.list, std::size_t(d.engine.m_nMaskCount) * sizeof(MaskPixel));
+  s.updateBytes = bytes(s.update, std::size_t(d.engine.m_nMaskCount) * 3 * sizeof(double));
+  s.rowFlagBytes = bytes(s.rowFlags, std::size_t(d.engine.g_mask.Height()));
+  s.count = d.engine.m_nMaskCount;
+  s.hasDamaged = d.engine.HasDamaged();
+  s.hasMask = d.engine.HasMask();
+  s.hasOriginal = d.engine.HasOriginal();
+  s.hasResult = d.files.HasResult();
+  s.extentW = d.engine.Width();
+  s.extentH = d.engine.Height();
+  s.surfaces[0] = Shoot(d.files.m_surfDamaged);
+  s.surfaces[1] = Shoot(d.files.m_surfResult);
+  s.surfaces[2] = Shoot(d.files.m_surfMask);
+  s.surfaces[3] = Shoot(d.files.m_surfOriginal);
+  s.grids[0] = Shoot(d.engine.m_gridWeight);
+  s.grids[1] = Shoot(d.engine.m_gridNext);
+  s.grids[2] = Shoot(d.engine.m_gridChannel);
+  s.ints[0] = d.engine.m_fields.m_nTransportIter;
+  s.ints[1] = d.engine.m_fields.m_nDiffusionIter;
+  s.ints[2] = d.engine.m_fields.m_nTransportPerDiffusion;
+  const float floats[5] = {d.engine.m_fields.m_fDeltaT, d.engine.m_fields.m_fPsnrDamaged, d.engine.m_fields.m_fPsnrResult, d.engine.m_fields.m_fSeconds,
+                           d.engine.m_fields.m_fThreshold};
   std::memcpy(s.floatBits, floats, sizeof floats);
-  s.uints[0] = d.m_nTotalIter;
-  s.uints[1] = d.m_nMaskPixels;
-  for (int i = 0; i < 10; ++i) s.texts[i] = d.GetItemText(kExchangeIds[i]);
+  s.uints[0] = d.engine.m_fields.m_nTotalIter;
+  s.uints[1] = d.engine.m_fields.m_nMaskPixels;
+  for (int i = 0; i < 10; ++i) s.texts[i] = d.GetItemText(kFields[i].id);
   return s;
 }
 
@@ -258,10 +254,12 @@ inline void ExpectSameState(const State& a, const State& b, const std::string& w
   EXPECT_TRUE(a.updateBytes == b.updateBytes) << "update buffer changed";
   EXPECT_TRUE(a.rowFlagBytes == b.rowFlagBytes) << "row flags changed";
   EXPECT_EQ(a.count, b.count) << "mask count changed";
-  EXPECT_EQ(a.maskBuilt, b.maskBuilt);
-  EXPECT_EQ(a.maskExtentW, b.maskExtentW);
-  EXPECT_EQ(a.maskExtentH, b.maskExtentH);
-  EXPECT_EQ(a.generation, b.generation);
+  EXPECT_EQ(a.hasDamaged, b.hasDamaged);
+  EXPECT_EQ(a.hasMask, b.hasMask);
+  EXPECT_EQ(a.hasOriginal, b.hasOriginal);
+  EXPECT_EQ(a.hasResult, b.hasResult);
+  EXPECT_EQ(a.extentW, b.extentW);
+  EXPECT_EQ(a.extentH, b.extentH);
   const char* const surfaceNames[4] = {"damaged", "result", "mask", "original"};
   for (int i = 0; i < 4; ++i)
     EXPECT_TRUE(a.surfaces[i] == b.surfaces[i]) << surfaceNames[i] << " surface changed";
@@ -270,7 +268,7 @@ inline void ExpectSameState(const State& a, const State& b, const std::string& w
   for (int i = 0; i < 3; ++i) EXPECT_EQ(a.ints[i], b.ints[i]) << "int field " << i;
   for (int i = 0; i < 5; ++i) EXPECT_EQ(a.floatBits[i], b.floatBits[i]) << "float field " << i;
   for (int i = 0; i < 2; ++i) EXPECT_EQ(a.uints[i], b.uints[i]) << "unsigned field " << i;
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(a.texts[i], b.texts[i]) << "text of " << kExchangeIds[i];
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(a.texts[i], b.texts[i]) << "text of " << kFields[i].id;
 }
 
 }  // namespace loadstate

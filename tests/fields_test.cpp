@@ -2,11 +2,12 @@
 
 #include <cmath>
 
-#include "engine/exchange.h"
+#include "engine/fields.h"
+#include "tests/support/engine_fixture.h"
 
 namespace {
 
-TEST(ExchangeFormat, TextForms) {
+TEST(FieldText, TextForms) {
   EXPECT_EQ(FormatFloatField(0.01f), "0.01");
   EXPECT_EQ(FormatFloatField(0.0f), "0");
   EXPECT_EQ(FormatFloatField(27.345678f), "27.3457");
@@ -16,7 +17,7 @@ TEST(ExchangeFormat, TextForms) {
   EXPECT_EQ(FormatUIntField(4294967295u), "4294967295");
 }
 
-TEST(ExchangeParse, WholeTextAndRanges) {
+TEST(FieldParse, WholeTextAndRanges) {
   std::int32_t i = 5;
   EXPECT_TRUE(ParseIntField("2147483647", &i));
   EXPECT_EQ(i, 2147483647);
@@ -45,7 +46,7 @@ TEST(ExchangeParse, WholeTextAndRanges) {
   EXPECT_FALSE(ParseFloatField(std::string("1.5\0x", 5), &f));
 }
 
-TEST(ExchangeParse, FormattedValuesReadBackToTheirSixDigitValue) {
+TEST(FieldParse, FormattedValuesReadBackToTheirSixDigitValue) {
   for (float v : {0.01f, 27.345678f, 52.90205f, 1e-30f, 3.4e38f, -7.5f, 0.0f}) {
     float back = 0;
     ASSERT_TRUE(ParseFloatField(FormatFloatField(v), &back)) << v;
@@ -57,45 +58,60 @@ TEST(ExchangeParse, FormattedValuesReadBackToTheirSixDigitValue) {
 }
 
 TEST(DataExchange, DefaultsAndOrder) {
-  CDialogHost dlg;
-  dlg.SetDefaults();
+  TestDialog dlg;  // starts with the defaults written out
   const char* expected[10] = {"100", "2", "15", "0.01", "0", "0", "0", "0", "0", "0"};
-  for (int k = 0; k < 10; ++k) EXPECT_EQ(dlg.GetItemText(kExchangeIds[k]), expected[k]) << k;
-  EXPECT_EQ(dlg.m_fDeltaT, 0.01f);
-  EXPECT_TRUE(dlg.UpdateData(true));
+  for (int k = 0; k < 10; ++k) EXPECT_EQ(dlg.GetItemText(kFields[k].id), expected[k]) << k;
+  EXPECT_EQ(dlg.engine.m_fields.m_fDeltaT, 0.01f);
+  EXPECT_TRUE(dlg.engine.UpdateData(true));
   EXPECT_TRUE(dlg.m_messages.empty());
 }
 
 TEST(DataExchange, BadEntryStopsTheExchangeAtItsField) {
-  CDialogHost dlg;
-  dlg.SetDefaults();
+  TestDialog dlg;  // starts with the defaults written out
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "7");
   dlg.SetItemText(IDC_EDIT_DIFFUSION_ITER, "8");
   dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, "9");
   dlg.SetItemText(IDC_EDIT_DELTA_T, "fast");
   dlg.SetItemText(IDC_EDIT_PSNR_DAMAGED, "3");
   dlg.SetItemText(IDC_EDIT_MASK_PIXELS, "11");
-  EXPECT_FALSE(dlg.UpdateData(true));
-  EXPECT_EQ(dlg.m_nTransportIter, 7);
-  EXPECT_EQ(dlg.m_nDiffusionIter, 8);
-  EXPECT_EQ(dlg.m_nTransportPerDiffusion, 9);
-  EXPECT_EQ(dlg.m_fDeltaT, 0.01f);
-  EXPECT_EQ(dlg.m_fPsnrDamaged, 0.0f);
-  EXPECT_EQ(dlg.m_nMaskPixels, 0u);
+  EXPECT_FALSE(dlg.engine.UpdateData(true));
+  EXPECT_EQ(dlg.engine.m_fields.m_nTransportIter, 7);
+  EXPECT_EQ(dlg.engine.m_fields.m_nDiffusionIter, 8);
+  EXPECT_EQ(dlg.engine.m_fields.m_nTransportPerDiffusion, 9);
+  EXPECT_EQ(dlg.engine.m_fields.m_fDeltaT, 0.01f);
+  EXPECT_EQ(dlg.engine.m_fields.m_fPsnrDamaged, 0.0f);
+  EXPECT_EQ(dlg.engine.m_fields.m_nMaskPixels, 0u);
   ASSERT_EQ(dlg.m_messages.size(), 1u);
   EXPECT_EQ(dlg.m_messages[0].text, "Please enter a number.");
   EXPECT_EQ(dlg.m_messages[0].caption, "ruvanta");
 }
 
 TEST(DataExchange, TooLargeForTheFieldDoesNotConvert) {
-  CDialogHost dlg;
-  dlg.SetDefaults();
+  TestDialog dlg;  // starts with the defaults written out
   dlg.SetItemText(IDC_EDIT_TOTAL_ITER, "4294967296");
   dlg.SetItemText(IDC_EDIT_MASK_PIXELS, "5");
-  EXPECT_FALSE(dlg.UpdateData(true));
-  EXPECT_EQ(dlg.m_nTotalIter, 0u);
-  EXPECT_EQ(dlg.m_nMaskPixels, 0u);
+  EXPECT_FALSE(dlg.engine.UpdateData(true));
+  EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, 0u);
+  EXPECT_EQ(dlg.engine.m_fields.m_nMaskPixels, 0u);
   EXPECT_EQ(dlg.m_messages.back().text, "Please enter a positive integer.");
+}
+
+TEST(DataExchange, FirstBadFieldIsNamedByItsLabelWithoutChangingAnything) {
+  TestDialog dlg;
+  EXPECT_FALSE(FirstBadField(dlg).has_value());
+  dlg.SetItemText(IDC_EDIT_SECONDS, "");
+  dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "");
+  const auto problem = FirstBadField(dlg);
+  ASSERT_TRUE(problem.has_value());
+  EXPECT_EQ(problem->id, IDC_EDIT_TRANSPORT_ITER);  // the first in exchange order
+  EXPECT_EQ(problem->message, "Ruvanta: please enter a whole number.");
+  EXPECT_EQ(dlg.engine.m_fields.m_nTransportIter, 100);
+  EXPECT_TRUE(dlg.m_messages.empty());
+  dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "100");
+  EXPECT_EQ(FirstBadField(dlg)->message, "Waktu: please enter a number.");
+  dlg.SetItemText(IDC_EDIT_SECONDS, "0");
+  dlg.SetItemText(IDC_EDIT_MASK_PIXELS, "-3");
+  EXPECT_EQ(FirstBadField(dlg)->message, "Jumlah Pixel: please enter a whole number, 0 or more.");
 }
 
 }  // namespace
