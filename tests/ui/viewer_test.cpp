@@ -360,7 +360,7 @@ void ViewerTest::strokesMarkThickLines() {
 }
 
 void ViewerTest::brushSizeAndOutline() {
-  Viewer v(QImage(Coded(600, 400, 0)).convertToFormat(QImage::Format_RGB32));
+  Viewer v(Coded(600, 400, 0));
   QSpinBox* spin = v.window->findChild<QSpinBox*>();
   QVERIFY(spin);
   v.Key(Qt::Key_P);
