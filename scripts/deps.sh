@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
+  libspng-dev libjpeg62-turbo-dev libpng-dev
   qt6-base-dev libgl-dev xvfb xauth
   clang libclang-rt-14-dev
 )
