@@ -214,6 +214,14 @@ std::vector<std::uint8_t> EncodeJpegLib(const JpegSpec& spec) {
     return {};
   }
   std::vector<std::uint8_t> out;
+  std::vector<jpeg_scan_info> script;
+  if (spec.manyScans) {
+    script.push_back(jpeg_scan_info{1, {0}, 0, 0, 0, 0});
+    for (int k = 1; k < 64; ++k) {
+      script.push_back(jpeg_scan_info{1, {0}, k, k, 0, 9});
+      for (int al = 8; al >= 0; --al) script.push_back(jpeg_scan_info{1, {0}, k, k, al + 1, al});
+    }
+  }
   jpeg_compress_struct c;
   JpegErrors errors;
   c.err = jpeg_std_error(&errors.pub);
@@ -242,6 +250,10 @@ std::vector<std::uint8_t> EncodeJpegLib(const JpegSpec& spec) {
   c.arith_code = spec.arithmetic ? TRUE : FALSE;
   c.restart_in_rows = spec.restartRows;
   if (spec.progressive) jpeg_simple_progression(&c);
+  if (!script.empty()) {
+    c.scan_info = script.data();
+    c.num_scans = int(script.size());
+  }
   jpeg_start_compress(&c, TRUE);
   const std::size_t stride = std::size_t(spec.width) * std::size_t(components);
   while (c.next_scanline < c.image_height) {

@@ -73,6 +73,9 @@ struct JpegSpec {
   bool arithmetic = false;
   bool subsample = true;  // 2 x 2 chroma for YCbCr; 1 x 1 otherwise
   int restartRows = 0;    // a restart marker every so many MCU rows (0: none)
+  // A progressive script of 631 scans (greyscale only): the DC, then each AC
+  // coefficient alone, sent in ten successive-approximation steps.
+  bool manyScans = false;
 };
 std::vector<std::uint8_t> EncodeJpegLib(const JpegSpec& spec);
 // A YCbCr spec holding `image`.
