@@ -135,7 +135,7 @@ ImageReadResult Failure(int code, const Source* source) {
 // proper beginning of it is truncated instead.
 bool CheckSignature(const std::uint8_t* head, std::size_t length, ImageReadResult* failure) {
   const std::size_t n = std::min<std::size_t>(length, sizeof kSignature);
-  if (std::memcmp(head, kSignature, n) != 0) {
+  if (n > 0 && std::memcmp(head, kSignature, n) != 0) {
     *failure = ImageFailure(ImageError::kNotRecognised,
                             "not a PNG file: it starts with " + BytesText(head, length, 8) +
                                 " instead of the PNG signature 0x89 'P' 'N' 'G' 0x0D 0x0A 0x1A 0x0A");
