@@ -176,10 +176,11 @@ TEST(JpegRefuse, FileCutShortAnywhere) {
 
 TEST(JpegRefuse, CorruptDataWarningsAndOtherKinds) {
   const std::vector<std::uint8_t> good = EncodeJpegLib(JpegOf(PatternImage(16, 16), 90));
-  // Bytes between the last scan and EOI: libjpeg warns and would decode.
+  // Bytes between the last scan and EOI, more than the decoder reads ahead:
+  // libjpeg warns and would decode.
   std::vector<std::uint8_t> extra = good;
   const std::size_t eoi = JpegEoi(good);
-  extra.insert(extra.begin() + long(eoi), {0x12, 0x34, 0x56});
+  extra.insert(extra.begin() + long(eoi), 16, 0x5A);
   ImageReadResult r = DecodeBoth(extra);
   ExpectRefused(r, ImageError::kMalformed);
   EXPECT_NE(r.reason.find("extraneous bytes"), std::string::npos) << r.reason;
