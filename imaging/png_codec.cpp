@@ -1,15 +1,17 @@
 // Reader and writer of PNG files through libspng.
 //
-// The memory and file paths share one decoder (DecodeWith): only the source of the
-// bytes differs (libspng's buffer input, or a read callback over the open file).
-// The decoder reads the signature and the IHDR, checks the size against the
-// limits, allocates the picture and then decodes row by row: samples of 8 bits or
-// fewer straight into the picture's rows as 8-bit RGB, 16-bit samples through one
-// row of 16-bit RGBA that is rounded into the picture. After the last row the rest
-// of the file is read up to IEND, so a file cut anywhere before its end is refused.
+// The memory and file paths share one decoder (DecodeWith) and one read callback;
+// only where the callback takes the bytes from differs. The decoder reads the
+// signature and the IHDR, checks the size against the limits, allocates the
+// picture, then takes the image one scanline (one row of one Adam7 pass) at a
+// time and puts its pixels in place itself: 8-bit RGB as libspng converts every
+// depth below 16, 16-bit RGBA rounded here, and palette indices looked up here so
+// that an index beyond the palette is refused. After the last scanline the rest
+// of the file is read up to IEND; a file cut anywhere before the end of IEND is
+// refused.
 //
 // Every chunk's CRC is checked, critical and ancillary alike. The chunks libspng
-// keeps in memory (text, ICC profile, EXIF, unknown chunks) are capped in size
+// keeps in memory (text, ICC profile, EXIF) are capped in size
 // and in total, and the image data cannot inflate past the IHDR's size, so a small
 // file cannot make the decoder allocate more than the picture the limits allow.
 #include "imaging/png_codec.h"
