@@ -10,15 +10,10 @@
 // before it is known to fit.
 #include "imaging/bmp_reader.h"
 
+#include "imaging/input_file.h"
 #include "imaging/pixel_rows.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -48,13 +43,6 @@ std::string N(std::int64_t v) { return std::to_string(v); }
 // "1 byte", "2 bytes".
 std::string Count(std::uint64_t n, const char* unit) {
   return N(n) + " " + unit + (n == 1 ? "" : "s");
-}
-
-// A byte as text: printable ASCII in quotes, anything else in hex.
-std::string ByteText(std::uint8_t b) {
-  if (b >= 0x20 && b < 0x7F) return std::string("'") + char(b) + "'";
-  static const char kHex[] = "0123456789ABCDEF";
-  return std::string("0x") + kHex[b >> 4] + kHex[b & 15];
 }
 
 const char* CompressionName(std::uint32_t c) {
@@ -208,45 +196,6 @@ void DecodeRows(const Layout& layout, const std::uint8_t* rows, int first, int c
   }
 }
 
-std::string ErrnoText(int error) { return std::strerror(error); }
-
-// Reads exactly `size` bytes at `offset`; false with the reason otherwise.
-bool ReadAt(int fd, std::uint8_t* buffer, std::size_t size, std::uint64_t offset,
-            std::string* reason) {
-  std::size_t done = 0;
-  while (done < size) {
-    const std::size_t chunk = std::min<std::size_t>(size - done, std::size_t(1) << 30);
-    const ssize_t n = ::pread(fd, buffer + done, chunk, off_t(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      *reason =
-          "read failed at offset " + N(std::uint64_t(offset + done)) + ": " + ErrnoText(errno);
-      return false;
-    }
-    if (n == 0) {
-      *reason = "file ended at offset " + N(std::uint64_t(offset + done)) + " while " +
-                N(std::uint64_t(offset + size)) + " bytes were expected (it changed while read?)";
-      return false;
-    }
-    done += std::size_t(n);
-  }
-  return true;
-}
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 ImageReadResult DecodeBmp(const std::uint8_t* data, std::size_t size, const ImageLimits& limits) {
@@ -264,24 +213,19 @@ ImageReadResult DecodeBmp(const std::uint8_t* data, std::size_t size, const Imag
 }
 
 ImageReadResult ReadBmpFile(const std::string& path, const ImageLimits& limits) {
-  // Non-blocking only so that opening a pipe by mistake does not hang; regular
-  // files ignore the flag.
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-  if (fd.get() < 0)
-    return ImageFailure(ImageError::kCannotOpen, "cannot be opened: " + ErrnoText(errno));
-  struct stat info;
-  if (::fstat(fd.get(), &info) != 0)
-    return ImageFailure(ImageError::kCannotOpen, "cannot be examined: " + ErrnoText(errno));
-  if (S_ISDIR(info.st_mode))
-    return ImageFailure(ImageError::kNotRegularFile, "is a directory, not a file");
-  if (!S_ISREG(info.st_mode))
-    return ImageFailure(ImageError::kNotRegularFile, "is not a regular file");
-  const std::uint64_t fileSize = std::uint64_t(info.st_size);
+  InputFile file;
+  ImageError error = ImageError::kNone;
+  std::string reason;
+  if (!file.Open(path, &error, &reason)) return ImageFailure(error, reason);
+  return ReadBmp(file, limits);
+}
 
+ImageReadResult ReadBmp(InputFile& file, const ImageLimits& limits) {
+  const std::uint64_t fileSize = file.size();
   std::uint8_t head[kHeadersSize];
   const std::size_t headLength = std::size_t(std::min<std::uint64_t>(fileSize, kHeadersSize));
   std::string reason;
-  if (!ReadAt(fd.get(), head, headLength, 0, &reason))
+  if (!file.ReadAt(head, headLength, 0, &reason))
     return ImageFailure(ImageError::kReadFailed, reason);
   Layout layout;
   const HeaderCheck check = CheckHeaders(head, headLength, fileSize, limits, &layout);
@@ -303,8 +247,8 @@ ImageReadResult ReadBmpFile(const std::string& path, const ImageLimits& limits) 
   for (int first = 0; first < layout.height; first += rowsPerChunk) {
     const int count = std::min(rowsPerChunk, layout.height - first);
     const std::uint64_t offset = layout.offset + std::uint64_t(first) * layout.stride;
-    if (!ReadAt(fd.get(), buffer.data(), std::size_t(layout.stride) * std::size_t(count), offset,
-                &reason))
+    if (!file.ReadAt(buffer.data(), std::size_t(layout.stride) * std::size_t(count), offset,
+                     &reason))
       return ImageFailure(ImageError::kReadFailed, reason);
     DecodeRows(layout, buffer.data(), first, count, &result.image);
   }

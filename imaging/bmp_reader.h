@@ -10,8 +10,12 @@
 
 #include "imaging/image_error.h"
 
+class InputFile;
+
 // Decodes a whole file held in memory.
 ImageReadResult DecodeBmp(const std::uint8_t* data, std::size_t size,
                           const ImageLimits& limits = ImageLimits());
 // Opens and decodes a file; reads only the headers before deciding to go on.
 ImageReadResult ReadBmpFile(const std::string& path, const ImageLimits& limits = ImageLimits());
+// The same for a file already open (the dispatcher opens it to see its first bytes).
+ImageReadResult ReadBmp(InputFile& file, const ImageLimits& limits = ImageLimits());

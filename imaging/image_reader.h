@@ -1,9 +1,16 @@
 // Reads a picture file of any format the program knows, chosen by the file's
-// first bytes (not by its name).
+// first bytes (not by its name): "BM" is BMP, 0x89 'P' 'N' 'G' 0x0D 0x0A 0x1A 0x0A
+// is PNG, 0xFF 0xD8 0xFF is JPEG. Anything else is refused as kNotRecognised with
+// a reason that names the formats read and the bytes the file starts with.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "imaging/image_error.h"
 
 ImageReadResult ReadImageFile(const std::string& path, const ImageLimits& limits = ImageLimits());
+// The same for a whole file held in memory.
+ImageReadResult DecodeImage(const std::uint8_t* data, std::size_t size,
+                            const ImageLimits& limits = ImageLimits());

@@ -6,7 +6,8 @@
 #   scripts/fuzz.sh --seconds N     N seconds per target
 #   scripts/fuzz.sh --short         20 seconds per target (the test command uses it)
 #   ... [TARGET...]                 only these targets (fuzz_bmp_reader,
-#                                   fuzz_load_path, fuzz_exchange)
+#                                   fuzz_load_path, fuzz_exchange,
+#                                   fuzz_png_reader, fuzz_jpeg_reader)
 #
 # The corpus grows in fuzz-out/TARGET/corpus (the seeds under tests/fuzz/corpus are
 # only read); a finding is written to fuzz-out/TARGET/ as crash-*, leak-*, timeout-*
@@ -23,13 +24,14 @@ while [ $# -gt 0 ]; do
     --short) seconds=20 ;;
     --seconds) seconds="$2"; shift ;;
     --seconds=*) seconds="${1#--seconds=}" ;;
-    -h|--help) sed -n '2,16p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
     fuzz_*) targets+=("$1") ;;
     *) echo "unknown argument: $1" >&2; exit 2 ;;
   esac
   shift
 done
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_bmp_reader fuzz_load_path fuzz_exchange)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_bmp_reader fuzz_load_path fuzz_exchange
+  fuzz_png_reader fuzz_jpeg_reader)
 
 build="${RUVANTA_FUZZ_BUILD:-build-fuzz}"
 outs="${RUVANTA_FUZZ_OUT:-fuzz-out}"
@@ -46,6 +48,8 @@ max_len() {
     fuzz_bmp_reader) echo 4096 ;;
     fuzz_load_path) echo 8192 ;;
     fuzz_exchange) echo 512 ;;
+    fuzz_png_reader) echo 8192 ;;
+    fuzz_jpeg_reader) echo 8192 ;;
   esac
 }
 

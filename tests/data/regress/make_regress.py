@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the regression corpus of small crafted BMP files into this folder,
+"""Writes the regression corpus of small crafted BMP files (and a few PNG and JPEG
+files, made here with the standard library alone) into this folder,
 together with EXPECTED.txt: one line per file, "NAME refused" or
 "NAME decodes WxH", followed by "pattern" when the pixels are the test pattern
 (see pattern() below) that the replaying test checks pixel by pixel.
@@ -12,6 +13,7 @@ Usage: make_regress.py [FOLDER]   (default: the folder of this script)
 import os
 import struct
 import sys
+import zlib
 
 
 def pattern(x, y):
@@ -55,6 +57,75 @@ def bmp(w, h, top_down=False, header=40, gap=0, trailing=0, bpp=24, compression=
     head = signature + struct.pack("<IHHI", size if bf_size is None else bf_size, reserved,
                                    reserved, offset if off_bits is None else off_bits)
     return head + body
+
+
+def png(w, h):
+    """An 8-bit RGB PNG of the pattern, not interlaced, every row unfiltered."""
+    raw = b"".join(b"\0" + bytes(c for x in range(w) for c in pattern(x, y)) for y in range(h))
+
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
+
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw)) + chunk(b"IEND", b""))
+
+
+def huffman_codes(bits, values):
+    """The canonical codes (code, length) of a JPEG Huffman table."""
+    codes, code, k = {}, 0, 0
+    for length in range(1, 17):
+        for _ in range(bits[length - 1]):
+            codes[values[k]] = (code, length)
+            k += 1
+            code += 1
+        code <<= 1
+    return codes
+
+
+def jpeg_blocks(bw, bh):
+    """A baseline YCbCr JPEG of bw x bh blocks of 8 x 8 pixels, block (bx, by) of
+    the flat colour pattern(bx, by). Every block holds its DC coefficient alone:
+    with a quantiser of 8, a flat block of value v stores v - 128."""
+    dc_bits = [0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0]  # the usual DC lengths
+    dc_values = list(range(12))
+    ac_bits = [1] + [0] * 15  # a single code, "0", for end-of-block
+    dc = huffman_codes(dc_bits, dc_values)
+    out_bits = []
+
+    def emit(value, length):
+        out_bits.extend((value >> (length - 1 - i)) & 1 for i in range(length))
+
+    previous = [0, 0, 0]
+    for by in range(bh):
+        for bx in range(bw):
+            r, g, b = pattern(bx, by)
+            ycc = (0.299 * r + 0.587 * g + 0.114 * b,
+                   -0.168736 * r - 0.331264 * g + 0.5 * b + 128,
+                   0.5 * r - 0.418688 * g - 0.081312 * b + 128)
+            for i, v in enumerate(ycc):
+                level = min(255, max(0, int(round(v)))) - 128
+                diff, previous[i] = level - previous[i], level
+                size = abs(diff).bit_length()
+                emit(*dc[size])
+                if size:
+                    emit(diff if diff > 0 else diff + (1 << size) - 1, size)
+                emit(0, 1)  # end of block
+    out_bits.extend([1] * (-len(out_bits) % 8))
+    data = bytearray()
+    for i in range(0, len(out_bits), 8):
+        byte = int("".join(map(str, out_bits[i:i + 8])), 2)
+        data += bytes([byte]) + (b"\0" if byte == 0xFF else b"")
+
+    def segment(marker, body):
+        return bytes([0xFF, marker]) + struct.pack(">H", len(body) + 2) + body
+
+    w, h = bw * 8, bh * 8
+    return (b"\xff\xd8" + segment(0xE0, b"JFIF\0\x01\x01\0\0\x01\0\x01\0\0") +
+            segment(0xDB, b"\0" + bytes([8] * 64)) +
+            segment(0xC0, struct.pack(">BHHB", 8, h, w, 3) + b"\x01\x11\0\x02\x11\0\x03\x11\0") +
+            segment(0xC4, b"\x00" + bytes(dc_bits) + bytes(dc_values) + b"\x10" + bytes(ac_bits) + b"\0") +
+            segment(0xDA, b"\x03\x01\0\x02\0\x03\0\x00\x3f\x00") + bytes(data) + b"\xff\xd9")
 
 
 def with_size(data):
@@ -165,6 +236,15 @@ def cases():
     bad("bisize_zero.bmp", bmp(4, 4, bi_size=0))
     bad("bisize_huge.bmp", bmp(4, 4, bi_size=0xFFFFFFFF))
     bad("bisize_beyond_offbits.bmp", bmp(4, 4, bi_size=44))
+
+    # PNG and JPEG: one file that decodes and one that is refused, each.
+    ok("valid_7x5.png", png(7, 5), 7, 5)
+    p = bytearray(png(7, 5))
+    p[-13] ^= 0x01  # the last byte of the IDAT chunk's CRC (IEND takes the last 12)
+    bad("idat_crc_7x5.png", bytes(p))
+    ok("valid_24x16.jpg", jpeg_blocks(3, 2), 24, 16, pat=False)
+    j = jpeg_blocks(3, 2)
+    bad("scan_cut_24x16.jpg", j[:len(j) - 6])
     return c
 
 

@@ -1,0 +1,180 @@
+#include "tests/support/imaging/test_files.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <random>
+#include <sstream>
+
+namespace {
+
+std::atomic<std::size_t> g_largest{0};
+std::atomic<std::size_t> g_ceiling{0};
+
+}  // namespace
+
+// The probe: every plain operator new of the program comes here.
+void* operator new(std::size_t size) {
+  std::size_t seen = g_largest.load(std::memory_order_relaxed);
+  while (size > seen && !g_largest.compare_exchange_weak(seen, size, std::memory_order_relaxed)) {
+  }
+  const std::size_t ceiling = g_ceiling.load(std::memory_order_relaxed);
+  if (ceiling != 0 && size > ceiling) throw std::bad_alloc();
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace imagetest {
+
+void ResetLargestAllocation() { g_largest = 0; }
+std::size_t LargestAllocation() { return g_largest; }
+void SetAllocationCeiling(std::size_t bytes) { g_ceiling = bytes; }
+
+RgbImage PatternImage(int w, int h) {
+  RgbImage image;
+  image.width = w;
+  image.height = h;
+  image.rgb.resize(std::size_t(w) * std::size_t(h) * 3);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      std::uint8_t* p = image.At(x, y);
+      p[0] = std::uint8_t(x * 29 + y * 7);
+      p[1] = std::uint8_t(x * 3 + y * 53 + 17);
+      p[2] = std::uint8_t((x ^ y) * 5 + 101);
+    }
+  return image;
+}
+
+RgbImage RandomImage(int w, int h, unsigned seed) {
+  std::mt19937 random(seed);
+  RgbImage image;
+  image.width = w;
+  image.height = h;
+  image.rgb.resize(std::size_t(w) * std::size_t(h) * 3);
+  for (std::uint8_t& b : image.rgb) b = std::uint8_t(random() >> 24);
+  return image;
+}
+
+RgbImage SmoothImage(int w, int h) {
+  RgbImage image;
+  image.width = w;
+  image.height = h;
+  image.rgb.resize(std::size_t(w) * std::size_t(h) * 3);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      std::uint8_t* p = image.At(x, y);
+      p[0] = std::uint8_t(40 + 170 * x / std::max(1, w - 1));
+      p[1] = std::uint8_t(220 - 180 * y / std::max(1, h - 1));
+      p[2] = std::uint8_t(60 + 60 * (x + y) / std::max(1, w + h - 2));
+    }
+  return image;
+}
+
+std::string CompareImages(const RgbImage& want, const RgbImage& got) {
+  std::ostringstream out;
+  if (want.width != got.width || want.height != got.height) {
+    out << "size " << got.width << " x " << got.height << " instead of " << want.width << " x "
+        << want.height;
+    return out.str();
+  }
+  if (got.rgb.size() != want.rgb.size()) {
+    out << got.rgb.size() << " bytes of pixels instead of " << want.rgb.size();
+    return out.str();
+  }
+  int shown = 0, wrong = 0;
+  for (int y = 0; y < want.height; ++y)
+    for (int x = 0; x < want.width; ++x)
+      if (want.Pixel(x, y) != got.Pixel(x, y)) {
+        ++wrong;
+        if (shown++ < 3)
+          out << "pixel (" << x << ", " << y << ") is " << std::hex << got.Pixel(x, y)
+              << " instead of " << want.Pixel(x, y) << std::dec << "; ";
+      }
+  if (wrong > 0) out << wrong << " pixels differ";
+  return out.str();
+}
+
+int MaxDifference(const RgbImage& a, const RgbImage& b) {
+  if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return -1;
+  int most = 0;
+  for (std::size_t i = 0; i < a.rgb.size(); ++i)
+    most = std::max(most, std::abs(int(a.rgb[i]) - int(b.rgb[i])));
+  return most;
+}
+
+double MeanDifference(const RgbImage& a, const RgbImage& b) {
+  if (a.width != b.width || a.height != b.height || a.rgb.size() != b.rgb.size()) return -1;
+  if (a.rgb.empty()) return 0;
+  double sum = 0;
+  for (std::size_t i = 0; i < a.rgb.size(); ++i) sum += std::abs(int(a.rgb[i]) - int(b.rgb[i]));
+  return sum / double(a.rgb.size());
+}
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "ruvanta-test-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot create " << pattern;
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+  out.close();
+  if (!out) ADD_FAILURE() << "cannot write " << path;
+}
+
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
+                                   std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0;
+}
+
+bool FailingSink::CreateNew(const std::string& path, std::string* error) {
+  return disk_.CreateNew(path, error);
+}
+
+bool FailingSink::Write(const void* data, std::size_t size, std::string* error) {
+  if (++writes == failWrite) {
+    std::string ignored;
+    disk_.Write(data, size / 2, &ignored);
+    *error = "disk full after " + std::to_string(size / 2) + " bytes";
+    return false;
+  }
+  return disk_.Write(data, size, error);
+}
+
+bool FailingSink::Close(std::string* error) {
+  const bool closed = disk_.Close(error);
+  if (failClose) {
+    *error = "close failed";
+    return false;
+  }
+  return closed;
+}
+
+void FailingSink::Remove(const std::string& path) {
+  removed.push_back(path);
+  disk_.Remove(path);
+}
+
+}  // namespace imagetest
