@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPainter>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStyle>
 #include <QStyleFactory>
@@ -74,12 +75,19 @@ void CDigitEdit::keyPressEvent(QKeyEvent* event) {
   const QString text = event->text();
   const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
   if (!command && !text.isEmpty() && text.at(0).isPrint()) {
+    // The text as it stands once the selection is replaced: one point at most.
+    QString kept = this->text();
+    if (hasSelectedText()) kept.remove(selectionStart(), selectedText().size());
+    bool point = kept.contains(QLatin1Char('.'));
     for (const QChar ch : text) {
-      if (ch < QLatin1Char('0') || ch > QLatin1Char('9')) {
+      const bool digit = ch >= QLatin1Char('0') && ch <= QLatin1Char('9');
+      const bool allowedPoint = m_bFraction && ch == QLatin1Char('.') && !point;
+      if (!digit && !allowedPoint) {
         QApplication::beep();
         event->accept();
         return;
       }
+      point = point || ch == QLatin1Char('.');
     }
   }
   QLineEdit::keyPressEvent(event);
@@ -124,6 +132,8 @@ QWidget* CDialog::MakeControl(const ControlTemplate& c) {
       auto* box = new QGroupBox(text, this);
       box->setAlignment(Qt::AlignLeft);
       box->setFocusPolicy(Qt::NoFocus);
+      // A frame only: the controls inside it take every click, press and wheel.
+      box->setAttribute(Qt::WA_TransparentForMouseEvents);
       w = box;
       break;
     }
@@ -138,11 +148,12 @@ QWidget* CDialog::MakeControl(const ControlTemplate& c) {
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       label->setWordWrap(true);
       label->setTextFormat(Qt::PlainText);
+      label->setAttribute(Qt::WA_TransparentForMouseEvents);
       w = label;
       break;
     }
     case ControlKind::Edit: {
-      auto* edit = new CDigitEdit(this);
+      auto* edit = new CDigitEdit(this, c.fraction);
       edit->setAlignment(Qt::AlignCenter);
       edit->setFrame(true);
       edit->setText(text);
@@ -154,6 +165,15 @@ QWidget* CDialog::MakeControl(const ControlTemplate& c) {
       auto* label = new QLabel(this);
       label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
       w = label;
+      break;
+    }
+    case ControlKind::Progress: {
+      auto* bar = new QProgressBar(this);
+      bar->setFocusPolicy(Qt::NoFocus);
+      bar->setRange(0, 100);
+      bar->setValue(0);
+      bar->setTextVisible(true);
+      w = bar;
       break;
     }
   }
@@ -186,6 +206,9 @@ void CDialog::Create() {
       if (!first && c.visible && c.enabled) first = w;
     }
   }
+  // Frames lie under what they frame, whatever their place in the template.
+  for (std::size_t i = 0; i < m_controls.size(); ++i)
+    if (m_template.controls[i].kind == ControlKind::GroupBox) m_controls[i]->lower();
   if (!m_icon.isNull()) SetIcon(m_icon);
   if (OnInitDialog() && first) first->setFocus(Qt::OtherFocusReason);
 }
@@ -278,6 +301,26 @@ void CDialog::ShowMessage(const QString& text, const QString& caption) {
     box.exec();
 }
 
+bool CDialog::AskQuestion(const QString& text, const QString& caption, const QString& yes,
+                          const QString& no) {
+  QMessageBox box(this);
+  box.setIcon(QMessageBox::NoIcon);
+  box.setWindowTitle(caption.isEmpty() ? AppTitle() : caption);
+  box.setTextFormat(Qt::PlainText);
+  box.setText(text);
+  box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  box.button(QMessageBox::Yes)->setText(yes);
+  box.button(QMessageBox::No)->setText(no);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  if (QStyle* style = DialogStyle()) {
+    box.setStyle(style);
+    for (QWidget* child : box.findChildren<QWidget*>()) child->setStyle(style);
+  }
+  const int answer = ModalHooks().messageBox ? ModalHooks().messageBox(box) : box.exec();
+  return answer == QMessageBox::Yes;
+}
+
 std::optional<QString> CDialog::ChooseFile(bool bOpen) {
   QFileDialog dialog(this);
   QFileDialog::Options options = QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails;
@@ -286,7 +329,15 @@ std::optional<QString> CDialog::ChooseFile(bool bOpen) {
   dialog.setAcceptMode(bOpen ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
   // Any name may be typed; the command checks the extension and the file itself.
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setNameFilter(QStringLiteral("*.BMP (*.bmp *.BMP)"));
+  // Linux names are case-sensitive and the commands accept either case.
+  const QString bmp = QStringLiteral("*.bmp *.BMP *.Bmp"), png = QStringLiteral("*.png *.PNG *.Png");
+  const QString jpeg = QStringLiteral("*.jpg *.JPG *.Jpg *.jpeg *.JPEG *.Jpeg");
+  if (bOpen)
+    dialog.setNameFilters({QStringLiteral("Pictures (%1 %2 %3)").arg(bmp, png, jpeg),
+                           QStringLiteral("BMP (%1)").arg(bmp), QStringLiteral("PNG (%1)").arg(png),
+                           QStringLiteral("JPEG (%1)").arg(jpeg)});
+  else
+    dialog.setNameFilters({QStringLiteral("BMP (%1)").arg(bmp), QStringLiteral("PNG (%1)").arg(png)});
   if (!m_lastFolder.isEmpty()) dialog.setDirectory(m_lastFolder);
 
   std::optional<QString> chosen;

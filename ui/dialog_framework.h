@@ -40,6 +40,7 @@ enum class ControlKind {
   Label,          // left-aligned static text, wrapping at word boundaries
   Edit,           // bordered, centred, digits only when typed, tab stop
   Icon,           // static control showing the dialog's icon
+  Progress,       // a progress bar, no tab stop
 };
 
 struct ControlTemplate {
@@ -49,6 +50,7 @@ struct ControlTemplate {
   int x, y, cx, cy;  // dialog units
   bool visible = true;
   bool enabled = true;
+  bool fraction = false;  // an edit that also takes one decimal point from the keyboard
 };
 
 struct DialogTemplate {
@@ -82,15 +84,22 @@ class DialogUnits {
   int m_baseY;
 };
 
-// An edit that takes only the digits 0 to 9 from the keyboard. Text set by the
-// program (or pasted) is not filtered.
+// An edit that takes only the digits 0 to 9 from the keyboard, and, when it holds
+// a fraction, one decimal point. Text set by the program (or pasted) is not
+// filtered: the command that reads it checks it.
 class CDigitEdit : public QLineEdit {
   Q_OBJECT
  public:
-  explicit CDigitEdit(QWidget* parent) : QLineEdit(parent) {}
+  explicit CDigitEdit(QWidget* parent, bool fraction = false)
+      : QLineEdit(parent), m_bFraction(fraction) {}
+  bool TakesFraction() const { return m_bFraction; }
+  void SetTakesFraction(bool fraction) { m_bFraction = fraction; }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  bool m_bFraction;
 };
 
 // A black-framed pane with a one-pixel border. It paints only its frames; the
@@ -114,8 +123,9 @@ class CDialog;
 struct DialogHooks {
   // Returns the chosen file's full path, or nothing for Cancel.
   std::function<std::optional<QString>(QFileDialog&)> fileDialog;
-  // Sees the box (text, caption, buttons, owner) as it would be shown.
-  std::function<void(QMessageBox&)> messageBox;
+  // Sees the box (text, caption, buttons, owner) as it would be shown; for a
+  // question, returns the button chosen (a QMessageBox::StandardButton).
+  std::function<int(QMessageBox&)> messageBox;
   // Returns the end code of a modal dialog run with DoModal.
   std::function<int(CDialog&)> modal;
 };
@@ -145,8 +155,12 @@ class CDialog : public QDialog {
   // A modal box owned by this dialog: OK button, no icon; an empty caption shows
   // the application title.
   void ShowMessage(const QString& text, const QString& caption);
-  // An open or save dialog with one filter entry labelled "*.BMP" listing .bmp and
-  // .BMP files. The save dialog never offers to replace a file. Full path or
+  // A modal question with two buttons; true when the first (`yes`) is chosen.
+  // Escape and the close box choose the second.
+  bool AskQuestion(const QString& text, const QString& caption, const QString& yes,
+                   const QString& no);
+  // An open dialog listing BMP, PNG and JPEG files, or a save dialog listing BMP
+  // and PNG ones. The save dialog never offers to replace a file. Full path or
   // nothing on Cancel.
   std::optional<QString> ChooseFile(bool bOpen);
 
