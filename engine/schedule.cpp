@@ -119,6 +119,7 @@ void CRestoreEngine::RunCycle() {
 void CRestoreEngine::OnAuto() {
   if (!CanRun()) return;
   m_bStopped = false;
+  m_bUnsettled = false;
   UpdateData(true);
   int counter = kCycleTransport;
   RunGuard guard(m_services);
@@ -173,7 +174,12 @@ void CRestoreEngine::AutoByPsnr(RunProgress* progress, int* counter) {
 void CRestoreEngine::AutoBySettling(RunProgress* progress, int* counter) {
   std::vector<double> before;
   int cycle = 0;
+  m_bUnsettled = false;
   while (!StopRequested()) {
+    if (cycle >= kMaxSettleCycles) {
+      m_bUnsettled = true;
+      break;
+    }
     const bool opening = cycle < kOpeningCycles;
     if (cycle == kOpeningCycles - 1 || !opening) SaveMaskedValues(&before);
     RunCycle();

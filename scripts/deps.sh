@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   libspng-dev libjpeg62-turbo-dev libpng-dev nlohmann-json3-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth xdotool imagemagick x11-utils
+  qt6-base-dev libgl-dev xvfb xauth xdotool
   fonts-liberation2
   clang libclang-rt-14-dev
 )

@@ -14,6 +14,7 @@
 #include "engine/limits.h"
 #include "imaging/bmp_writer.h"
 #include "imaging/image_reader.h"
+#include "imaging/png_codec.h"
 
 namespace {
 constexpr const char* kNotValid = "not valid";
@@ -61,7 +62,42 @@ PixelBytes Bytes(const RgbImage& image) {
   return PixelBytes{image.width, image.height, image.rgb.data(), std::size_t(image.width) * 3};
 }
 
-bool IsBmpExtension(const std::string& ext) { return ext == "BMP" || ext == "bmp"; }
+std::string Lower(std::string s) {
+  for (char& ch : s)
+    if (ch >= 'A' && ch <= 'Z') ch = char(ch - 'A' + 'a');
+  return s;
+}
+
+bool IsPngName(const std::string& path) {
+  return Lower(CImageFiles::FileExtension(path)) == "png";
+}
+
+// A picture to a new file, PNG or BMP by its name.
+SaveResult SavePicture(const std::string& path, const RgbImage& picture, FileSink& sink) {
+  if (IsPngName(path)) return SavePng(path, picture, sink);
+  ImageSurface surface;
+  if (!CreateSurface(picture.width, picture.height, &surface)) {
+    SaveResult r;
+    r.reason = "not enough memory for a " + SizeText(picture.width, picture.height) + " image";
+    return r;
+  }
+  FillSurface(picture, &surface);
+  return SaveBmp(path, surface, sink);
+}
+
+// Writes a complete new file beside `path`, then puts it in the target's place.
+SaveResult SaveReplacing(const std::string& path, const RgbImage& picture, FileSink& sink) {
+  const std::string temp = path + ".tmp-" + std::to_string(::getpid()) +
+                           (IsPngName(path) ? ".png" : ".bmp");
+  SaveResult s = SavePicture(temp, picture, sink);
+  if (!s.ok) return s;
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    sink.Remove(temp);
+    s.ok = false;
+    s.reason = path + ": cannot replace the existing file";
+  }
+  return s;
+}
 }  // namespace
 
 ImageLimits EngineImageLimits() {
@@ -76,6 +112,16 @@ std::string CImageFiles::FileExtension(const std::string& path) {
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   const std::size_t dot = name.find_last_of('.');
   return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+bool CImageFiles::IsReadableName(const std::string& path) {
+  const std::string ext = Lower(FileExtension(path));
+  return ext == "bmp" || ext == "png" || ext == "jpg" || ext == "jpeg";
+}
+
+bool CImageFiles::IsWritableName(const std::string& path) {
+  const std::string ext = Lower(FileExtension(path));
+  return ext == "bmp" || ext == "png";
 }
 
 std::string CImageFiles::OriginalMismatch() const {
@@ -187,29 +233,34 @@ FileResult CImageFiles::SaveResult(const std::string& path, bool overwrite, File
   if (!HasResult())
     return Failure("Nothing to save yet.", kNotValid,
                    "run the restoration (RUVANTA or Go !!!) first; Save writes its result");
-  FileResult r;
-  if (!overwrite) {
+  if (!IsPngName(path) && !overwrite) {
+    // The result surface as it is, in the layout the BMP writer gives every surface.
     const ::SaveResult s = SaveBmp(path, m_surfResult, sink);
     if (!s.ok) return Failure("cannot create file", "", s.reason);
   } else {
-    // Write a complete new file beside the target, then put it in the target's place.
-    const std::string temp = path + ".tmp-" + std::to_string(::getpid());
-    const ::SaveResult s = SaveBmp(temp, m_surfResult, sink);
+    const RgbImage picture = ::SurfaceImage(m_surfResult);
+    const ::SaveResult s =
+        overwrite ? SaveReplacing(path, picture, sink) : SavePicture(path, picture, sink);
     if (!s.ok) return Failure("cannot create file", "", s.reason);
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-      sink.Remove(temp);
-      return Failure("cannot create file", "", path + ": cannot replace the existing file");
-    }
   }
   m_nSavedVersion = m_nResultVersion;
-  return r;
+  return FileResult();
 }
 
-// Asks for a file; refuses a cancelled dialog or an extension other than BMP/bmp.
+FileResult CImageFiles::SaveMaskImage(const std::string& path, const RgbImage& mask,
+                                      FileSink& sink) {
+  const ::SaveResult s = SavePicture(path, mask, sink);
+  return s.ok ? FileResult() : Failure("cannot create file", "", s.reason);
+}
+
+// Asks for a file; refuses a cancelled dialog or a name of another kind.
 std::optional<std::string> CImageFiles::ChooseImageFile(bool bOpen) {
   const auto file = m_services.FileDialog(bOpen);
-  if (file && IsBmpExtension(FileExtension(*file))) return file;
-  Dialog().MessageBox("Citra BMP please!", kNotValid);
+  if (file && (bOpen ? IsReadableName(*file) : IsWritableName(*file))) return file;
+  const std::string kinds = bOpen ? ".bmp, .png, .jpg or .jpeg" : ".bmp or .png";
+  Dialog().MessageBox("Citra BMP please!\nthe file name must end in " + kinds +
+                          (file ? " (not \"" + *file + "\")" : " (no file was chosen)"),
+                      kNotValid);
   return std::nullopt;
 }
 

@@ -71,10 +71,15 @@ class CImageFiles {
   FileResult LoadDamagedImage(const RgbImage& image);
   FileResult LoadMaskImage(const RgbImage& image);
   FileResult LoadOriginalImage(const RgbImage& image);
-  // Writes the result to a new file; with `overwrite` an existing file is
-  // replaced only once the new one is complete. Refused before any run.
+  // Writes the result to a new file: PNG when the name ends in .png (in any
+  // case), a 24-bit BMP otherwise. With `overwrite` an existing file is replaced
+  // only once the new one is complete. Refused before any run.
   FileResult SaveResult(const std::string& path, bool overwrite = false,
                         FileSink& sink = DefaultFileSink());
+  // Writes a mask (a painted one) to a new file, by the same rule; never over an
+  // existing file.
+  FileResult SaveMaskImage(const std::string& path, const RgbImage& mask,
+                           FileSink& sink = DefaultFileSink());
 
   // The work plane into the result surface, and the result pane told.
   void ShowResult();
@@ -87,7 +92,8 @@ class CImageFiles {
   // "the original image is 320 x 240 but the damaged image is 800 x 600".
   std::string OriginalMismatch() const;
 
-  // Button handlers: file dialog, extension test ("BMP" or "bmp"), message boxes.
+  // Button handlers: file dialog, extension test (bmp, png, jpg or jpeg to open,
+  // bmp or png to save, in any case), message boxes.
   void OnLoadDamaged();
   void OnLoadMask();
   void OnLoadOriginal();
@@ -95,6 +101,9 @@ class CImageFiles {
 
   // The extension of a path without its dot ("" when it has none).
   static std::string FileExtension(const std::string& path);
+  // Whether a name's extension is one a picture is read from (or written to).
+  static bool IsReadableName(const std::string& path);
+  static bool IsWritableName(const std::string& path);
 
  private:
   std::optional<std::string> ChooseImageFile(bool bOpen);
