@@ -7,7 +7,9 @@ namespace {
 using K = ControlKind;
 
 DialogTemplate MakeMainTemplate() {
-  DialogTemplate t{IDD_MAIN_DIALOG, "ruvanta", 471, 403, {}};
+  // The 42 controls of the dialog as it always was, then the strip below it: the
+  // run's progress, Stop, the viewer, the settle level and the cycle chart.
+  DialogTemplate t{IDD_MAIN_DIALOG, "ruvanta", 471, 472, {}};
   t.controls = {
       {1004, K::DefPushButton, "Citra Rusak", 401, 34, 57, 14},
       {2, K::PushButton, "Exit", 7, 382, 69, 14},
@@ -51,6 +53,15 @@ DialogTemplate MakeMainTemplate() {
       {-1, K::Label, "Jumlah Pixel", 401, 101, 29, 17},
       {1023, K::Edit, "", 430, 101, 28, 13},
       {-1, K::GroupBox, "Masking", 395, 73, 69, 50},
+      // The strip.
+      {IDC_PROGRESS, K::Progress, "", 7, 404, 302, 12},
+      {IDC_BTN_STOP, K::PushButton, "Stop", 316, 403, 69, 14, true, false},
+      {IDC_BTN_VIEW, K::PushButton, "View...", 395, 403, 69, 14},
+      {IDC_STATUS, K::Label, "", 7, 420, 302, 12},
+      {-1, K::Label, "Settle", 316, 421, 26, 9},
+      {IDC_EDIT_SETTLE, K::Edit, "", 343, 419, 42, 12, true, true, true},
+      {IDC_BTN_PAINT, K::PushButton, "Paint mask...", 395, 419, 69, 14},
+      {IDC_CHART, K::Pane, "", 7, 436, 457, 32},
   };
   return t;
 }

@@ -12,6 +12,19 @@ enum : int {
   IDD_MAIN_DIALOG = 102,
   IDR_MAINFRAME = 128,
 };
+// The controls of the strip below the original dialog.
+enum : int {
+  IDC_PROGRESS = 1030,
+  IDC_BTN_STOP = 1031,
+  IDC_BTN_VIEW = 1032,
+  IDC_STATUS = 1033,
+  IDC_EDIT_SETTLE = 1034,
+  IDC_BTN_PAINT = 1035,
+  IDC_CHART = 1036,
+};
+// The number of controls of the original dialog, which come first in its template.
+constexpr int kOriginalControlCount = 42;
+
 // Command id of the About item in the system menu.
 constexpr unsigned IDM_ABOUTBOX = 0x0010;
 

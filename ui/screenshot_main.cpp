@@ -32,13 +32,16 @@ int main(int argc, char** argv) {
   ModalHooks().messageBox = [&](QMessageBox& box) {
     std::fprintf(stderr, "%s: %s\n", qPrintable(box.windowTitle()), qPrintable(box.text()));
     failed = true;
+    return int(QMessageBox::Ok);
   };
 
   CMainDlg dlg;
   dlg.Create();
   dlg.show();
-  for (int id : {IDC_BTN_LOAD_ORIGINAL, IDC_BTN_LOAD_DAMAGED, IDC_BTN_LOAD_MASK, IDC_BTN_RUN})
+  for (int id : {int(IDC_BTN_LOAD_ORIGINAL), int(IDC_BTN_LOAD_DAMAGED), int(IDC_BTN_LOAD_MASK),
+                 int(IDC_BTN_RUN)})
     static_cast<QAbstractButton*>(dlg.GetDlgItem(id))->click();
+  dlg.WaitForRun();
   QApplication::processEvents();
   if (failed) return 1;
   if (!dlg.grab().save(QString::fromLocal8Bit(argv[4]), "PNG")) {

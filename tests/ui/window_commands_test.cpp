@@ -1,6 +1,6 @@
 // The buttons of the main window: each reaches its command, the file dialogs they
-// ask, a whole session against the command-line program, the run buttons during a
-// run, and Reset.
+// ask, a whole session against the command-line program, a run on its worker
+// thread (what is disabled meanwhile, Stop, no queued runs), and Reset.
 #include <QApplication>
 #include <QCursor>
 #include <QFile>
@@ -9,24 +9,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ui/resource.h"
 #include "window_fixture.h"
 
 namespace {
-// Records, at every transport call, the state the window shows during a run.
-class CProbeDlg : public CMainDlg {
- public:
-  struct Seen {
-    bool runEnabled, autoEnabled, busyCursor;
-  };
-  std::vector<Seen> seen;
-  void TransportStep(int iterations, int count) override {
-    const QCursor* cursor = QApplication::overrideCursor();
-    seen.push_back({IsItemEnabled(IDC_BTN_RUN), IsItemEnabled(IDC_BTN_AUTO),
-                    cursor && cursor->shape() == Qt::WaitCursor});
-    CMainDlg::TransportStep(iterations, count);
-  }
-};
-
 int MaskedPixelsOf(const QString& path) {
   const QImage mask(path);
   int count = 0;
@@ -55,31 +41,31 @@ class WindowCommandsTest : public QObject {
 
     script.Answer(SampleFile("original.bmp"));
     Click(dlg, IDC_BTN_LOAD_ORIGINAL);
-    QCOMPARE(int(dlg.m_surfOriginal.bLoaded), 1);
-    QCOMPARE(dlg.m_surfOriginal.nWidth, QImage(SampleFile("original.bmp")).width());
-    QCOMPARE(int(dlg.m_surfDamaged.bLoaded), 0);
+    QCOMPARE(int(dlg.Files().m_surfOriginal.bLoaded), 1);
+    QCOMPARE(dlg.Files().m_surfOriginal.nWidth, QImage(SampleFile("original.bmp")).width());
+    QCOMPARE(int(dlg.Files().m_surfDamaged.bLoaded), 0);
 
     script.Answer(SampleFile("damaged.bmp"));
     Click(dlg, IDC_BTN_LOAD_DAMAGED);
-    QCOMPARE(int(dlg.m_surfDamaged.bLoaded), 1);
-    QCOMPARE(int(dlg.m_surfResult.bLoaded), 1);
-    QCOMPARE(int(dlg.m_surfMask.bLoaded), 0);
+    QCOMPARE(int(dlg.Files().m_surfDamaged.bLoaded), 1);
+    QCOMPARE(int(dlg.Files().m_surfResult.bLoaded), 1);
+    QCOMPARE(int(dlg.Files().m_surfMask.bLoaded), 0);
 
     script.Answer(SampleFile("mask.bmp"));
     Click(dlg, IDC_BTN_LOAD_MASK);
-    QCOMPARE(int(dlg.m_surfMask.bLoaded), 1);
+    QCOMPARE(int(dlg.Files().m_surfMask.bLoaded), 1);
     const int masked = MaskedPixelsOf(SampleFile("mask.bmp"));
     QVERIFY(masked > 0);
     QCOMPARE(EditText(dlg, 1023), QString::number(masked));
 
     Click(dlg, IDC_BTN_RUN);
     QCOMPARE(EditText(dlg, 1018), QStringLiteral("100"));
-    QVERIFY(dlg.m_fPsnrResult > 0);
-    QCOMPARE(EditText(dlg, 1017), QString::fromStdString(FormatFloatField(dlg.m_fPsnrResult)));
+    QVERIFY(dlg.Fields().m_fPsnrResult > 0);
+    QCOMPARE(EditText(dlg, 1017), QString::fromStdString(FormatFloatField(dlg.Fields().m_fPsnrResult)));
 
     Click(dlg, IDC_BTN_AUTO);
-    QVERIFY(dlg.m_nTotalIter >= 115);
-    QCOMPARE((dlg.m_nTotalIter - 100) % 15, 0u);
+    QVERIFY(dlg.Fields().m_nTotalIter >= 115);
+    QCOMPARE((dlg.Fields().m_nTotalIter - 100) % 15, 0u);
 
     const QString saved = dir.filePath(QStringLiteral("hasil.bmp"));
     script.Answer(saved);
@@ -100,57 +86,64 @@ class WindowCommandsTest : public QObject {
     QCOMPARE(dlg.result(), int(IDCANCEL));
   }
 
-  void fileDialogsListBmpFilesAndNeverAskToReplace() {
+  void fileDialogsListThePictureFormatsAndNeverAskToReplace() {
     QTemporaryDir dir;
     ModalScript script;
     CMainDlg dlg;
     dlg.Create();
-    Click(dlg, IDC_BTN_LOAD_DAMAGED);
+    LoadSamples(dlg, script);
+    Click(dlg, IDC_BTN_RUN);
+    script.Answer(std::nullopt);
     Click(dlg, IDC_BTN_SAVE);
-    QCOMPARE(int(script.fileAsks.size()), 2);
+    QCOMPARE(int(script.fileAsks.size()), 4);
     for (const auto& ask : script.fileAsks) {
-      QCOMPARE(ask.nameFilters, QStringList{QStringLiteral("*.BMP (*.bmp *.BMP)")});
       QVERIFY(ask.options & QFileDialog::DontUseNativeDialog);
-      QVERIFY(ask.options & QFileDialog::HideNameFilterDetails);
-      QCOMPARE(ask.shownFilters, QStringList{QStringLiteral("*.BMP")});
       QCOMPARE(ask.fileMode, QFileDialog::AnyFile);
     }
-    QVERIFY(script.fileAsks[0].open);
-    QVERIFY(!script.fileAsks[1].open);
-    QVERIFY(script.fileAsks[1].options & QFileDialog::DontConfirmOverwrite);
-    // Cancel (or another extension) is refused by the command.
-    QCOMPARE(int(script.boxes.size()), 2);
-    for (const auto& box : script.boxes) {
-      QCOMPARE(box.text, QStringLiteral("Citra BMP please!"));
-      QCOMPARE(box.caption, QStringLiteral("not valid"));
-    }
+    const QStringList open = script.fileAsks[0].shownFilters;
+    QCOMPARE(open.size(), 4);
+    for (const char* pattern : {"*.bmp", "*.BMP", "*.png", "*.jpg", "*.jpeg", "*.JPEG"})
+      QVERIFY2(script.fileAsks[0].nameFilters[0].contains(QLatin1String(pattern)), pattern);
+    QVERIFY(!script.fileAsks[3].open);
+    QVERIFY(script.fileAsks[3].options & QFileDialog::DontConfirmOverwrite);
+    QCOMPARE(script.fileAsks[3].nameFilters.size(), 2);  // BMP and PNG are written
+    // Cancel is refused by the command, with the names it accepts.
+    QCOMPARE(int(script.boxes.size()), 1);
+    QVERIFY(script.boxes[0].text.startsWith(QStringLiteral("Citra BMP please!\n")));
+    QVERIFY(script.boxes[0].text.contains(QStringLiteral(".bmp or .png")));
+    QCOMPARE(script.boxes[0].caption, QStringLiteral("not valid"));
   }
 
-  void extensionTestIsExact_data() {
+  void extensionTestTakesThePictureFormatsInAnyCase_data() {
     QTest::addColumn<QString>("name");
     QTest::addColumn<bool>("accepted");
     QTest::newRow("bmp") << "a.bmp" << true;
     QTest::newRow("BMP") << "a.BMP" << true;
-    QTest::newRow("Bmp") << "a.Bmp" << false;
-    QTest::newRow("bMP") << "a.bMP" << false;
+    QTest::newRow("Bmp") << "a.Bmp" << true;
+    QTest::newRow("png") << "a.png" << true;
+    QTest::newRow("JPG") << "a.JPG" << true;
+    QTest::newRow("jpeg") << "a.jpeg" << true;
     QTest::newRow("none") << "a" << false;
-    QTest::newRow("png") << "a.png" << false;
+    QTest::newRow("tif") << "a.tif" << false;
+    QTest::newRow("bmpx") << "a.bmpx" << false;
   }
-  void extensionTestIsExact() {
+  void extensionTestTakesThePictureFormatsInAnyCase() {
     QFETCH(QString, name);
     QFETCH(bool, accepted);
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
+    // The content decides how it is read; the name only whether it is tried.
     QVERIFY(QFile::copy(SampleFile("damaged.bmp"), path));
     ModalScript script;
     CMainDlg dlg;
     dlg.Create();
     script.Answer(path);
     Click(dlg, IDC_BTN_LOAD_DAMAGED);
-    QCOMPARE(int(dlg.m_surfDamaged.bLoaded), accepted ? 1 : 0);
+    QCOMPARE(int(dlg.Files().m_surfDamaged.bLoaded), accepted ? 1 : 0);
     QCOMPARE(int(script.boxes.size()), accepted ? 0 : 1);
     if (!accepted) {
-      QCOMPARE(script.boxes[0].text, QStringLiteral("Citra BMP please!"));
+      QVERIFY(script.boxes[0].text.startsWith(QStringLiteral("Citra BMP please!\n")));
+      QVERIFY(script.boxes[0].text.contains(QStringLiteral(".bmp, .png, .jpg or .jpeg")));
       QCOMPARE(script.boxes[0].caption, QStringLiteral("not valid"));
     }
   }
@@ -178,9 +171,9 @@ class WindowCommandsTest : public QObject {
 
     // One run with the start values.
     Click(dlg, IDC_BTN_RUN);
-    QCOMPARE(Exact(dlg.m_fPsnrDamaged), run.psnrDamaged);
-    QCOMPARE(Exact(dlg.m_fPsnrResult), run.psnrResult);
-    QCOMPARE(QString::number(dlg.m_nTotalIter), run.iterations);
+    QCOMPARE(Exact(dlg.Fields().m_fPsnrDamaged), run.psnrDamaged);
+    QCOMPARE(Exact(dlg.Fields().m_fPsnrResult), run.psnrResult);
+    QCOMPARE(QString::number(dlg.Fields().m_nTotalIter), run.iterations);
     const QString savedRun = dir.filePath(QStringLiteral("run.bmp"));
     script.Answer(savedRun);
     Click(dlg, IDC_BTN_SAVE);
@@ -192,9 +185,9 @@ class WindowCommandsTest : public QObject {
     Click(dlg, IDC_BTN_LOAD_DAMAGED);
     Click(dlg, IDC_BTN_RESET);
     Click(dlg, IDC_BTN_AUTO);
-    QCOMPARE(Exact(dlg.m_fPsnrDamaged), automatic.psnrDamaged);
-    QCOMPARE(Exact(dlg.m_fPsnrResult), automatic.psnrResult);
-    QCOMPARE(QString::number(dlg.m_nTotalIter), automatic.iterations);
+    QCOMPARE(Exact(dlg.Fields().m_fPsnrDamaged), automatic.psnrDamaged);
+    QCOMPARE(Exact(dlg.Fields().m_fPsnrResult), automatic.psnrResult);
+    QCOMPARE(QString::number(dlg.Fields().m_nTotalIter), automatic.iterations);
     const QString savedAuto = dir.filePath(QStringLiteral("auto.BMP"));
     script.Answer(savedAuto);
     Click(dlg, IDC_BTN_SAVE);
@@ -202,34 +195,54 @@ class WindowCommandsTest : public QObject {
     QVERIFY(ReadAll(savedAuto) != ReadAll(savedRun));
 
     // The saved file loads back and shows the result's pixels.
-    const QImage result = CMainDlg::SurfaceImage(dlg.m_surfResult);
+    const QImage result = CMainDlg::SurfaceImage(dlg.Files().m_surfResult);
     script.Answer(savedAuto);
     Click(dlg, IDC_BTN_LOAD_ORIGINAL);
-    const QImage reloaded = CMainDlg::SurfaceImage(dlg.m_surfOriginal);
+    const QImage reloaded = CMainDlg::SurfaceImage(dlg.Files().m_surfOriginal);
     QVERIFY(reloaded.width() >= result.width());
     QCOMPARE(reloaded.height(), result.height());
     QCOMPARE(reloaded.copy(0, 0, result.width(), result.height()), result);
     QVERIFY(script.boxes.empty());
   }
 
-  void runsDisableBothRunButtonsMeanwhile() {
+  // A long run goes on its worker thread: the window answers, what would change
+  // the run's inputs is disabled, further clicks on the run buttons do nothing,
+  // and Stop keeps a result that counts what ran and saves.
+  void runGoesOnAWorkerAndStops() {
+    QTemporaryDir dir;
     ModalScript script;
-    CProbeDlg dlg;
+    CMainDlg dlg;
     dlg.Create();
+    dlg.show();
     LoadSamples(dlg, script);
-    for (int button : {IDC_BTN_RUN, IDC_BTN_AUTO}) {
-      dlg.seen.clear();
-      Click(dlg, button);
-      QVERIFY(!dlg.seen.empty());
-      for (const auto& s : dlg.seen) {
-        QVERIFY(!s.runEnabled);
-        QVERIFY(!s.autoEnabled);
-        QVERIFY(s.busyCursor);
-      }
-      QVERIFY(dlg.IsItemEnabled(IDC_BTN_RUN));
-      QVERIFY(dlg.IsItemEnabled(IDC_BTN_AUTO));
-      QVERIFY(QApplication::overrideCursor() == nullptr);
-    }
+    SetEditText(dlg, 1007, QStringLiteral("200000"));
+    ClickOnly(dlg, IDC_BTN_RUN);
+    QVERIFY(dlg.IsRunning());
+    QTest::qWait(300);  // the window's event loop goes on meanwhile
+    QVERIFY(dlg.IsRunning());
+    for (int id : {1004, 1005, 1016, 1006, 1021, 3, 1022, 1007, 1012, 1020})
+      QVERIFY2(!Enabled(dlg, id), qPrintable(QString::number(id)));
+    QVERIFY(Enabled(dlg, IDC_BTN_STOP));
+    QVERIFY(Enabled(dlg, IDC_BTN_VIEW));
+    // A click that arrives meanwhile (the button is disabled) starts nothing.
+    QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      CentreOf(dlg, IDC_BTN_AUTO));
+    ClickOnly(dlg, IDC_BTN_STOP);
+    dlg.WaitForRun();
+    QVERIFY(!dlg.IsRunning());
+    const unsigned ran = dlg.Fields().m_nTotalIter;
+    QVERIFY(ran > 0 && ran < 200000);
+    QCOMPARE(ran % 15, 0u);
+    QCOMPARE(EditText(dlg, 1018), QString::number(ran));
+    QVERIFY(dlg.Files().HasResult());
+    QVERIFY(Enabled(dlg, IDC_BTN_RUN) && Enabled(dlg, IDC_BTN_AUTO) && !Enabled(dlg, IDC_BTN_STOP));
+    QTest::qWait(100);
+    QCOMPARE(dlg.Fields().m_nTotalIter, ran);  // no run was queued
+    QVERIFY(dlg.StatusText().startsWith(QStringLiteral("Stopped")));
+    const QString saved = dir.filePath(QStringLiteral("berhenti.bmp"));
+    script.Answer(saved);
+    Click(dlg, IDC_BTN_SAVE);
+    QVERIFY(QFileInfo(saved).size() > 54);
     QVERIFY(script.boxes.empty());
   }
 
@@ -238,13 +251,13 @@ class WindowCommandsTest : public QObject {
     CMainDlg dlg;
     dlg.Create();
     LoadSamples(dlg, script);
-    const unsigned maskPixels = dlg.m_nMaskPixels;
+    const unsigned maskPixels = dlg.Fields().m_nMaskPixels;
     Edit1020(dlg)->setText(QStringLiteral("1"));
     Click(dlg, IDC_BTN_RUN);
-    QVERIFY(dlg.m_fPsnrDamaged > 0 && dlg.m_fPsnrResult > 0 && dlg.m_nTotalIter == 100);
-    const int maskCount = dlg.m_nMaskCount;
-    const QImage result = CMainDlg::SurfaceImage(dlg.m_surfResult);
-    const float threshold = dlg.m_fThreshold;
+    QVERIFY(dlg.Fields().m_fPsnrDamaged > 0 && dlg.Fields().m_fPsnrResult > 0 && dlg.Fields().m_nTotalIter == 100);
+    const int maskCount = dlg.Engine().m_nMaskCount;
+    const QImage result = CMainDlg::SurfaceImage(dlg.Files().m_surfResult);
+    const float threshold = dlg.Fields().m_fThreshold;
     QCOMPARE(threshold, 1.0f);
 
     // Typed but not yet exchanged: Reset writes the field back over it.
@@ -257,18 +270,18 @@ class WindowCommandsTest : public QObject {
     QCOMPARE(EditText(dlg, 1012), QStringLiteral("0.01"));
     QCOMPARE(EditText(dlg, 1020), QStringLiteral("1"));
     for (int id : {1013, 1017, 1019, 1018, 1023}) QCOMPARE(EditText(dlg, id), QStringLiteral("0"));
-    QCOMPARE(dlg.m_fPsnrDamaged, 0.0f);
-    QCOMPARE(dlg.m_fPsnrResult, 0.0f);
-    QCOMPARE(dlg.m_fSeconds, 0.0f);
-    QCOMPARE(dlg.m_nTotalIter, 0u);
-    QCOMPARE(dlg.m_nMaskPixels, 0u);
-    QCOMPARE(dlg.m_nTransportIter, 100);
-    QCOMPARE(dlg.m_fDeltaT, 0.01f);
-    QCOMPARE(dlg.m_fThreshold, threshold);
+    QCOMPARE(dlg.Fields().m_fPsnrDamaged, 0.0f);
+    QCOMPARE(dlg.Fields().m_fPsnrResult, 0.0f);
+    QCOMPARE(dlg.Fields().m_fSeconds, 0.0f);
+    QCOMPARE(dlg.Fields().m_nTotalIter, 0u);
+    QCOMPARE(dlg.Fields().m_nMaskPixels, 0u);
+    QCOMPARE(dlg.Fields().m_nTransportIter, 100);
+    QCOMPARE(dlg.Fields().m_fDeltaT, 0.01f);
+    QCOMPARE(dlg.Fields().m_fThreshold, threshold);
     // Images, mask and work stay.
-    QCOMPARE(dlg.m_nMaskCount, maskCount);
-    QCOMPARE(CMainDlg::SurfaceImage(dlg.m_surfResult), result);
-    for (const ImageSurface* s : {&dlg.m_surfOriginal, &dlg.m_surfDamaged, &dlg.m_surfResult, &dlg.m_surfMask})
+    QCOMPARE(dlg.Engine().m_nMaskCount, maskCount);
+    QCOMPARE(CMainDlg::SurfaceImage(dlg.Files().m_surfResult), result);
+    for (const ImageSurface* s : {&dlg.Files().m_surfOriginal, &dlg.Files().m_surfDamaged, &dlg.Files().m_surfResult, &dlg.Files().m_surfMask})
       QCOMPARE(int(s->bLoaded), 1);
 
     Click(dlg, IDC_BTN_RESET);
@@ -276,14 +289,14 @@ class WindowCommandsTest : public QObject {
 
     // The next run counts from 0 and goes on from the work left by the first.
     Click(dlg, IDC_BTN_RUN);
-    QCOMPARE(dlg.m_nTotalIter, 100u);
+    QCOMPARE(dlg.Fields().m_nTotalIter, 100u);
     QCOMPARE(EditText(dlg, 1023), QStringLiteral("0"));
-    QVERIFY(CMainDlg::SurfaceImage(dlg.m_surfResult) != result);
+    QVERIFY(CMainDlg::SurfaceImage(dlg.Files().m_surfResult) != result);
 
     // Cancelling the mask dialog shows the current count again.
     Click(dlg, IDC_BTN_LOAD_MASK);
     QCOMPARE(EditText(dlg, 1023), QString::number(maskPixels));
-    QCOMPARE(script.boxes.back().text, QStringLiteral("Citra BMP please!"));
+    QVERIFY(script.boxes.back().text.startsWith(QStringLiteral("Citra BMP please!\n")));
   }
 
  private:

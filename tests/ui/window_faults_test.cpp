@@ -46,12 +46,12 @@ struct Loaded {
 };
 
 void CheckStillWorks(Loaded& w) {
-  const unsigned before = w.dlg.m_nTotalIter;
+  const unsigned before = w.dlg.Fields().m_nTotalIter;
   const std::size_t boxes = w.script.boxes.size();
   Click(w.dlg, IDC_BTN_RUN);
-  QCOMPARE(w.dlg.m_nTotalIter, before + 100);
+  QCOMPARE(w.dlg.Fields().m_nTotalIter, before + 100);
   QCOMPARE(w.script.boxes.size(), boxes);
-  QVERIFY(w.dlg.IsItemEnabled(IDC_BTN_RUN));
+  QVERIFY(Enabled(w.dlg, IDC_BTN_RUN));
 }
 }  // namespace
 
@@ -100,8 +100,8 @@ class WindowFaultsTest : public QObject {
     QTest::addColumn<int>("width");
     QTest::addColumn<int>("height");
     for (int button : {IDC_BTN_LOAD_DAMAGED, IDC_BTN_LOAD_MASK, IDC_BTN_LOAD_ORIGINAL}) {
-      QTest::newRow(qPrintable(QStringLiteral("%1 wide").arg(button))) << button << 801 << 4;
-      QTest::newRow(qPrintable(QStringLiteral("%1 tall").arg(button))) << button << 4 << 801;
+      QTest::newRow(qPrintable(QStringLiteral("%1 wide").arg(button))) << button << 16385 << 4;
+      QTest::newRow(qPrintable(QStringLiteral("%1 tall").arg(button))) << button << 4 << 16385;
     }
   }
   void oversizeImageRefused() {
@@ -117,23 +117,26 @@ class WindowFaultsTest : public QObject {
     Click(w.dlg, button);
     QCOMPARE(int(w.script.boxes.size()), 1);
     QCOMPARE(w.script.boxes[0].caption, QStringLiteral("not valid"));
-    QVERIFY2(w.script.boxes[0].text.contains(QStringLiteral("801")), qPrintable(w.script.boxes[0].text));
+    QVERIFY2(w.script.boxes[0].text.contains(QStringLiteral("16385")) &&
+                 w.script.boxes[0].text.contains(QStringLiteral("the limit is 16384 pixels a side")),
+             qPrintable(w.script.boxes[0].text));
     QVERIFY(Snapshot(w.dlg) == before);
     CheckStillWorks(w);
   }
 
-  void largestImageAccepted() {
+  void pictureLargerThanTheOldPlanesIsAccepted() {
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("800.bmp"));
-    WriteBmp(path, 800, 800, [](int x, int y) { return qRgb(x & 255, y & 255, 9); });
+    const QString path = dir.filePath(QStringLiteral("scan.bmp"));
+    WriteBmp(path, 1600, 1200, [](int x, int y) { return qRgb(x & 255, y & 255, 9); });
     ModalScript script;
     CMainDlg dlg;
     dlg.Create();
     script.Answer(path);
     Click(dlg, IDC_BTN_LOAD_DAMAGED);
     QVERIFY(script.boxes.empty());
-    QCOMPARE(dlg.m_surfDamaged.nWidth, 800);
-    QCOMPARE(dlg.m_surfDamaged.nHeight, 800);
+    QCOMPARE(dlg.Files().m_surfDamaged.nWidth, 1600);
+    QCOMPARE(dlg.Files().m_surfDamaged.nHeight, 1200);
+    QCOMPARE(dlg.Engine().Width(), 1600);
   }
 
   void maskOfAnotherSizeRefused_data() {
@@ -150,7 +153,7 @@ class WindowFaultsTest : public QObject {
     Loaded w;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("mask.bmp"));
-    WriteBmp(path, w.dlg.m_surfDamaged.nWidth + dw, w.dlg.m_surfDamaged.nHeight + dh,
+    WriteBmp(path, w.dlg.Files().m_surfDamaged.nWidth + dw, w.dlg.Files().m_surfDamaged.nHeight + dh,
              [](int x, int) { return x % 3 ? qRgb(255, 255, 255) : qRgb(0, 0, 0); });
     const WindowState before = Snapshot(w.dlg);
     w.script.Answer(path);
@@ -166,7 +169,7 @@ class WindowFaultsTest : public QObject {
     QTemporaryDir dir;
     const QString existing = dir.filePath(QStringLiteral("ada.bmp"));
     WriteAll(existing, QByteArray("keep me"));
-    const QImage result = CMainDlg::SurfaceImage(w.dlg.m_surfResult);
+    const QImage result = CMainDlg::SurfaceImage(w.dlg.Files().m_surfResult);
     const WindowState before = Snapshot(w.dlg);
 
     w.script.Answer(existing);
@@ -188,7 +191,7 @@ class WindowFaultsTest : public QObject {
     QVERIFY(!QFileInfo::exists(nowhere));
 
     // The result is intact and can still be saved under a new name.
-    QCOMPARE(CMainDlg::SurfaceImage(w.dlg.m_surfResult), result);
+    QCOMPARE(CMainDlg::SurfaceImage(w.dlg.Files().m_surfResult), result);
     const QString fresh = dir.filePath(QStringLiteral("baru.bmp"));
     w.script.Answer(fresh);
     Click(w.dlg, IDC_BTN_SAVE);
@@ -209,7 +212,7 @@ class WindowFaultsTest : public QObject {
         QCOMPARE(script.boxes.size(), n + 1);
         QCOMPARE(script.boxes.back().text, QStringLiteral("Load a damaged image and a mask first."));
         QCOMPARE(script.boxes.back().caption, QStringLiteral("not valid"));
-        QVERIFY(dlg.IsItemEnabled(IDC_BTN_RUN) && dlg.IsItemEnabled(IDC_BTN_AUTO));
+        QVERIFY(Enabled(dlg, IDC_BTN_RUN) && Enabled(dlg, IDC_BTN_AUTO));
         QVERIFY(Snapshot(dlg) == before);
       }
     };
@@ -224,7 +227,143 @@ class WindowFaultsTest : public QObject {
     const std::size_t n = script.boxes.size();
     Click(dlg, IDC_BTN_RUN);
     QCOMPARE(script.boxes.size(), n);
-    QCOMPARE(dlg.m_nTotalIter, 100u);
+    QCOMPARE(dlg.Fields().m_nTotalIter, 100u);
+  }
+
+  // An edit a run reads that holds no number: one message naming it, the focus on
+  // it, and nothing runs or changes; the seconds are those of the later run only.
+  void runStartsOnlyOnValuesThatConvert_data() {
+    QTest::addColumn<int>("edit");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("empty count") << 1007 << QString() << "Ruvanta: please enter a whole number.";
+    QTest::newRow("pasted text") << 1008 << "2x" << "Diffussi: please enter a whole number.";
+    QTest::newRow("two points") << 1012 << "0.0.1" << "DeltaT: please enter a number.";
+    QTest::newRow("empty seconds") << 1019 << QString() << "Waktu: please enter a number.";
+  }
+  void runStartsOnlyOnValuesThatConvert() {
+    QFETCH(int, edit);
+    QFETCH(QString, text);
+    QFETCH(QString, message);
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    LoadSamples(dlg, script);
+    SetEditText(dlg, edit, text);
+    const WindowState before = Snapshot(dlg);
+    for (int button : {IDC_BTN_RUN, IDC_BTN_AUTO}) {
+      const std::size_t n = script.boxes.size();
+      Click(dlg, button);
+      QCOMPARE(script.boxes.size(), n + 1);
+      QCOMPARE(script.boxes.back().text, message);
+      QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(edit));
+      QVERIFY(Snapshot(dlg) == before);
+      QVERIFY(!dlg.Files().HasResult());
+    }
+    // Put right, the run goes exactly as the command line's.
+    SetEditText(dlg, edit, edit == 1019 ? QStringLiteral("0")
+                         : edit == 1012 ? QStringLiteral("0.01")
+                         : edit == 1008 ? QStringLiteral("2")
+                                        : QStringLiteral("100"));
+    Click(dlg, IDC_BTN_RUN);
+    const CliResult cli = RunCli({QStringLiteral("--damaged"), SampleFile("damaged.bmp"),
+                                  QStringLiteral("--mask"), SampleFile("mask.bmp"),
+                                  QStringLiteral("--original"), SampleFile("original.bmp")});
+    QCOMPARE(Exact(dlg.Fields().m_fPsnrResult), cli.psnrResult);
+    QVERIFY(dlg.Fields().m_fSeconds < 60.0f);
+  }
+
+  void saveNeedsAResult() {
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kosong.bmp"));
+    for (int step = 0; step < 2; ++step) {  // before any load, then after the loads
+      if (step == 1) LoadSamples(dlg, script);
+      const std::size_t asks = script.fileAsks.size(), n = script.boxes.size();
+      Click(dlg, IDC_BTN_SAVE);
+      QCOMPARE(script.fileAsks.size(), asks);  // nothing is asked
+      QCOMPARE(script.boxes.size(), n + 1);
+      QVERIFY(script.boxes.back().text.startsWith(QStringLiteral("Nothing to save yet.")));
+      QVERIFY(!QFileInfo::exists(path));
+    }
+    // After a run Save writes a file the program reads back.
+    Click(dlg, IDC_BTN_RUN);
+    script.Answer(path);
+    Click(dlg, IDC_BTN_SAVE);
+    QVERIFY(QFileInfo::exists(path));
+    script.Answer(path);
+    Click(dlg, IDC_BTN_LOAD_ORIGINAL);
+    QVERIFY(script.boxes.size() == 2);
+  }
+
+  void originalOfAnotherSizeIsRefusedWithBothSizes() {
+    Loaded w;
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("lain.bmp"));
+    WriteBmp(path, 300, 200, [](int x, int y) { return qRgb(x & 255, y & 255, 9); });
+    const WindowState before = Snapshot(w.dlg);
+    w.script.Answer(path);
+    Click(w.dlg, IDC_BTN_LOAD_ORIGINAL);
+    QCOMPARE(int(w.script.boxes.size()), 1);
+    const QString text = w.script.boxes[0].text;
+    QVERIFY2(text.contains(QStringLiteral("300 x 200")) && text.contains(QStringLiteral("320 x 240")),
+             qPrintable(text));
+    QVERIFY(Snapshot(w.dlg) == before);
+    CheckStillWorks(w);
+  }
+
+  void damagedImageOfAnotherSizeSetsTheOriginalAside() {
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    LoadSamples(dlg, script);
+    QTemporaryDir dir;
+    const QString damaged = dir.filePath(QStringLiteral("kecil.bmp"));
+    const QString mask = dir.filePath(QStringLiteral("kecil_mask.bmp"));
+    WriteBmp(damaged, 40, 30, [](int x, int y) { return qRgb(x * 6, y * 8, (x * y) & 255); });
+    WriteBmp(mask, 40, 30, [](int x, int y) { return x == y ? qRgb(255, 255, 255) : qRgb(0, 0, 0); });
+    script.Answer(damaged);
+    Click(dlg, IDC_BTN_LOAD_DAMAGED);
+    QCOMPARE(int(script.boxes.size()), 1);  // the notice
+    QVERIFY2(script.boxes[0].text.contains(QStringLiteral("320 x 240")) &&
+                 script.boxes[0].text.contains(QStringLiteral("40 x 30")),
+             qPrintable(script.boxes[0].text));
+    QVERIFY(dlg.Files().OriginalStale());
+    script.Answer(mask);
+    Click(dlg, IDC_BTN_LOAD_MASK);
+    Click(dlg, IDC_BTN_RUN);
+    QVERIFY2(dlg.StatusText().contains(QStringLiteral("no PSNR against it")), qPrintable(dlg.StatusText()));
+    // The PSNR is that of a run without an original.
+    const CliResult cli = RunCli({QStringLiteral("--damaged"), damaged, QStringLiteral("--mask"), mask});
+    QCOMPARE(Exact(dlg.Fields().m_fPsnrResult), cli.psnrResult);
+    QCOMPARE(int(script.boxes.size()), 1);
+  }
+
+  void exitAsksOnlyWhenAResultWouldBeLost() {
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    dlg.show();
+    LoadSamples(dlg, script);
+    Click(dlg, IDC_BTN_RUN);
+    // Cancel keeps the window and the result.
+    script.questionAnswers = {false};
+    Click(dlg, IDCANCEL);
+    QCOMPARE(int(script.boxes.size()), 1);
+    QVERIFY(script.boxes[0].text.contains(QStringLiteral("not been saved")));
+    QVERIFY(dlg.isVisible());
+    dlg.close();  // the close box asks the same
+    QCOMPARE(int(script.boxes.size()), 2);
+    QVERIFY(dlg.isVisible());
+    // Saved, nothing is lost: no question.
+    QTemporaryDir dir;
+    script.Answer(dir.filePath(QStringLiteral("hasil.png")));
+    Click(dlg, IDC_BTN_SAVE);
+    Click(dlg, IDCANCEL);
+    QCOMPARE(int(script.boxes.size()), 2);
+    QVERIFY(!dlg.isVisible());
   }
 };
 

@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <QWindow>
+
 #include "engine/planes.h"
 
 ModalScript::ModalScript() {
@@ -34,6 +36,13 @@ ModalScript::ModalScript() {
     boxes.push_back({box.text(), box.windowTitle(), box.icon() == QMessageBox::NoIcon,
                      buttons.size() == 1 && box.standardButton(buttons.first()) == QMessageBox::Ok,
                      box.parentWidget()});
+    if (buttons.size() < 2) return int(QMessageBox::Ok);
+    bool yes = false;
+    if (!questionAnswers.empty()) {
+      yes = questionAnswers.front();
+      questionAnswers.pop_front();
+    }
+    return int(yes ? QMessageBox::Yes : QMessageBox::No);
   };
   ModalHooks().modal = [this](CDialog& dialog) {
     ++modalRuns;
@@ -119,11 +128,32 @@ QString Exact(float value) {
   return QString::fromLatin1(text);
 }
 
-void Click(CMainDlg& dlg, int id) {
+QPoint CentreOf(const CMainDlg& dlg, int id) {
+  const QWidget* w = dlg.GetDlgItem(id);
+  return w ? w->mapTo(&dlg, w->rect().center()) : QPoint(-1, -1);
+}
+
+void ClickOnly(CMainDlg& dlg, int id) {
   auto* button = qobject_cast<QAbstractButton*>(dlg.GetDlgItem(id));
   QVERIFY2(button, qPrintable(QStringLiteral("no button %1").arg(id)));
   QVERIFY2(button->isEnabled(), qPrintable(QStringLiteral("button %1 disabled").arg(id)));
-  QTest::mouseClick(button, Qt::LeftButton);
+  if (!dlg.isVisible()) {
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+  }
+  QWindow* window = dlg.windowHandle();
+  QVERIFY(window);
+  QTest::mouseClick(window, Qt::LeftButton, Qt::NoModifier, CentreOf(dlg, id));
+}
+
+void Click(CMainDlg& dlg, int id) {
+  ClickOnly(dlg, id);
+  dlg.WaitForRun();
+}
+
+bool Enabled(const CMainDlg& dlg, int id) {
+  const QWidget* w = dlg.GetDlgItem(id);
+  return w && w->isEnabled();
 }
 
 QString EditText(const CMainDlg& dlg, int id) {
@@ -131,24 +161,31 @@ QString EditText(const CMainDlg& dlg, int id) {
   return edit ? edit->text() : QStringLiteral("<no edit %1>").arg(id);
 }
 
+void SetEditText(CMainDlg& dlg, int id, const QString& text) {
+  auto* edit = qobject_cast<QLineEdit*>(dlg.GetDlgItem(id));
+  QVERIFY2(edit, qPrintable(QStringLiteral("no edit %1").arg(id)));
+  edit->setText(text);
+}
+
 WindowState Snapshot(const CMainDlg& dlg) {
   WindowState s;
-  for (int id : kExchangeIds) s.edits << EditText(dlg, id);
-  s.fields = {double(dlg.m_nTransportIter), double(dlg.m_nDiffusionIter),
-              double(dlg.m_nTransportPerDiffusion), double(dlg.m_fDeltaT),
-              double(dlg.m_fPsnrDamaged), double(dlg.m_fPsnrResult), double(dlg.m_fSeconds),
-              double(dlg.m_fThreshold), double(dlg.m_nTotalIter), double(dlg.m_nMaskPixels)};
+  for (const FieldDef& def : kFields) s.edits << EditText(dlg, def.id);
+  s.fields = {double(dlg.Fields().m_nTransportIter), double(dlg.Fields().m_nDiffusionIter),
+              double(dlg.Fields().m_nTransportPerDiffusion), double(dlg.Fields().m_fDeltaT),
+              double(dlg.Fields().m_fPsnrDamaged), double(dlg.Fields().m_fPsnrResult), double(dlg.Fields().m_fSeconds),
+              double(dlg.Fields().m_fThreshold), double(dlg.Fields().m_nTotalIter), double(dlg.Fields().m_nMaskPixels)};
   for (const ImageSurface* surface :
-       {&dlg.m_surfOriginal, &dlg.m_surfDamaged, &dlg.m_surfResult, &dlg.m_surfMask})
+       {&dlg.Files().m_surfOriginal, &dlg.Files().m_surfDamaged, &dlg.Files().m_surfResult, &dlg.Files().m_surfMask})
     s.surfaces.push_back({surface->bLoaded, surface->nWidth, surface->nHeight,
                           CMainDlg::SurfaceImage(*surface)});
-  s.maskCount = dlg.m_nMaskCount;
+  s.maskCount = dlg.Engine().m_nMaskCount;
   // The work plane and the mask over the damaged image's extent.
   double sum = 0;
-  for (int x = 0; x < dlg.Width(); ++x)
-    for (int y = 0; y < dlg.Height(); ++y)
-      sum += (g_work[x][y][0] * 3 + g_work[x][y][1] * 5 + g_work[x][y][2] * 7) * (x + 1) +
-             g_mask[x][y] * 11.0 * (y + 1);
+  for (int x = 0; x < dlg.Engine().Width(); ++x)
+    for (int y = 0; y < dlg.Engine().Height(); ++y)
+      sum += (dlg.Engine().g_work[x][y][0] * 3 + dlg.Engine().g_work[x][y][1] * 5 +
+              dlg.Engine().g_work[x][y][2] * 7) * (x + 1) +
+             (dlg.Engine().HasMask() ? dlg.Engine().g_mask[x][y] * 11.0 * (y + 1) : 0.0);
   s.fields.push_back(sum);
   return s;
 }

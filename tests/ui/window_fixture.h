@@ -41,6 +41,9 @@ class ModalScript {
     QStringList shownFilters;  // the entries of the dialog's file-type list
   };
   std::vector<Box> boxes;
+  // Answers of the next questions (two-button boxes): true for the first button.
+  // A question with no answer queued is answered with the second (the safe one).
+  std::deque<bool> questionAnswers;
   std::vector<FileAsk> fileAsks;
   int unanswered = 0;  // file dialogs asked with no answer queued (taken as Cancel)
   // Modal dialogs other than boxes and file dialogs; the answer is the end code.
@@ -68,8 +71,17 @@ CliResult RunCli(const QStringList& args);
 // A float field in the form the command line prints it (%.9g).
 QString Exact(float value);
 
+// A click as a person's arrives: pressed and released on the dialog's window at
+// the control's centre, so whatever lies on top there receives it. A click on a
+// run button waits for the run to end.
 void Click(CMainDlg& dlg, int id);
+// The same without waiting for a run.
+void ClickOnly(CMainDlg& dlg, int id);
+// The centre of a control in the dialog window's coordinates.
+QPoint CentreOf(const CMainDlg& dlg, int id);
+bool Enabled(const CMainDlg& dlg, int id);
 QString EditText(const CMainDlg& dlg, int id);
+void SetEditText(CMainDlg& dlg, int id, const QString& text);
 
 // Everything a refused command must leave as it was.
 struct WindowState {

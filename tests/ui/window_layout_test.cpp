@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 
@@ -49,12 +50,17 @@ const Row kRows[42] = {
 
 QLineEdit* Edit(CMainDlg& dlg, int id) { return qobject_cast<QLineEdit*>(dlg.GetDlgItem(id)); }
 
-// Runs `dlg` modally; `act` runs once the modal loop is going. A dialog still
-// open after five seconds is ended with 999.
+// Runs `dlg` modally for real (a script's answer for modal dialogs is set aside
+// meanwhile); `act` runs once the modal loop is going. A dialog still open after
+// five seconds is ended with 999.
 int RunModal(CDialog& dlg, const std::function<void()>& act) {
+  const auto scripted = ModalHooks().modal;
+  ModalHooks().modal = nullptr;
   QTimer::singleShot(0, &dlg, act);
   QTimer::singleShot(5000, &dlg, [&dlg] { dlg.EndDialog(999); });
-  return dlg.DoModal();
+  const int code = dlg.DoModal();
+  ModalHooks().modal = scripted;
+  return code;
 }
 }  // namespace
 
@@ -86,11 +92,12 @@ class WindowLayoutTest : public QObject {
     dlg.Create();
     QCOMPARE(dlg.windowTitle(), QStringLiteral("ruvanta"));
     const DialogUnits& u = dlg.Units();
-    QCOMPARE(dlg.size(), QSize(u.ToPixelsX(471), u.ToPixelsY(403)));
+    // The original dialog's 471 x 403 units and the strip of 69 units below it.
+    QCOMPARE(dlg.size(), QSize(u.ToPixelsX(471), u.ToPixelsY(472)));
     QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
     QVERIFY(!(dlg.windowFlags() & Qt::WindowMinimizeButtonHint));
     QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
-    QCOMPARE(int(dlg.Controls().size()), 42);
+    QCOMPARE(int(dlg.Controls().size()), kOriginalControlCount + 8);
     for (int i = 0; i < 42; ++i) {
       const Row& row = kRows[i];
       QWidget* w = dlg.ControlAt(std::size_t(i));
@@ -128,6 +135,46 @@ class WindowLayoutTest : public QObject {
       QVERIFY2(w->isVisibleTo(&dlg) == !hiddenRow, qPrintable(where));
       QVERIFY2(w->isEnabled() == !hiddenRow, qPrintable(where));
     }
+    // The strip lies below the original dialog and overlaps none of its controls.
+    for (std::size_t i = kOriginalControlCount; i < dlg.Controls().size(); ++i) {
+      const QRect strip = dlg.ControlAt(i)->geometry();
+      QVERIFY(strip.top() >= u.ToPixelsY(403));
+      for (int k = 0; k < kOriginalControlCount; ++k)
+        QVERIFY(!strip.intersects(dlg.ControlAt(std::size_t(k))->geometry()));
+    }
+  }
+
+  // A person's click lands on whatever lies on top at the pointer: every push
+  // button and edit of the template must be that, not a group box or a label.
+  void everyButtonAndEditAnswersAClickAtItsCentre() {
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    std::vector<const Row*> rows;
+    for (const Row& row : kRows)
+      if (row.id != 1018 && (row.kind[0] == 'D' || row.kind[0] == 'P' || row.kind[0] == 'E'))
+        rows.push_back(&row);
+    // Exit last: it ends the dialog.
+    std::stable_partition(rows.begin(), rows.end(), [](const Row* r) { return r->id != IDCANCEL; });
+    for (const Row* row : rows) {
+      const QString where = QStringLiteral("id %1").arg(row->id);
+      QWidget* control = dlg.GetDlgItem(row->id);
+      const QPoint centre = CentreOf(dlg, row->id);
+      // What a press, a release or the wheel there is delivered to.
+      QWidget* top = dlg.childAt(centre);
+      QVERIFY2(top == control || control->isAncestorOf(top), qPrintable(where));
+      if (row->kind[0] == 'E') {
+        QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, Qt::NoModifier, centre);
+        QVERIFY2(dlg.focusWidget() == control, qPrintable(where));
+      } else {
+        QSignalSpy clicked(qobject_cast<QPushButton*>(control), &QPushButton::clicked);
+        Click(dlg, row->id);
+        QVERIFY2(clicked.count() == 1, qPrintable(where));
+      }
+    }
+    QVERIFY(!dlg.isVisible());  // Exit, with nothing to lose, asked nothing
   }
 
   void tabOrderIsTemplateOrder() {
@@ -136,6 +183,7 @@ class WindowLayoutTest : public QObject {
     QList<int> expected;
     for (const Row& row : kRows)
       if (row.kind[0] == 'D' || row.kind[0] == 'P' || row.kind[0] == 'E') expected << row.id;
+    expected << IDC_BTN_STOP << IDC_BTN_VIEW << IDC_EDIT_SETTLE << IDC_BTN_PAINT;
     QList<int> chain;
     QWidget* w = dlg.GetDlgItem(1004);
     do {
@@ -156,50 +204,62 @@ class WindowLayoutTest : public QObject {
     } expected[] = {{1007, "100"}, {1008, "2"}, {1011, "15"}, {1012, "0.01"}, {1013, "0"},
                     {1017, "0"},   {1019, "0"}, {1020, "0"},  {1018, "0"},    {1023, "0"}};
     for (const auto& e : expected) QCOMPARE(EditText(dlg, e.id), QString::fromLatin1(e.text));
-    QCOMPARE(dlg.m_nTransportIter, 100);
-    QCOMPARE(dlg.m_nDiffusionIter, 2);
-    QCOMPARE(dlg.m_nTransportPerDiffusion, 15);
-    QCOMPARE(dlg.m_fDeltaT, 0.01f);
-    QCOMPARE(dlg.m_fPsnrDamaged, 0.0f);
-    QCOMPARE(dlg.m_fThreshold, 0.0f);
-    QCOMPARE(dlg.m_nTotalIter, 0u);
-    QCOMPARE(dlg.m_nMaskPixels, 0u);
+    QCOMPARE(dlg.Fields().m_nTransportIter, 100);
+    QCOMPARE(dlg.Fields().m_nDiffusionIter, 2);
+    QCOMPARE(dlg.Fields().m_nTransportPerDiffusion, 15);
+    QCOMPARE(dlg.Fields().m_fDeltaT, 0.01f);
+    QCOMPARE(dlg.Fields().m_fPsnrDamaged, 0.0f);
+    QCOMPARE(dlg.Fields().m_fThreshold, 0.0f);
+    QCOMPARE(dlg.Fields().m_nTotalIter, 0u);
+    QCOMPARE(dlg.Fields().m_nMaskPixels, 0u);
     QVERIFY(!dlg.GetDlgItem(1018)->isVisibleTo(&dlg));
     QVERIFY(!dlg.GetDlgItem(1018)->isEnabled());
     QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(1004));
-    for (const ImageSurface* s : {&dlg.m_surfOriginal, &dlg.m_surfDamaged, &dlg.m_surfResult, &dlg.m_surfMask})
+    for (const ImageSurface* s : {&dlg.Files().m_surfOriginal, &dlg.Files().m_surfDamaged, &dlg.Files().m_surfResult, &dlg.Files().m_surfMask})
       QCOMPARE(int(s->bLoaded), 0);
     QVERIFY(!dlg.windowIcon().isNull());
     QVERIFY(script.boxes.empty());
   }
 
-  void editsTakeOnlyTypedDigits() {
+  void editsTakeTypedDigitsAndFractionsOnePoint() {
     CMainDlg dlg;
     dlg.Create();
     dlg.show();
-    for (int id : kExchangeIds) {
-      if (id == 1018) continue;  // hidden and disabled
-      QLineEdit* edit = Edit(dlg, id);
+    for (const FieldDef& def : kFields) {
+      if (def.id == 1018) continue;  // hidden and disabled
+      QLineEdit* edit = Edit(dlg, def.id);
       edit->setFocus();
       edit->selectAll();
-      QTest::keyClicks(edit, QStringLiteral("1.5-2e+3 x,9"));
-      QCOMPARE(edit->text(), QStringLiteral("15239"));
+      QTest::keyClicks(edit, QStringLiteral("1.5-2e+3 x,9."));
+      // DeltaT and the threshold take one decimal point; the counts digits only.
+      const bool fraction = def.id == 1012 || def.id == 1020;
+      QCOMPARE(edit->text(), fraction ? QStringLiteral("1.5239") : QStringLiteral("15239"));
     }
-    // The program's own texts are not filtered, and digits can be typed after them.
-    QCOMPARE(dlg.m_fDeltaT, 0.01f);
-    dlg.UpdateData(false);
+    // 0.005 typed into DeltaT means 0.005.
     QLineEdit* deltaT = Edit(dlg, 1012);
-    QCOMPARE(deltaT->text(), QStringLiteral("0.01"));
+    deltaT->setFocus();
+    deltaT->selectAll();
+    QTest::keyClicks(deltaT, QStringLiteral("0.005"));
+    QCOMPARE(deltaT->text(), QStringLiteral("0.005"));
+    QVERIFY(dlg.UpdateData(true));
+    QCOMPARE(dlg.Fields().m_fDeltaT, 0.005f);
+    // A point typed over a selection that holds the point is the one point.
+    deltaT->setSelection(1, 1);
+    QTest::keyClicks(deltaT, QStringLiteral("."));
+    QCOMPARE(deltaT->text(), QStringLiteral("0.005"));
+    // The program's own texts are not filtered, and digits can be typed after them.
+    dlg.UpdateData(false);
+    QCOMPARE(deltaT->text(), QStringLiteral("0.005"));
     deltaT->setFocus();
     deltaT->end(false);
     QTest::keyClicks(deltaT, QStringLiteral("5."));
-    QCOMPARE(deltaT->text(), QStringLiteral("0.015"));
+    QCOMPARE(deltaT->text(), QStringLiteral("0.0055"));
     // Pasted text is taken as it is.
     deltaT->selectAll();
     deltaT->insert(QStringLiteral("-2.5"));
     QCOMPARE(deltaT->text(), QStringLiteral("-2.5"));
     QVERIFY(dlg.UpdateData(true));
-    QCOMPARE(dlg.m_fDeltaT, -2.5f);
+    QCOMPARE(dlg.Fields().m_fDeltaT, -2.5f);
   }
 
   void badEntryStopsTheExchangeAtItsField() {
@@ -212,11 +272,11 @@ class WindowLayoutTest : public QObject {
     Edit(dlg, 1012)->setText(QStringLiteral("5"));
     Edit(dlg, 1020)->setText(QStringLiteral("3"));
     QVERIFY(!dlg.UpdateData(true));
-    QCOMPARE(dlg.m_nTransportIter, 7);
-    QCOMPARE(dlg.m_nDiffusionIter, 8);
-    QCOMPARE(dlg.m_nTransportPerDiffusion, 15);
-    QCOMPARE(dlg.m_fDeltaT, 0.01f);
-    QCOMPARE(dlg.m_fThreshold, 0.0f);
+    QCOMPARE(dlg.Fields().m_nTransportIter, 7);
+    QCOMPARE(dlg.Fields().m_nDiffusionIter, 8);
+    QCOMPARE(dlg.Fields().m_nTransportPerDiffusion, 15);
+    QCOMPARE(dlg.Fields().m_fDeltaT, 0.01f);
+    QCOMPARE(dlg.Fields().m_fThreshold, 0.0f);
     QCOMPARE(int(script.boxes.size()), 1);
     QCOMPARE(script.boxes[0].caption, QStringLiteral("ruvanta"));
     QVERIFY(script.boxes[0].noIcon && script.boxes[0].okOnly);
@@ -229,19 +289,19 @@ class WindowLayoutTest : public QObject {
     Edit(dlg, 1013)->setText(QStringLiteral("31"));
     Edit(dlg, 1019)->setText(QString());
     QVERIFY(!dlg.UpdateData(true));
-    QCOMPARE(dlg.m_nTransportPerDiffusion, 9);
-    QCOMPARE(dlg.m_fDeltaT, 5.0f);
-    QCOMPARE(dlg.m_fPsnrDamaged, 31.0f);
-    QCOMPARE(dlg.m_fSeconds, 0.0f);
-    QCOMPARE(dlg.m_fThreshold, 0.0f);
+    QCOMPARE(dlg.Fields().m_nTransportPerDiffusion, 9);
+    QCOMPARE(dlg.Fields().m_fDeltaT, 5.0f);
+    QCOMPARE(dlg.Fields().m_fPsnrDamaged, 31.0f);
+    QCOMPARE(dlg.Fields().m_fSeconds, 0.0f);
+    QCOMPARE(dlg.Fields().m_fThreshold, 0.0f);
     QCOMPARE(int(script.boxes.size()), 2);
     QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(1019));
 
     // A number typed into a display field is taken by the next exchange.
     Edit(dlg, 1019)->setText(QStringLiteral("12"));
     QVERIFY(dlg.UpdateData(true));
-    QCOMPARE(dlg.m_fSeconds, 12.0f);
-    QCOMPARE(dlg.m_fThreshold, 3.0f);
+    QCOMPARE(dlg.Fields().m_fSeconds, 12.0f);
+    QCOMPARE(dlg.Fields().m_fThreshold, 3.0f);
   }
 
   void enterNeverCloses() {
@@ -260,9 +320,9 @@ class WindowLayoutTest : public QObject {
       QVERIFY(dlg.isVisible());
     }
     // The OK command reads nothing.
-    QCOMPARE(dlg.m_nTransportIter, 100);
-    QCOMPARE(dlg.m_fPsnrDamaged, 0.0f);
-    QCOMPARE(dlg.m_fThreshold, 0.0f);
+    QCOMPARE(dlg.Fields().m_nTransportIter, 100);
+    QCOMPARE(dlg.Fields().m_fPsnrDamaged, 0.0f);
+    QCOMPARE(dlg.Fields().m_fThreshold, 0.0f);
     QVERIFY(script.fileAsks.empty());
     QVERIFY(script.boxes.empty());
     // A focused button is pressed by Enter, as by a click.
@@ -271,18 +331,17 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(int(script.fileAsks.size()), 1);
     QVERIFY(script.fileAsks[0].open);
     QCOMPARE(int(script.boxes.size()), 1);
-    QCOMPARE(script.boxes[0].text, QStringLiteral("Citra BMP please!"));
+    QVERIFY(script.boxes[0].text.startsWith(QStringLiteral("Citra BMP please!\n")));
     QVERIFY(dlg.isVisible());
   }
 
-  void exitEscapeAndCloseEndWithoutQuestion_data() {
+  void exitAndCloseEndWithoutQuestionWhenNothingIsLost_data() {
     QTest::addColumn<int>("how");
     QTest::newRow("Exit button") << 0;
-    QTest::newRow("Escape") << 1;
     QTest::newRow("close box") << 2;
     QTest::newRow("system menu Close") << 3;
   }
-  void exitEscapeAndCloseEndWithoutQuestion() {
+  void exitAndCloseEndWithoutQuestionWhenNothingIsLost() {
     QFETCH(int, how);
     ModalScript script;
     CMainDlg dlg;
@@ -290,10 +349,7 @@ class WindowLayoutTest : public QObject {
       Edit(dlg, 1007)->setText(QStringLiteral("42"));
       switch (how) {
         case 0:
-          static_cast<QAbstractButton*>(dlg.GetDlgItem(IDCANCEL))->click();
-          break;
-        case 1:
-          QTest::keyClick(&dlg, Qt::Key_Escape);
+          Click(dlg, IDCANCEL);
           break;
         case 2:
           dlg.close();
@@ -307,7 +363,20 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(code, int(IDCANCEL));
     QVERIFY(!dlg.isVisible());
     QVERIFY(script.boxes.empty());
-    QCOMPARE(dlg.m_nTransportIter, 100);  // not read on the way out
+    QCOMPARE(dlg.Fields().m_nTransportIter, 100);  // not read on the way out
+  }
+
+  void escapeNeverEndsTheProgram() {
+    ModalScript script;
+    CMainDlg dlg;
+    const int code = RunModal(dlg, [&] {
+      QTest::keyClick(&dlg, Qt::Key_Escape);
+      QTest::keyClick(dlg.GetDlgItem(1007), Qt::Key_Escape);
+      QVERIFY(dlg.isVisible());
+      dlg.EndDialog(7);
+    });
+    QCOMPARE(code, 7);
+    QVERIFY(script.boxes.empty());
   }
 
   void contextMenuEndsWithAbout() {

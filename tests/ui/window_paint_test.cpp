@@ -47,7 +47,7 @@ class WindowPaintTest : public QObject {
     // The result surface is black until the first run.
     const QRect result = ClientOf(dlg, 1010);
     QCOMPARE(shot.pixel(result.topLeft() + QPoint(20, 20)) & 0xFFFFFF, 0u);
-    const QImage damaged = CMainDlg::SurfaceImage(dlg.m_surfDamaged);
+    const QImage damaged = CMainDlg::SurfaceImage(dlg.Files().m_surfDamaged);
     const QRect client = ClientOf(dlg, 1002);
     QCOMPARE(shot.pixel(client.topLeft() + QPoint(7, 5)), damaged.pixel(7, 5));
 
@@ -63,8 +63,11 @@ class WindowPaintTest : public QObject {
     // After a run the result pane shows the result surface.
     Click(dlg, IDC_BTN_RUN);
     shot = Grab(dlg);
-    const QImage image = CMainDlg::SurfaceImage(dlg.m_surfResult);
-    for (QPoint p : {QPoint(0, 0), QPoint(100, 60), QPoint(result.width() - 1, result.height() - 1)})
+    const QImage image = CMainDlg::SurfaceImage(dlg.Files().m_surfResult);
+    // The last pixel both the pane and the picture hold, whatever the font's size.
+    const QPoint last(std::min(result.width(), image.width()) - 1,
+                      std::min(result.height(), image.height()) - 1);
+    for (QPoint p : {QPoint(0, 0), QPoint(100, 60), last})
       QCOMPARE(shot.pixel(result.topLeft() + p), image.pixel(p));
     QVERIFY(script.boxes.empty());
   }
@@ -72,7 +75,7 @@ class WindowPaintTest : public QObject {
   void largePictureIsClippedNotScaled() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("besar.bmp"));
-    WriteBmp(path, 700, 600, Gradient);
+    WriteBmp(path, 2000, 1600, Gradient);  // larger than a pane can be at any font size
     ModalScript script;
     CMainDlg dlg;
     dlg.Create();
@@ -81,7 +84,7 @@ class WindowPaintTest : public QObject {
     QVERIFY(script.boxes.empty());
     const QImage shot = Grab(dlg);
     const QRect client = ClientOf(dlg, 1015);
-    QVERIFY(client.width() < 700 && client.height() < 600);
+    QVERIFY(client.width() < 2000 && client.height() < 1600);
     // Every pixel of the pane is the picture's pixel at the same offset.
     for (int y = 0; y < client.height(); ++y)
       for (int x = 0; x < client.width(); ++x)
