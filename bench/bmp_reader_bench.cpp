@@ -29,7 +29,7 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path) {
 void BM_ReadBmpFile(benchmark::State& state) {
   const std::string path = SourcePath("bench/data/photo800.bmp");
   for (auto _ : state) {
-    BmpReadResult r = ReadBmpFile(path);
+    ImageReadResult r = ReadBmpFile(path);
     if (!r.ok) {
       state.SkipWithError(r.reason.c_str());
       break;
@@ -43,7 +43,7 @@ BENCHMARK(BM_ReadBmpFile)->Unit(benchmark::kMillisecond);
 void BM_DecodeBmp(benchmark::State& state) {
   const std::vector<std::uint8_t> file = ReadWholeFile(SourcePath("bench/data/photo800.bmp"));
   for (auto _ : state) {
-    BmpReadResult r = DecodeBmp(file.data(), file.size());
+    ImageReadResult r = DecodeBmp(file.data(), file.size());
     if (!r.ok) {
       state.SkipWithError(r.reason.c_str());
       break;

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "imaging/bmp_reader.h"
+#include "imaging/image_reader.h"
 #include "session/headless_session.h"
 #include "tests/support/load_state.h"
 
@@ -87,8 +87,8 @@ TEST_P(RegressTest, ReaderGivesTheListedOutcome) {
   const Case& c = GetParam();
   ASSERT_EQ(c.name.find("bad manifest"), std::string::npos) << c.name;
   const std::vector<std::uint8_t> bytes = ReadBytes(Path());
-  const ImageReadResult fromMemory = DecodeBmp(bytes.data(), bytes.size());
-  const ImageReadResult fromFile = ReadBmpFile(Path());
+  const ImageReadResult fromMemory = DecodeImage(bytes.data(), bytes.size());
+  const ImageReadResult fromFile = ReadImageFile(Path());
   for (const ImageReadResult* r : {&fromMemory, &fromFile}) {
     SCOPED_TRACE(r == &fromMemory ? "DecodeBmp" : "ReadBmpFile");
     ASSERT_EQ(r->ok(), c.decodes) << r->reason;
@@ -139,7 +139,7 @@ TEST_P(RegressTest, LoadsRefuseWithoutChangeOrLoadWhole) {
   }
   // A file that fits: the damaged load takes it whole and leaves the mask plane
   // and the mask list alone; the original stays only when its size still fits.
-  const ImageReadResult decoded = ReadBmpFile(Path());
+  const ImageReadResult decoded = ReadImageFile(Path());
   ASSERT_TRUE(decoded.ok());
   ASSERT_TRUE(dlg.files.LoadDamaged(Path()).ok);
   EXPECT_EQ(dlg.engine.Width(), c.width);

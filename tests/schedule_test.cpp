@@ -83,6 +83,8 @@ class ScheduleTest : public ::testing::Test {
   void SetUp() override {
         ASSERT_TRUE(dlg.files.LoadDamagedImage(MakePhoto(8, 8, 1)).ok);
     ASSERT_TRUE(dlg.files.LoadMaskImage(MakeMask(8, 8, {{2, 2}, {3, 3}, {5, 1}})).ok);
+    // With an original the automatic mode follows the PSNR gain.
+    ASSERT_TRUE(dlg.files.LoadOriginalImage(MakePhoto(8, 8, 2)).ok);
   }
   void Run(const char* n, const char* per, const char* diffusion) {
     dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, n);
