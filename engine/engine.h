@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/fields.h"
+#include "engine/flat_runs.h"
 #include "engine/planes.h"
 #include "engine/services.h"
 
@@ -85,8 +86,16 @@ class CRestoreEngine {
   // An original of the damaged image's size (the quality measure uses it).
   bool HasOriginal() const { return m_bOriginalLoaded; }
 
-  int ClampX(int i) const;
-  int ClampY(int j) const;
+  // The neighbour clamps of every stencil: an index of 0 or less reads 1, then one
+  // of W (H) or more reads W - 1 (H - 1).
+  int ClampX(int i) const {
+    if (i <= 0) i = 1;
+    return i >= m_nWidth ? m_nWidth - 1 : i;
+  }
+  int ClampY(int j) const {
+    if (j <= 0) j = 1;
+    return j >= m_nHeight ? m_nHeight - 1 : j;
+  }
 
   // Makes `image` the damaged image: the extent becomes its size, g_work and
   // g_damaged take its pixels, three zero grids of that size replace the old ones.
@@ -121,6 +130,10 @@ class CRestoreEngine {
   // --- diffusion -------------------------------------------------------------
   virtual void DiffusionStep(int iterations, int channel);
   void DiffusionStepReference(int iterations, int channel);
+  // DiffusionStep(iterations, 0), (iterations, 1) and (iterations, 2), as every
+  // block of a run makes them; with the fast kernels the three channels go through
+  // one pass, side by side, with the same bits.
+  virtual void DiffusionSteps(int iterations);
 
   // --- quality and schedule --------------------------------------------------
   virtual void MeasurePsnr();
@@ -152,8 +165,8 @@ class CRestoreEngine {
   // Let the fast transport use AVX2 where the processor has it.
   bool m_bVectorKernel = true;
 
-  // The direction cross from radius 2 on (see the transport step); the norm found.
-  double WidenDirection(int x, int y, int c, double* dX, double* dY) const;
+  // The direction cross beyond radius 1 (see the transport step); the norm found.
+  double WidenDirection(int x, int y, int c, double* dX, double* dY);
 
  private:
   struct DiffusionCell {
@@ -165,10 +178,40 @@ class CRestoreEngine {
     std::uint64_t generation = ~std::uint64_t(0);
     std::vector<DiffusionCell> region;  // in pass order
     std::vector<DiffusionCell> load;    // every cell a call reads
+    // For the three channels at once: the cells of `load` numbered in order; per
+    // region pixel its own number and then its eight neighbours' (rows y-1, y, y+1,
+    // each from the left, the pixel itself left out) through the clamps; per mask
+    // list entry its number; per number whether it is a region pixel.
+    std::vector<std::int32_t> regionCells;  // 9 per region pixel
+    std::vector<std::int32_t> maskedCells;
+    std::vector<unsigned char> inRegion;
+    CellBuffer<double> channel, next, weight;  // 4 doubles per numbered cell
   };
 
+  struct RowSegment {
+    int begin;  // list entries [begin, end), all of one row
+    int end;
+  };
+  void BuildRowSegments(int count);
   void TransportSweep(double dt, int count);
+  bool IsInterior(int x, int y) const;
+  void UpdateOne(int k, double dt, bool vector);
+  template <int N>
+  void UpdateGroup(const int* k, double dt, bool vector);
   void BuildDiffusionCache();
+  // Whether every channel of every masked pixel of g_work is a whole number.
+  bool MaskedValuesWhole() const;
+  bool UnmaskedWorkWhole();
+  // The quality measure's sums that stay while the pictures and the mask stay.
+  struct QualitySums {
+    std::uint64_t generation = ~std::uint64_t(0);
+    std::uint64_t originalVersion = ~std::uint64_t(0);
+    double damaged[3] = {0, 0, 0};
+    double unmasked[3] = {0, 0, 0};  // of the result over the unmasked pixels
+    std::uint64_t wholeGeneration = ~std::uint64_t(0);
+    bool unmaskedWhole = false;
+  };
+  void DiffusionStepsAvx2(int iterations);
   bool StopRequested();
   void Report(const RunProgress& progress);
   void AutoByPsnr(RunProgress* progress, int* counter);
@@ -188,4 +231,8 @@ class CRestoreEngine {
   // Bumped whenever the mask list or the grids are replaced.
   std::uint64_t m_nGeneration = 0;
   DiffusionCache m_diffusionCache;
+  QualitySums m_qualitySums;
+  std::uint64_t m_nOriginalVersion = 0;  // bumped by every original load
+  std::vector<RowSegment> m_rowSegments;
+  CFlatRuns m_flatRuns;
 };

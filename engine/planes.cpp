@@ -2,10 +2,57 @@
 // and never half-made: a failed allocation leaves the previous contents.
 #include "engine/planes.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
+
+template <typename T>
+CellBuffer<T>::CellBuffer(const CellBuffer& other) {
+  if (!other.empty() && Allocate(other.size()))
+    std::copy(other.data(), other.data() + other.size(), m_data);
+}
+
+template <typename T>
+CellBuffer<T>& CellBuffer<T>::operator=(const CellBuffer& other) {
+  if (this != &other) {
+    CellBuffer copy(other);
+    Swap(copy);
+  }
+  return *this;
+}
+
+template <typename T>
+CellBuffer<T>::~CellBuffer() {
+  std::free(m_data);
+}
+
+template <typename T>
+bool CellBuffer<T>::Allocate(std::size_t n) {
+  constexpr std::size_t kHugePage = std::size_t(2) << 20;
+  if (n > std::numeric_limits<std::size_t>::max() / sizeof(T) - kHugePage) return false;
+  const std::size_t bytes = n * sizeof(T);
+  const bool huge = bytes >= kHugePage;
+  const std::size_t alignment = huge ? kHugePage : 64;
+  const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
+  void* p = rounded == 0 ? nullptr : std::aligned_alloc(alignment, rounded);
+  if (rounded != 0 && p == nullptr) return false;
+#ifdef MADV_HUGEPAGE
+  if (huge) ::madvise(p, rounded, MADV_HUGEPAGE);
+#endif
+  if (p != nullptr) std::memset(p, 0, rounded);
+  std::free(m_data);
+  m_data = static_cast<T*>(p);
+  m_size = n;
+  return true;
+}
+
+template class CellBuffer<unsigned char>;
+template class CellBuffer<double>;
 
 namespace {
 // width x height x per elements of `size` bytes, or 0 when that does not fit.
@@ -18,17 +65,12 @@ std::size_t Elements(int width, int height, std::size_t per, std::size_t size) {
 }
 
 template <typename T>
-bool Allocate(std::vector<T>* out, int width, int height, std::size_t per) {
+bool Allocate(CellBuffer<T>* out, int width, int height, std::size_t per) {
   const std::size_t n = Elements(width, height, per, sizeof(T));
   if (n == 0 && width != 0 && height != 0) return false;
-  try {
-    std::vector<T> cells(n, T(0));
-    out->swap(cells);
-  } catch (const std::bad_alloc&) {
-    return false;
-  } catch (const std::length_error&) {
-    return false;
-  }
+  CellBuffer<T> cells;
+  if (!cells.Allocate(n)) return false;
+  out->Swap(cells);
   return true;
 }
 }  // namespace
@@ -43,13 +85,13 @@ bool CellPlane<T>::Resize(int width, int height) {
 
 template <typename T>
 void CellPlane<T>::Release() {
-  std::vector<T>().swap(m_cells);
+  CellBuffer<T>().Swap(m_cells);
   m_nWidth = m_nHeight = 0;
 }
 
 template <typename T>
 void CellPlane<T>::Fill(T value) {
-  std::fill(m_cells.begin(), m_cells.end(), value);
+  std::fill(m_cells.data(), m_cells.data() + m_cells.size(), value);
 }
 
 template class CellPlane<unsigned char>;
@@ -63,12 +105,12 @@ bool RgbPlane::Resize(int width, int height) {
 }
 
 void RgbPlane::Release() {
-  std::vector<double>().swap(m_values);
+  CellBuffer<double>().Swap(m_values);
   m_nWidth = m_nHeight = 0;
 }
 
 void RgbPlane::Swap(RgbPlane& other) {
-  m_values.swap(other.m_values);
+  m_values.Swap(other.m_values);
   std::swap(m_nWidth, other.m_nWidth);
   std::swap(m_nHeight, other.m_nHeight);
 }

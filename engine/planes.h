@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // A picture handed to the engine: rows from the top, red-green-blue bytes, `stride`
@@ -21,6 +22,39 @@ struct PixelBytes {
   const std::uint8_t* At(int x, int y) const {
     return rgb + std::size_t(y) * stride + std::size_t(x) * 3;
   }
+};
+
+// Zero-filled storage of n cells. Large buffers are aligned to 2 MiB and asked for
+// huge pages where the system offers them: the transport reads five rows at a time
+// all over the plane, and with small pages nearly every read is a new page.
+template <typename T>
+class CellBuffer {
+ public:
+  CellBuffer() = default;
+  CellBuffer(const CellBuffer& other);
+  CellBuffer& operator=(const CellBuffer& other);
+  CellBuffer(CellBuffer&& other) noexcept { Swap(other); }
+  CellBuffer& operator=(CellBuffer&& other) noexcept {
+    Swap(other);
+    return *this;
+  }
+  ~CellBuffer();
+  // False (the buffer unchanged) when the memory cannot be had.
+  bool Allocate(std::size_t n);
+  void Swap(CellBuffer& other) noexcept {
+    std::swap(m_data, other.m_data);
+    std::swap(m_size, other.m_size);
+  }
+  T* data() { return m_data; }
+  const T* data() const { return m_data; }
+  std::size_t size() const { return m_size; }
+  bool empty() const { return m_size == 0; }
+  T& operator[](std::size_t i) { return m_data[i]; }
+  const T& operator[](std::size_t i) const { return m_data[i]; }
+
+ private:
+  T* m_data = nullptr;
+  std::size_t m_size = 0;
 };
 
 // W x H cells of type T, indexed [x][y], stored row by row.
@@ -68,7 +102,7 @@ class CellPlane {
   std::size_t Size() const { return m_cells.size(); }
 
  private:
-  std::vector<T> m_cells;
+  CellBuffer<T> m_cells;
   int m_nWidth = 0;
   int m_nHeight = 0;
 };
@@ -109,14 +143,15 @@ class RgbPlane {
   const double* At(int x, int y) const {
     return m_values.data() + (std::size_t(y) * m_nWidth + x) * 3;
   }
-  // Doubles from one row to the next.
+  // Doubles from one pixel to the next, and from one row to the next.
+  int PixelStride() const { return 3; }
   std::size_t RowStride() const { return std::size_t(m_nWidth) * 3; }
   double* Data() { return m_values.data(); }
   const double* Data() const { return m_values.data(); }
   void Swap(RgbPlane& other);
 
  private:
-  std::vector<double> m_values;
+  CellBuffer<double> m_values;
   int m_nWidth = 0;
   int m_nHeight = 0;
 };

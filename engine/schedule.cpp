@@ -85,7 +85,7 @@ void CRestoreEngine::OnRun() {
     if (StopRequested()) break;
     TransportBlock(per);
     if (diffusion != 0)
-      for (int c = 0; c < 3; ++c) DiffusionStep(diffusion, c);
+      DiffusionSteps(diffusion);
     done += per;
     progress.iterationsDone = int(done);
     Report(progress);
@@ -93,7 +93,7 @@ void CRestoreEngine::OnRun() {
   if (!m_bStopped && !StopRequested()) {
     TransportBlock(int(rest));
     if (diffusion != 0 && rest != 0)
-      for (int c = 0; c < 3; ++c) DiffusionStep(diffusion, c);
+      DiffusionSteps(diffusion);
     done += rest;
   }
   const std::uint32_t endTick = m_services.GetTickCount();
@@ -113,7 +113,7 @@ void CRestoreEngine::OnRun() {
 
 void CRestoreEngine::RunCycle() {
   TransportBlock(kCycleTransport);
-  for (int c = 0; c < 3; ++c) DiffusionStep(kCycleDiffusion, c);
+  DiffusionSteps(kCycleDiffusion);
 }
 
 void CRestoreEngine::OnAuto() {

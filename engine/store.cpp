@@ -1,5 +1,5 @@
-// The engine's pixel store: filling the planes from loaded pictures, building the
-// mask list, and the neighbour clamps every stencil reads through.
+// The engine's pixel store: filling the planes from loaded pictures and building
+// the mask list.
 //
 // A load makes every new plane, list and grid aside and replaces the old ones
 // only when all of them exist, so a load that runs out of memory changes nothing.
@@ -7,16 +7,6 @@
 #include <new>
 
 #include "engine/engine.h"
-
-int CRestoreEngine::ClampX(int i) const {
-  if (i <= 0) i = 1;
-  return i >= m_nWidth ? m_nWidth - 1 : i;
-}
-
-int CRestoreEngine::ClampY(int j) const {
-  if (j <= 0) j = 1;
-  return j >= m_nHeight ? m_nHeight - 1 : j;
-}
 
 void CRestoreEngine::SetDefaults() {
   SetDefaultFields(&m_fields);
@@ -50,6 +40,7 @@ bool CRestoreEngine::ReadDamagedPixels(const PixelBytes& image) {
   if (g_original.Width() != w || g_original.Height() != h) {
     g_original.Release();
     m_bOriginalLoaded = false;
+    ++m_nOriginalVersion;
   }
   m_nWidth = w;
   m_nHeight = h;
@@ -65,6 +56,7 @@ bool CRestoreEngine::ReadOriginalPixels(const PixelBytes& image) {
   FillPlane(image, &original);
   g_original.Swap(original);
   m_bOriginalLoaded = true;
+  ++m_nOriginalVersion;
   return true;
 }
 

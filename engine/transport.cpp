@@ -8,9 +8,18 @@
 // unclamped; one outside the image is read at (ClampX(x), ClampY(y)). A direction
 // of zero norm is (0, 0), so beta is 0 and the channel stays.
 //
-// TransportStepReference computes the step literally through the small operations;
-// TransportStep gives the same bits with the reads of interior pixels unclamped and
-// the three channels of a pixel computed together.
+// TransportStepReference computes the step literally through the small operations.
+// TransportStep gives the same bits faster:
+// - interior pixels read their neighbours unclamped, the three channels together
+//   (side by side in an AVX2 vector where the processor has it);
+// - a cross that sees no gradient widens by the runs of equal values along its row
+//   and column (CFlatRuns), not one radius at a time;
+// - pixels of different rows are computed side by side where that cannot change
+//   what either reads: a row takes its next pixel only once every row above it has
+//   passed that pixel's column by three, so each pixel still sees exactly the
+//   values of the pixels before it in list order and none of those after (the
+//   stencil reaches two columns and two rows, the cross runs along the pixel's own
+//   row and column). Row 0 goes first and alone: its clamped reads see row 1.
 #include <algorithm>
 #include <cmath>
 
@@ -19,6 +28,7 @@
 #endif
 
 #include "engine/engine.h"
+#include "engine/flat_runs.h"
 
 namespace {
 // Squares are the correctly rounded product.
@@ -128,51 +138,91 @@ void CRestoreEngine::TransportStep(int iterations, int count, double dt) {
   }
   if (iterations < 1) return;
   count = std::min(count, m_nMaskCount);
+  if (count < 1) return;
+  // Anything may have written the plane since the last call.
+  m_flatRuns.Reset(g_work);
+  BuildRowSegments(count);
   for (int it = 0; it < iterations; ++it) TransportSweep(dt, count);
 }
 
-// The widening cross from radius 2 on, for a pixel whose radius-1 cross saw no
-// gradient: the differences and the norm at the first radius with a non-zero norm,
-// or at the last radius the right and bottom limits allow.
-double CRestoreEngine::WidenDirection(int x, int y, int c, double* dX, double* dY) const {
+// Where the cross of (x, y) in channel c stops widening. Radius 1 saw no gradient
+// (its differences are in *dX and *dY); between the radii at which one of the four
+// arms reaches a new run of equal values the differences, and so the norm, cannot
+// change, so only those radii are computed. Returns the norm at the first radius
+// with a non-zero norm (with its differences), or 0 when the right or bottom limit
+// comes first.
+double CRestoreEngine::WidenDirection(int x, int y, int c, double* dX, double* dY) {
   const int W = Width(), H = Height();
-  const double* const self = g_work.At(x, y) + c;
-  const std::ptrdiff_t S = std::ptrdiff_t(g_work.RowStride());
-  // Up to this radius the cross stays inside [1, W-1] x [1, H-1]: no clamp acts.
-  const int free = std::min(std::min(x - 1, y - 1), std::min(W - 1 - x, H - 1 - y));
-  int r = 2;
-  for (; r <= free; ++r) {
-    const double v = self[S * r] - self[-S * r];
-    const double h = self[3 * r] - self[-3 * r];
-    if (v == 0.0 && h == 0.0) continue;
-    const double norm = std::sqrt(Square(h) + Square(v));
-    if (norm != 0.0) {
-      *dX = h;
-      *dY = v;
-      return norm;
-    }
-  }
-  double norm = 0.0;
+  const int rmax = std::min(W - x, H - y);
+  if (rmax < 2) return 0.0;
   const int cx = ClampX(x), cy = ClampY(y);
-  for (; x + r <= W && y + r <= H; ++r) {
+  const auto cross = [&](int r) {
     *dY = g_work[cx][ClampY(y + r)][c] - g_work[cx][ClampY(y - r)][c];
     *dX = g_work[ClampX(x + r)][cy][c] - g_work[ClampX(x - r)][cy][c];
-    norm = std::sqrt(Square(*dX) + Square(*dY));
-    if (norm != 0.0) break;
+    return std::sqrt(Square(*dX) + Square(*dY));
+  };
+  // Most crosses see a gradient within a few radii (a scratch is a few pixels
+  // wide); those are cheapest read directly, without the clamps while the cross
+  // stays inside [1, W-1] x [1, H-1].
+  constexpr int kDirectRadii = 6;
+  const int direct = m_flatRuns.Built(c, cx, cy) ? 1 : std::min(rmax, kDirectRadii);
+  const int free = std::min(std::min(x - 1, y - 1), std::min(W - 1 - x, H - 1 - y));
+  const double* const self = g_work.At(x, y) + c;
+  const std::ptrdiff_t S = std::ptrdiff_t(g_work.RowStride());
+  for (int r = 2; r <= direct; ++r) {
+    double norm;
+    if (r <= free) {
+      *dY = self[S * r] - self[-S * r];
+      *dX = self[3 * r] - self[-3 * r];
+      norm = std::sqrt(Square(*dX) + Square(*dY));
+    } else {
+      norm = cross(r);
+    }
+    if (norm != 0.0) return norm;
   }
-  return norm;
+  if (rmax <= direct) return 0.0;
+  CFlatRuns& runs = m_flatRuns;
+  for (int r = std::max(direct, 1);;) {
+    // The arms read rows min(y + r, H - 1) and max(y - r, 1) of column cx, and
+    // columns min(x + r, W - 1) and max(x - r, 1) of row cy.
+    int next = CFlatRuns::kNone;
+    const int down = std::min(y + r, H - 1);
+    if (down < H - 1) {
+      const int b = runs.NextInColumn(c, cx, down + 1);
+      if (b != CFlatRuns::kNone) next = std::min(next, b - y);
+    }
+    const int up = std::max(y - r, 1);
+    if (up > 1) {
+      const int b = runs.PrevInColumn(c, cx, up, 2);
+      if (b >= 0) next = std::min(next, y - b + 1);
+    }
+    const int right = std::min(x + r, W - 1);
+    if (right < W - 1) {
+      const int b = runs.NextInRow(c, cy, right + 1);
+      if (b != CFlatRuns::kNone) next = std::min(next, b - x);
+    }
+    const int left = std::max(x - r, 1);
+    if (left > 1) {
+      const int b = runs.PrevInRow(c, cy, left, 2);
+      if (b >= 0) next = std::min(next, x - b + 1);
+    }
+    if (next > rmax) return 0.0;
+    r = next;
+    const double norm = cross(r);
+    if (norm != 0.0) return norm;
+  }
 }
 
 // The transport value of channel c of pixel (x, y) from its Laplacian gradient
 // (gx, gy) and its cross as the clamps read it (the pixel and its four neighbours):
 // the direction from the cross (widened where it sees no gradient), beta, and the
 // slope-limited gradient times beta.
-static inline double TransportValue(const CRestoreEngine& e, int x, int y, int c, double gx,
-                                    double gy, double mid, double left, double right, double up,
+static inline double TransportValue(CRestoreEngine& e, int x, int y, int c, double gx, double gy,
+                                    double mid, double left, double right, double up,
                                     double down) {
   double dY = down - up;
   double dX = right - left;
-  double norm = (dX == 0.0 && dY == 0.0) ? 0.0 : std::sqrt(Square(dX) + Square(dY));
+  double norm = std::sqrt(Square(dX) + Square(dY));
   if (norm == 0.0) norm = e.WidenDirection(x, y, c, &dX, &dY);
   double beta;
   if (norm == 0.0) {
@@ -195,7 +245,7 @@ static inline double TransportValue(const CRestoreEngine& e, int x, int y, int c
 
 // Transport values of the three channels of an interior pixel (3 <= x <= W - 3,
 // 3 <= y <= H - 3): every clamp is the identity, every Laplacian centre is inside.
-static void InteriorTransport(const CRestoreEngine& e, const double* self, std::ptrdiff_t S, int x,
+static void InteriorTransport(CRestoreEngine& e, const double* self, std::ptrdiff_t S, int x,
                               int y, double* v) {
   const double* const l1 = self - 3;  // column x - 1
   const double* const l2 = self - 6;
@@ -218,35 +268,26 @@ static void InteriorTransport(const CRestoreEngine& e, const double* self, std::
 // Transport values of the three channels of a pixel near the border: the same
 // arithmetic as InteriorTransport with every read through the clamps, which are
 // taken once for the columns x-2 .. x+2 and the rows y-2 .. y+2.
-static void BorderTransport(const CRestoreEngine& e, int x, int y, double* v) {
+static void BorderTransport(CRestoreEngine& e, int x, int y, double* v) {
   const int W = e.Width(), H = e.Height();
   int cx[5], cy[5];
   for (int i = 0; i < 5; ++i) {
     cx[i] = e.ClampX(x - 2 + i);
     cy[i] = e.ClampY(y - 2 + i);
   }
+  const RgbPlane& plane = e.g_work;
   for (int c = 0; c < 3; ++c) {
-    const RgbPlane& plane = e.g_work;
     const auto I = [&plane, c](int i, int j) { return plane.At(i, j)[c]; };
-    // A Laplacian centre outside the image is read at its clamped position.
-    const double cRight = x + 1 < W ? I(x + 1, y) : I(cx[3], cy[2]);
-    const double cLeft = x - 1 >= 0 ? I(x - 1, y) : I(cx[1], cy[2]);
-    const double cDown = y + 1 < H ? I(x, y + 1) : I(cx[2], cy[3]);
-    const double cUp = y - 1 >= 0 ? I(x, y - 1) : I(cx[2], cy[1]);
-    const double lr =
-        (((I(cx[3], cy[3]) + (-4.0 * cRight)) + I(cx[3], cy[1])) + I(cx[4], cy[2])) +
-        I(cx[2], cy[2]);
-    const double ll =
-        (((I(cx[1], cy[3]) + (-4.0 * cLeft)) + I(cx[1], cy[1])) + I(cx[2], cy[2])) +
-        I(cx[0], cy[2]);
-    const double ld =
-        (((I(cx[2], cy[4]) + (-4.0 * cDown)) + I(cx[2], cy[2])) + I(cx[3], cy[3])) +
-        I(cx[1], cy[3]);
-    const double lu =
-        (((I(cx[2], cy[2]) + (-4.0 * cUp)) + I(cx[2], cy[0])) + I(cx[3], cy[1])) +
-        I(cx[1], cy[1]);
-    const double gx = lr - ll;
-    const double gy = ld - lu;
+    // The Laplacian at (i, j) from its clamped neighbours; a centre outside the
+    // image is read at its clamped position.
+    const auto L = [&](int i, int j) {
+      const bool inside = x - 2 + i >= 0 && x - 2 + i < W && y - 2 + j >= 0 && y - 2 + j < H;
+      const double centre = inside ? I(x - 2 + i, y - 2 + j) : I(cx[i], cy[j]);
+      return (((I(cx[i], cy[j + 1]) + (-4.0 * centre)) + I(cx[i], cy[j - 1])) + I(cx[i + 1], cy[j])) +
+             I(cx[i - 1], cy[j]);
+    };
+    const double gx = L(3, 2) - L(1, 2);
+    const double gy = L(2, 3) - L(2, 1);
     const double mid = I(cx[2], cy[2]);
     const double left = I(cx[1], cy[2]), right = I(cx[3], cy[2]);
     const double up = I(cx[2], cy[1]), down = I(cx[2], cy[3]);
@@ -255,41 +296,46 @@ static void BorderTransport(const CRestoreEngine& e, int x, int y, double* v) {
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
-// The same for processors with AVX2: the three channels side by side in one vector
-// (the fourth lane is loaded as 0 and ignored). Every lane performs exactly the
-// scalar operations in the same order, so the results are the same bits.
+// The same for processors with AVX2: the three channels side by side in one vector;
+// the fourth lane reads whatever lies next in memory (always inside the plane for
+// an interior pixel) and is never stored. Every lane performs exactly the scalar
+// operations in the same order, so the results are the same bits.
 #define RV_TARGET __attribute__((target("avx2")))
-#define RV_LOAD(p) _mm256_maskload_pd((p), lanes)
-// It also applies the update: the three new values go to `update` and the pixel.
-RV_TARGET static void InteriorUpdateAvx2(const CRestoreEngine& e, double* self, std::ptrdiff_t S,
-                                         int x, int y, double dt, double* update) {
-  const __m256i lanes = _mm256_setr_epi64x(-1, -1, -1, 0);
+#define RV_INLINE __attribute__((target("avx2"), always_inline)) inline
+
+// The new values of an interior pixel's three channels (lane 3 unspecified).
+RV_INLINE static __m256d InteriorValueAvx2(CRestoreEngine& e, const double* self, std::ptrdiff_t S,
+                                           int x, int y, __m256d dt) {
   const __m256d zero = _mm256_setzero_pd();
   const __m256d minus4 = _mm256_set1_pd(-4.0);
   const __m256d sign = _mm256_set1_pd(-0.0);
   const double* const l1 = self - 3;
-  const double* const l2 = self - 6;
   const double* const r1 = self + 3;
-  const double* const r2 = self + 6;
-  const __m256d mid = RV_LOAD(self), left = RV_LOAD(l1), right = RV_LOAD(r1);
-  const __m256d up = RV_LOAD(self - S), down = RV_LOAD(self + S);
-  const __m256d l1d = RV_LOAD(l1 + S), l1u = RV_LOAD(l1 - S);
-  const __m256d r1d = RV_LOAD(r1 + S), r1u = RV_LOAD(r1 - S);
+  const __m256d mid = _mm256_loadu_pd(self), left = _mm256_loadu_pd(l1),
+                right = _mm256_loadu_pd(r1);
+  const __m256d up = _mm256_loadu_pd(self - S), down = _mm256_loadu_pd(self + S);
+  const __m256d l1d = _mm256_loadu_pd(l1 + S), l1u = _mm256_loadu_pd(l1 - S);
+  const __m256d r1d = _mm256_loadu_pd(r1 + S), r1u = _mm256_loadu_pd(r1 - S);
   __m256d lr = _mm256_add_pd(r1d, _mm256_mul_pd(minus4, right));
-  lr = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(lr, r1u), RV_LOAD(r2)), mid);
+  lr = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(lr, r1u), _mm256_loadu_pd(self + 6)), mid);
   __m256d ll = _mm256_add_pd(l1d, _mm256_mul_pd(minus4, left));
-  ll = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(ll, l1u), mid), RV_LOAD(l2));
-  __m256d ld = _mm256_add_pd(RV_LOAD(self + 2 * S), _mm256_mul_pd(minus4, down));
+  ll = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(ll, l1u), mid), _mm256_loadu_pd(self - 6));
+  __m256d ld = _mm256_add_pd(_mm256_loadu_pd(self + 2 * S), _mm256_mul_pd(minus4, down));
   ld = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(ld, mid), r1d), l1d);
   __m256d lu = _mm256_add_pd(mid, _mm256_mul_pd(minus4, up));
-  lu = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(lu, RV_LOAD(self - 2 * S)), r1u), l1u);
+  lu = _mm256_add_pd(_mm256_add_pd(_mm256_add_pd(lu, _mm256_loadu_pd(self - 2 * S)), r1u), l1u);
   const __m256d gx = _mm256_sub_pd(lr, ll);
   const __m256d gy = _mm256_sub_pd(ld, lu);
   __m256d dY = _mm256_sub_pd(down, up);
   __m256d dX = _mm256_sub_pd(right, left);
   __m256d norm = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dX, dX), _mm256_mul_pd(dY, dY)));
   const int flat = _mm256_movemask_pd(_mm256_cmp_pd(norm, zero, _CMP_EQ_OQ)) & 7;
-  if (flat != 0) {
+  __m256d beta;
+  if (__builtin_expect(flat == 0, 1)) {
+    const __m256d inv = _mm256_div_pd(_mm256_set1_pd(1.0), norm);
+    beta = _mm256_add_pd(_mm256_mul_pd(gx, _mm256_xor_pd(_mm256_mul_pd(inv, dY), sign)),
+                         _mm256_mul_pd(gy, _mm256_mul_pd(inv, dX)));
+  } else {
     alignas(32) double n[4], h[4], w[4];
     _mm256_store_pd(n, norm);
     _mm256_store_pd(h, dX);
@@ -299,12 +345,13 @@ RV_TARGET static void InteriorUpdateAvx2(const CRestoreEngine& e, double* self, 
     norm = _mm256_load_pd(n);
     dX = _mm256_load_pd(h);
     dY = _mm256_load_pd(w);
+    const __m256d inv = _mm256_div_pd(_mm256_set1_pd(1.0), norm);
+    const __m256d along =
+        _mm256_add_pd(_mm256_mul_pd(gx, _mm256_xor_pd(_mm256_mul_pd(inv, dY), sign)),
+                      _mm256_mul_pd(gy, _mm256_mul_pd(inv, dX)));
+    const __m256d still = _mm256_add_pd(_mm256_mul_pd(gx, zero), _mm256_mul_pd(gy, zero));
+    beta = _mm256_blendv_pd(along, still, _mm256_cmp_pd(norm, zero, _CMP_EQ_OQ));
   }
-  const __m256d inv = _mm256_div_pd(_mm256_set1_pd(1.0), norm);
-  const __m256d along = _mm256_add_pd(_mm256_mul_pd(gx, _mm256_xor_pd(_mm256_mul_pd(inv, dY), sign)),
-                                      _mm256_mul_pd(gy, _mm256_mul_pd(inv, dX)));
-  const __m256d still = _mm256_add_pd(_mm256_mul_pd(gx, zero), _mm256_mul_pd(gy, zero));
-  const __m256d beta = _mm256_blendv_pd(along, still, _mm256_cmp_pd(norm, zero, _CMP_EQ_OQ));
   const __m256d rising = _mm256_cmp_pd(beta, zero, _CMP_GT_OQ);
   const __m256d bx = _mm256_sub_pd(mid, left), fx = _mm256_sub_pd(right, mid);
   const __m256d by = _mm256_sub_pd(mid, up), fy = _mm256_sub_pd(down, mid);
@@ -327,16 +374,47 @@ RV_TARGET static void InteriorUpdateAvx2(const CRestoreEngine& e, double* self, 
   const __m256d transport = _mm256_mul_pd(s, beta);
   // LimitTransport, then Clamp255 of limited x dt + the pixel's own value.
   const __m256d top = _mm256_set1_pd(255.0), bottom = _mm256_set1_pd(-255.0);
-  __m256d limited = _mm256_blendv_pd(bottom, transport,
-                                     _mm256_cmp_pd(transport, bottom, _CMP_GE_OQ));
+  __m256d limited =
+      _mm256_blendv_pd(bottom, transport, _mm256_cmp_pd(transport, bottom, _CMP_GE_OQ));
   limited = _mm256_blendv_pd(limited, top, _mm256_cmp_pd(transport, top, _CMP_GT_OQ));
-  const __m256d moved = _mm256_add_pd(_mm256_mul_pd(limited, _mm256_set1_pd(dt)), mid);
+  const __m256d moved = _mm256_add_pd(_mm256_mul_pd(limited, dt), mid);
   __m256d value = _mm256_blendv_pd(zero, moved, _mm256_cmp_pd(moved, zero, _CMP_GE_OQ));
-  value = _mm256_blendv_pd(value, top, _mm256_cmp_pd(moved, top, _CMP_GT_OQ));
-  _mm256_maskstore_pd(update, lanes, value);
-  _mm256_maskstore_pd(self, lanes, value);
+  return _mm256_blendv_pd(value, top, _mm256_cmp_pd(moved, top, _CMP_GT_OQ));
 }
-#undef RV_LOAD
+
+// Stores the three channels of `value` into the pixel (its fourth lane keeps the
+// next pixel's first channel as it was) and into its update entry; the channels
+// that changed (bit c for channel c).
+RV_INLINE static int StoreAvx2(double* self, double* update, __m256d value) {
+  const __m256i three = _mm256_setr_epi64x(-1, -1, -1, 0);
+  _mm256_maskstore_pd(update, three, value);
+  const __m256d was = _mm256_loadu_pd(self);
+  _mm256_storeu_pd(self, _mm256_blend_pd(value, was, 0x8));
+  return _mm256_movemask_pd(_mm256_cmp_pd(value, was, _CMP_NEQ_UQ)) & 7;
+}
+
+RV_TARGET static int InteriorUpdateAvx2(CRestoreEngine& e, double* self, std::ptrdiff_t S, int x,
+                                         int y, double dt, double* update) {
+  return StoreAvx2(self, update, InteriorValueAvx2(e, self, S, x, y, _mm256_set1_pd(dt)));
+}
+
+// Two pixels that do not read each other, computed side by side so that their
+// chains of dependent operations overlap.
+// Several pixels none of which reads another, computed side by side so that their
+// chains of dependent operations overlap; the channels of pixel i that changed in
+// bits 3i .. 3i + 2 of the result.
+template <int N>
+RV_TARGET static int InteriorGroupAvx2(CRestoreEngine& e, double* const* self, const int* xs,
+                                       const int* ys, double* const* update, std::ptrdiff_t S,
+                                       double dt) {
+  const __m256d dtv = _mm256_set1_pd(dt);
+  __m256d value[N];
+  for (int i = 0; i < N; ++i) value[i] = InteriorValueAvx2(e, self[i], S, xs[i], ys[i], dtv);
+  int changed = 0;
+  for (int i = 0; i < N; ++i) changed |= StoreAvx2(self[i], update[i], value[i]) << (3 * i);
+  return changed;
+}
+#undef RV_INLINE
 #undef RV_TARGET
 
 static bool CpuHasAvx2() {
@@ -344,34 +422,120 @@ static bool CpuHasAvx2() {
   return has;
 }
 #else
-static void InteriorUpdateAvx2(const CRestoreEngine&, double*, std::ptrdiff_t, int, int, double,
-                               double*) {}
+static int InteriorUpdateAvx2(CRestoreEngine&, double*, std::ptrdiff_t, int, int, double,
+                              double*) {
+  return 0;
+}
+template <int N>
+static int InteriorGroupAvx2(CRestoreEngine&, double* const*, const int*, const int*,
+                             double* const*, std::ptrdiff_t, double) {
+  return 0;
+}
 static bool CpuHasAvx2() { return false; }
 #endif
 
-// One iteration over the first `count` list entries.
-void CRestoreEngine::TransportSweep(double dt, int count) {
-  const int W = Width(), H = Height();
-  const bool vector = m_bVectorKernel && CpuHasAvx2();
-  double* const plane = g_work.Data();
+void CRestoreEngine::BuildRowSegments(int count) {
+  m_rowSegments.clear();
+  for (int k = 0; k < count;) {
+    const int y = m_pMaskList[k].y;
+    int end = k + 1;
+    while (end < count && m_pMaskList[end].y == y) ++end;
+    m_rowSegments.push_back(RowSegment{k, end});
+    k = end;
+  }
+}
+
+bool CRestoreEngine::IsInterior(int x, int y) const {
+  return x >= 3 && x <= Width() - 3 && y >= 3 && y <= Height() - 3;
+}
+
+// List entry k, alone.
+void CRestoreEngine::UpdateOne(int k, double dt, bool vector) {
+  const MaskPixel p = m_pMaskList[k];
+  if (p.active != 1) return;
+  const int x = p.x, y = p.y;
+  double* const self = g_work.At(x, y);
+  double* const update = &m_pUpdate[std::size_t(k) * 3];
   const std::ptrdiff_t S = std::ptrdiff_t(g_work.RowStride());
-  for (int k = 0; k < count; ++k) {
-    const MaskPixel p = m_pMaskList[k];
-    if (p.active != 1) continue;
-    const int x = p.x, y = p.y;
-    double* const self = plane + std::ptrdiff_t(y) * S + std::ptrdiff_t(x) * 3;
-    double* const update = &m_pUpdate[std::size_t(k) * 3];
+  int changed = 0;
+  if (IsInterior(x, y) && vector) {
+    changed = InteriorUpdateAvx2(*this, self, S, x, y, dt, update);
+  } else {
     double v[3];
-    if (x >= 3 && x <= W - 3 && y >= 3 && y <= H - 3) {
-      if (vector) {
-        InteriorUpdateAvx2(*this, self, S, x, y, dt, update);
-        continue;
-      }
+    if (IsInterior(x, y))
       InteriorTransport(*this, self, S, x, y, v);
-    } else {
+    else
       BorderTransport(*this, x, y, v);
-    }
     for (int c = 0; c < 3; ++c) update[c] = Clamp255(LimitTransport(v[c]) * dt + self[c]);
-    for (int c = 0; c < 3; ++c) self[c] = update[c];
+    for (int c = 0; c < 3; ++c) {
+      if (self[c] != update[c]) changed |= 1 << c;
+      self[c] = update[c];
+    }
+  }
+  if (changed) m_flatRuns.Changed(x, y, changed);
+}
+
+// Entries k[0..N-1], none of which reads another.
+template <int N>
+void CRestoreEngine::UpdateGroup(const int* k, double dt, bool vector) {
+  double* self[N];
+  double* update[N];
+  int xs[N], ys[N];
+  for (int i = 0; i < N; ++i) {
+    const MaskPixel p = m_pMaskList[k[i]];
+    if (!vector || p.active != 1 || !IsInterior(p.x, p.y)) {
+      for (int j = 0; j < N; ++j) UpdateOne(k[j], dt, vector);
+      return;
+    }
+    xs[i] = p.x;
+    ys[i] = p.y;
+    self[i] = g_work.At(p.x, p.y);
+    update[i] = &m_pUpdate[std::size_t(k[i]) * 3];
+  }
+  const int changed =
+      InteriorGroupAvx2<N>(*this, self, xs, ys, update, std::ptrdiff_t(g_work.RowStride()), dt);
+  for (int i = 0; i < N; ++i)
+    if (const int channels = (changed >> (3 * i)) & 7) m_flatRuns.Changed(xs[i], ys[i], channels);
+}
+
+// One iteration over the first `count` list entries (their rows in m_rowSegments).
+void CRestoreEngine::TransportSweep(double dt, int count) {
+  (void)count;
+  const bool vector = m_bVectorKernel && CpuHasAvx2();
+  const std::vector<RowSegment>& rows = m_rowSegments;
+  std::size_t next = 0;
+  if (!rows.empty() && m_pMaskList[rows[0].begin].y == 0) {
+    for (int k = rows[0].begin; k < rows[0].end; ++k) UpdateOne(k, dt, vector);
+    next = 1;
+  }
+  constexpr int kBand = 8;
+  RowSegment band[kBand];
+  int n = 0;
+  for (;;) {
+    while (n < kBand && next < rows.size()) band[n++] = rows[next++];
+    if (n == 0) break;
+    // The rows that may take their next pixel now, top to bottom.
+    int ready[kBand], nr = 0;
+    int limit = CFlatRuns::kNone;
+    for (int i = 0; i < n; ++i) {
+      const int x = m_pMaskList[band[i].begin].x;
+      if (limit == CFlatRuns::kNone || x + 3 <= limit) ready[nr++] = i;
+      limit = std::min(limit, x);
+    }
+    int j = 0;
+    for (; j + 3 < nr; j += 4) {
+      const int group[4] = {band[ready[j]].begin++, band[ready[j + 1]].begin++,
+                            band[ready[j + 2]].begin++, band[ready[j + 3]].begin++};
+      UpdateGroup<4>(group, dt, vector);
+    }
+    for (; j + 1 < nr; j += 2) {
+      const int group[2] = {band[ready[j]].begin++, band[ready[j + 1]].begin++};
+      UpdateGroup<2>(group, dt, vector);
+    }
+    if (j < nr) UpdateOne(band[ready[j]].begin++, dt, vector);
+    int kept = 0;
+    for (int i = 0; i < n; ++i)
+      if (band[i].begin < band[i].end) band[kept++] = band[i];
+    n = kept;
   }
 }

@@ -11,7 +11,10 @@ namespace {
 // script so the automatic mode's decisions can be followed.
 class RecordingEngine : public CRestoreEngine {
  public:
-  using CRestoreEngine::CRestoreEngine;
+  // The reference path makes each step its own call, so every call is seen.
+  explicit RecordingEngine(CEngineServices& services) : CRestoreEngine(services) {
+    m_bReferenceKernels = true;
+  }
   std::vector<std::string> calls;
   std::deque<float> psnrResults;
   float psnrDamaged = 20.0f;
