@@ -1,7 +1,7 @@
 // Command-line front end. A single run starts like the window (defaults in the
 // edit texts), loads the damaged image, the mask and the original, types the
 // option values into the edits, runs OnRun, OnAuto or the membrane fill and saves
-// the result if asked. Every option
+// the result if asked; --batch runs the rows of a manifest instead. Every option
 // value and combination is checked before anything is loaded or written.
 #include "cli/cli_app.h"
 
@@ -9,7 +9,9 @@
 
 #include <CLI/CLI.hpp>
 #include <string>
+#include <thread>
 
+#include "cli/batch.h"
 #include "cli/interrupt.h"
 #include "cli/report.h"
 #include "cli/run.h"
@@ -17,16 +19,32 @@
 
 namespace {
 
+constexpr int kMaxJobs = 256;
+
 const char* const kUsage =
     "usage: ruvanta-cli --damaged F --mask F [--original F] [--method transport|membrane]\n"
     "                   [--iterations N] [--diffusion N] [--per-diffusion N] [--delta-t X]\n"
     "                   [--auto] [--threshold X] [--settle X] [--output F] [--overwrite]\n"
     "                   [--trace F.csv] [--metrics] [--json]\n"
+    "       ruvanta-cli --batch MANIFEST.csv --out-dir DIR [--jobs N] [--format bmp|png]\n"
+    "                   [run options for every row] [--metrics]\n"
     "(--help explains every option)\n";
 
 int Usage(std::FILE* err, const std::string& message) {
   std::fprintf(err, "ruvanta-cli: %s\n%s", message.c_str(), kUsage);
   return 2;
+}
+
+std::string CheckJobs(const std::string& text) {
+  std::int32_t v = 0;
+  if (!ParseIntField(text, &v) || v < 1 || v > kMaxJobs)
+    return "must be a whole number from 1 to " + std::to_string(kMaxJobs) + ", not '" + text + "'";
+  return std::string();
+}
+
+std::string CheckFormat(const std::string& text) {
+  if (text == "bmp" || text == "png") return std::string();
+  return "must be bmp or png, not '" + text + "'";
 }
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
@@ -121,10 +139,11 @@ int RunSingle(const RunRequest& request, const std::string& tracePath, bool json
 int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   CLI::App app{
       "Restores the masked pixels of a damaged 24-bit BMP image and reports the PSNR of the\n"
-      "damaged image and of the result against the original.",
+      "damaged image and of the result against the original; or, with --batch, restores\n"
+      "every row of a manifest.",
       "ruvanta-cli"};
   RunRequest request;
-  std::string settle, method = "transport", trace;
+  std::string settle, method = "transport", trace, batch, outDir, jobs, format = "bmp";
   bool json = false;
   app.add_option("--damaged", request.damaged, "Damaged image (24-bit BMP)");
   app.add_option("--mask", request.mask,
@@ -168,6 +187,17 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
                "Also print the PSNR over the masked pixels and the SSIM over the picture and "
                "the mask's box, of the damaged image and of the result (needs --original)");
   app.add_flag("--json", json, "Print the results as one JSON object");
+  app.add_option("--batch", batch,
+                 "Run every row of this CSV manifest (columns damaged, mask, optional original, "
+                 "and any run option by its name without dashes; paths relative to its folder)");
+  app.add_option("--out-dir", outDir,
+                 "With --batch: the folder of the results, DIR/<row>-<damaged file's name>.bmp "
+                 "(made when missing; a file already there is never replaced)");
+  app.add_option("--jobs", jobs,
+                 "With --batch: rows run at once (default: the processor's threads)")
+      ->check(CLI::Validator(CheckJobs, "N"));
+  app.add_option("--format", format, "With --batch: the results' file format, bmp (default) or png")
+      ->check(CLI::Validator(CheckFormat, "bmp|png"));
 
   try {
     app.parse(argc, argv);
@@ -181,6 +211,30 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   request.method = MethodValue(method);
   if (given("--settle")) request.settle = SettleValue(settle);
 
+  if (given("--batch")) {
+    for (const char* option : {"--damaged", "--mask", "--original", "--output", "--overwrite", "--trace"})
+      if (given(option))
+        return Usage(err, std::string("--batch takes its pictures and outputs from the manifest; ") +
+                              option + " does not go with it");
+    if (!given("--out-dir")) return Usage(err, "--batch needs --out-dir");
+    if (format == "png")
+      return Usage(err,
+                   "--format png: this build writes BMP files only; use --format bmp (the "
+                   "default)");
+    // The combinations are checked row by row, with each row's own cells.
+    BatchOptions options;
+    options.manifest = batch;
+    options.outDir = outDir;
+    options.format = format;
+    const unsigned threads = std::thread::hardware_concurrency();
+    options.jobs = given("--jobs") ? std::stoi(jobs) : int(std::max(1u, std::min(threads, unsigned(kMaxJobs))));
+    options.defaults = request;
+    options.progress = ::isatty(::fileno(err)) != 0;
+    return RunBatch(options, out, err);
+  }
+
+  for (const char* option : {"--out-dir", "--jobs", "--format"})
+    if (given(option)) return Usage(err, std::string(option) + " applies only to --batch");
   for (const char* option : {"--damaged", "--mask"})
     if (!given(option)) return Usage(err, std::string(option) + " is required");
   const std::string why = CheckCombination(request, false);

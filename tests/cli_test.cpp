@@ -136,6 +136,8 @@ TEST(CliUsage, BadValuesNameTheOptionAndTheText) {
       {"--threshold", "abc"},  {"--settle", "-0.1"},     {"--settle", "nan"},
       {"--settle", "inf"},     {"--settle", "1e999"},    {"--settle", "0.5x"},
       {"--settle", ""},        {"--method", "heat"},     {"--method", "Membrane"},
+      {"--jobs", "0"},         {"--jobs", "257"},        {"--jobs", "two"},
+      {"--format", "gif"},
   };
   for (const auto& extra : bad) {
     auto args = SampleArgs();
@@ -165,8 +167,19 @@ TEST(CliUsage, CombinationsThatMeanNothingAreRefused) {
   ExpectUsage(with({"--auto", "--method", "membrane"}), "--auto applies only to --method transport");
   ExpectUsage(without({"--settle", "0.1"}), "--settle applies only to the automatic mode");
   ExpectUsage(with({"--auto", "--settle", "0.1"}), "the PSNR rule");
+  ExpectUsage(with({"--out-dir", "/tmp"}), "--out-dir applies only to --batch");
+  ExpectUsage(with({"--jobs", "2"}), "--jobs applies only to --batch");
+  ExpectUsage(with({"--format", "bmp"}), "--format applies only to --batch");
   ExpectUsage(with({"--trace", "/tmp/same.bmp", "--output", "/tmp/same.bmp"}),
               "--trace and --output name the same file");
+  for (const char* option : {"--damaged", "--mask", "--original", "--output"})
+    ExpectUsage({"--batch", kData + "none.csv", "--out-dir", "/tmp/x", option, "f.bmp"},
+                std::string(option) + " does not go with it");
+  ExpectUsage({"--batch", kData + "none.csv", "--out-dir", "/tmp/x", "--overwrite"},
+              "--overwrite does not go with it");
+  ExpectUsage({"--batch", kData + "none.csv"}, "--batch needs --out-dir");
+  ExpectUsage({"--batch", kData + "none.csv", "--out-dir", "/tmp/x", "--format", "png"},
+              "--format png");
 }
 
 TEST(CliUsage, HelpNamesEveryOption) {
@@ -175,7 +188,8 @@ TEST(CliUsage, HelpNamesEveryOption) {
   for (const char* option :
        {"--damaged", "--mask", "--original", "--method", "--iterations", "--diffusion",
         "--per-diffusion", "--delta-t", "--auto", "--threshold", "--settle", "--output",
-        "--overwrite", "--trace", "--metrics", "--json"})
+        "--overwrite", "--trace", "--metrics", "--json", "--batch", "--out-dir", "--jobs",
+        "--format"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
