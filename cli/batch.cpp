@@ -186,8 +186,8 @@ Manifest ParseManifest(const std::string& text, const std::string& folder,
     const std::string at =
         "row " + std::to_string(row.row) + " (line " + std::to_string(row.line) + ")";
     if (record.fields.size() != columns.size())
-      return Refuse(at + ": " + std::to_string(record.fields.size()) + " fields, but the header has " +
-                    std::to_string(columns.size()));
+      return Refuse(at + ": " + std::to_string(record.fields.size()) +
+                    " fields, but the header has " + std::to_string(columns.size()));
     bool settleCell = false;
     for (std::size_t k = 0; k < columns.size(); ++k) {
       const std::string& name = columns[k];
@@ -257,8 +257,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
   std::error_code ec;
   std::filesystem::create_directories(options.outDir, ec);
   if (!std::filesystem::is_directory(options.outDir)) {
-    std::fprintf(err, "ruvanta-cli: cannot make the output folder %s: %s\n",
-                 options.outDir.c_str(),
+    std::fprintf(err, "ruvanta-cli: cannot make the output folder %s: %s\n", options.outDir.c_str(),
                  ec ? ec.message().c_str() : "a file of that name is in the way");
     return 1;
   }
@@ -277,7 +276,8 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
     }
   };
   output.Start();
-  const std::size_t jobs = std::min<std::size_t>(std::size_t(std::max(options.jobs, 1)), rows.size());
+  const std::size_t jobs =
+      std::min<std::size_t>(std::size_t(std::max(options.jobs, 1)), rows.size());
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < jobs; ++t) {
     try {
@@ -292,8 +292,9 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
 
   const std::size_t notStarted = rows.size() - output.Done();
   if (InterruptRequested()) {
-    std::fprintf(err, "ruvanta-cli: interrupted: %zu of %zu rows run (%zu stopped early), %zu not started\n",
-                 output.Done(), rows.size(), output.Stopped(), notStarted);
+    std::fprintf(
+        err, "ruvanta-cli: interrupted: %zu of %zu rows run (%zu stopped early), %zu not started\n",
+        output.Done(), rows.size(), output.Stopped(), notStarted);
     return 130;
   }
   if (output.Failed() > 0) {

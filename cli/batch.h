@@ -11,8 +11,8 @@
 #include "cli/run.h"
 
 struct ManifestRow {
-  int row = 0;   // 1-based, counting the data rows (blank lines are skipped)
-  int line = 0;  // where it starts in the manifest
+  int row = 0;         // 1-based, counting the data rows (blank lines are skipped)
+  int line = 0;        // where it starts in the manifest
   RunRequest request;  // paths resolved against the manifest's folder
 };
 
@@ -37,8 +37,8 @@ std::string OutputName(int row, const std::string& damaged, const std::string& f
 
 struct BatchOptions {
   std::string manifest;
-  std::string outDir;     // made (with its parents) when missing
-  int jobs = 1;           // threads, at least 1
+  std::string outDir;  // made (with its parents) when missing
+  int jobs = 1;        // threads, at least 1
   std::string format = "bmp";
   RunRequest defaults;    // the run options of the command line (no paths)
   bool progress = false;  // draw a progress bar on standard error

@@ -83,8 +83,10 @@ int RunSingle(const RunRequest& request, const std::string& tracePath, bool json
     return 1;
   }
   if (!tracePath.empty() && Exists(tracePath)) {
-    std::fprintf(err, "ruvanta: cannot create the trace\n%s: already exists (a trace is always a new file)\n",
-                 tracePath.c_str());
+    std::fprintf(
+        err,
+        "ruvanta: cannot create the trace\n%s: already exists (a trace is always a new file)\n",
+        tracePath.c_str());
     return 1;
   }
   InterruptScope interrupt;
@@ -176,7 +178,8 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   app.add_option("--settle", settle,
                  "Automatic mode without --original: a further cycle runs while the mean "
                  "absolute change of the masked values over the last cycle exceeds this "
-                 "(default " + NumberText(kDefaultSettleLevel) + ")")
+                 "(default " +
+                     NumberText(kDefaultSettleLevel) + ")")
       ->check(CLI::Validator(CheckSettle, "NUMBER"));
   app.add_option("--output", request.output, "Write the result to this new BMP file");
   app.add_flag("--overwrite", request.overwrite, "Let --output replace an existing file");
@@ -212,10 +215,12 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   if (given("--settle")) request.settle = SettleValue(settle);
 
   if (given("--batch")) {
-    for (const char* option : {"--damaged", "--mask", "--original", "--output", "--overwrite", "--trace"})
+    for (const char* option :
+         {"--damaged", "--mask", "--original", "--output", "--overwrite", "--trace"})
       if (given(option))
-        return Usage(err, std::string("--batch takes its pictures and outputs from the manifest; ") +
-                              option + " does not go with it");
+        return Usage(err,
+                     std::string("--batch takes its pictures and outputs from the manifest; ") +
+                         option + " does not go with it");
     if (!given("--out-dir")) return Usage(err, "--batch needs --out-dir");
     if (format == "png")
       return Usage(err,
@@ -227,7 +232,8 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     options.outDir = outDir;
     options.format = format;
     const unsigned threads = std::thread::hardware_concurrency();
-    options.jobs = given("--jobs") ? std::stoi(jobs) : int(std::max(1u, std::min(threads, unsigned(kMaxJobs))));
+    options.jobs = given("--jobs") ? std::stoi(jobs)
+                                   : int(std::max(1u, std::min(threads, unsigned(kMaxJobs))));
     options.defaults = request;
     options.progress = ::isatty(::fileno(err)) != 0;
     return RunBatch(options, out, err);

@@ -28,8 +28,7 @@ CsvResult ParseCsv(std::string_view text) {
         const int opened = line;
         ++i;
         for (;;) {
-          if (i >= n)
-            return fail(Where(opened, index) + ": the quoted field is not closed");
+          if (i >= n) return fail(Where(opened, index) + ": the quoted field is not closed");
           const char c = text[i];
           if (c == '"') {
             if (i + 1 < n && text[i + 1] == '"') {

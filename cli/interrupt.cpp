@@ -12,7 +12,7 @@ std::atomic<bool> g_requested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the handler needs a lock-free flag");
 
 std::mutex g_mutex;
-int g_scopes = 0;               // guarded by g_mutex
+int g_scopes = 0;                // guarded by g_mutex
 struct sigaction g_previous {};  // guarded by g_mutex
 
 extern "C" void OnInterrupt(int) { g_requested.store(true); }

@@ -74,6 +74,7 @@ Json ResultJson(const RunOutcome& o) {
 std::string ProgressLine(const RunProgress& p) {
   if (!p.automatic || !p.measured) return std::string();
   // Without an original there is no PSNR to show: the settle rule's measure instead.
-  if (p.settling) return "cycle " + std::to_string(p.cycle) + ": mean change " + Format("%.6g", p.meanChange);
+  if (p.settling)
+    return "cycle " + std::to_string(p.cycle) + ": mean change " + Format("%.6g", p.meanChange);
   return "cycle " + std::to_string(p.cycle) + ": psnr " + Format("%.6g", double(p.psnr));
 }

@@ -211,8 +211,8 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
   o.stopped = request.method == RunMethod::kTransport && engine.LastRunStopped();
   o.fields = engine.m_fields;
   if (engine.HasOriginal() && (measure || request.metrics))
-    o.quality = MeasureQuality(engine.g_original, engine.g_damaged, ResultPlane(engine),
-                               engine.g_mask);
+    o.quality =
+        MeasureQuality(engine.g_original, engine.g_damaged, ResultPlane(engine), engine.g_mask);
   if (!request.output.empty()) {
     r = files.SaveResult(request.output, request.overwrite);
     if (!r.ok) {

@@ -82,7 +82,7 @@ struct RunOutcome {
   bool automatic = false;
   bool settled = false;  // the automatic mode stopped by the settle rule (no original)
   RunMethod method = RunMethod::kTransport;
-  bool stopped = false;  // the run ended early on a stop request
+  bool stopped = false;                   // the run ended early on a stop request
   std::optional<QualityMetrics> quality;  // with an original: the result as saved, measured
   std::optional<MembraneReport> membrane;
 };

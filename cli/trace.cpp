@@ -49,8 +49,7 @@ void TraceFile::Start() {
   m_lastIterations = 0;
 }
 
-std::string TraceFile::Row(const RunProgress& p, double seconds, int* block,
-                           int* lastIterations) {
+std::string TraceFile::Row(const RunProgress& p, double seconds, int* block, int* lastIterations) {
   char time[32];
   std::snprintf(time, sizeof time, "%.6f", seconds);
   std::string row;

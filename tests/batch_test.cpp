@@ -1,6 +1,8 @@
 // Batches: the manifest's rows and the faults it is refused for, the output names,
 // and the runner: each row's figures and result as a single run's whatever the
 // number of threads, failed rows beside done ones, and Ctrl-C.
+#include "cli/batch.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/batch.h"
 #include "cli/json_out.h"
 #include "tests/support/cli_runner.h"
 
@@ -89,10 +90,10 @@ TEST(BatchManifest, TheCommandLinesSettleLevelGoesToTheRowsThatSettle) {
   defaults.settle = 0.25;
   const Manifest m = Parse(
       "damaged,mask,original,auto,settle\n"
-      "a,am,,,\n"          // settles: takes the level
-      "b,bm,bo,,\n"        // the PSNR rule: no level
-      "c,cm,,0,\n"         // a run: no level
-      "d,dm,,,0.5\n",      // its own level
+      "a,am,,,\n"      // settles: takes the level
+      "b,bm,bo,,\n"    // the PSNR rule: no level
+      "c,cm,,0,\n"     // a run: no level
+      "d,dm,,,0.5\n",  // its own level
       defaults);
   ASSERT_TRUE(m.ok) << m.error;
   ASSERT_EQ(m.rows.size(), 4u);
@@ -139,7 +140,8 @@ TEST(BatchManifest, FaultsNameTheRowAndTheColumn) {
   for (const auto& [text, error] : cases) {
     const Manifest m = Parse(text);
     EXPECT_FALSE(m.ok) << text;
-    EXPECT_NE(m.error.find(error), std::string::npos) << "wanted: " << error << "\ngot: " << m.error;
+    EXPECT_NE(m.error.find(error), std::string::npos)
+        << "wanted: " << error << "\ngot: " << m.error;
   }
   const Manifest m = Parse("damaged,mask,original\na,b,c\nd,e,\n", metrics);
   EXPECT_FALSE(m.ok);
@@ -171,7 +173,8 @@ class BatchRun : public ::testing::Test {
  protected:
   void SetUp() override {
     for (int i = 0; i < 3; ++i)
-      pictures.push_back(WritePictures(dir.Path(), "p" + std::to_string(i), 36 + 4 * i, 28, unsigned(i + 1)));
+      pictures.push_back(
+          WritePictures(dir.Path(), "p" + std::to_string(i), 36 + 4 * i, 28, unsigned(i + 1)));
   }
   std::string Manifest(const std::string& text) {
     const std::string path = dir.File("manifest.csv");
@@ -248,8 +251,8 @@ TEST_F(BatchRun, EveryRowEqualsASingleRunWhateverTheJobs) {
       EXPECT_FALSE(got.contains("error"));
       for (auto it = want[i].begin(); it != want[i].end(); ++it) {
         if (it.key() == "seconds") continue;
-        EXPECT_EQ(got[it.key()], it.value()) << "jobs " << jobs << ", row " << number << ", "
-                                             << it.key();
+        EXPECT_EQ(got[it.key()], it.value())
+            << "jobs " << jobs << ", row " << number << ", " << it.key();
       }
       EXPECT_EQ(got.size(), want[i].size() + 3);  // row, damaged, output
       EXPECT_EQ(bmptest::ReadBytes(output), wantBytes[i]) << "jobs " << jobs << ", row " << number;
@@ -296,9 +299,9 @@ TEST_F(BatchRun, AFailedRowDoesNotStopTheOthers) {
 TEST_F(BatchRun, AFaultInTheManifestRunsNothing) {
   const PictureFiles& p = pictures[0];
   const std::string outDir = dir.File("out");
-  std::string manifest = Manifest("damaged,mask,iterations\n" + Name(p.damaged) + "," +
-                                  Name(p.mask) + ",10\n" + Name(p.damaged) + "," + Name(p.mask) +
-                                  ",ten\n");
+  std::string manifest =
+      Manifest("damaged,mask,iterations\n" + Name(p.damaged) + "," + Name(p.mask) + ",10\n" +
+               Name(p.damaged) + "," + Name(p.mask) + ",ten\n");
   CliRun r = Cli({"--batch", manifest, "--out-dir", outDir});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "ruvanta-cli: " + manifest +
@@ -321,7 +324,8 @@ TEST_F(BatchRun, AManifestOrFolderThatCannotBeHadIsAFileError) {
   EXPECT_NE(r.err.find(dir.File("none.csv") + ": No such file or directory"), std::string::npos)
       << r.err;
   const PictureFiles& p = pictures[0];
-  const std::string manifest = Manifest("damaged,mask\n" + Name(p.damaged) + "," + Name(p.mask) + "\n");
+  const std::string manifest =
+      Manifest("damaged,mask\n" + Name(p.damaged) + "," + Name(p.mask) + "\n");
   r = Cli({"--batch", manifest, "--out-dir", p.damaged});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot make the output folder " + p.damaged), std::string::npos) << r.err;
@@ -334,10 +338,10 @@ TEST_F(BatchRun, AManifestOrFolderThatCannotBeHadIsAFileError) {
 
 TEST_F(BatchRun, CommandLineOptionsApplyToEveryRow) {
   const PictureFiles& p = pictures[1];
-  const std::string manifest = Manifest("damaged,mask,original,iterations\n" + Name(p.damaged) +
-                                        "," + Name(p.mask) + "," + Name(p.original) + ",\n" +
-                                        Name(p.damaged) + "," + Name(p.mask) + "," +
-                                        Name(p.original) + ",20\n");
+  const std::string manifest =
+      Manifest("damaged,mask,original,iterations\n" + Name(p.damaged) + "," + Name(p.mask) + "," +
+               Name(p.original) + ",\n" + Name(p.damaged) + "," + Name(p.mask) + "," +
+               Name(p.original) + ",20\n");
   const CliRun r = Cli({"--batch", manifest, "--out-dir", dir.File("out"), "--iterations", "45",
                         "--metrics", "--jobs", "1"});
   ASSERT_EQ(r.status, 0) << r.err;

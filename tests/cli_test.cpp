@@ -29,8 +29,8 @@ namespace {
 using namespace clitest;
 
 std::vector<std::string> SampleArgs() {
-  return {"--damaged", kData + "damaged.bmp", "--mask", kData + "mask.bmp", "--original",
-          kData + "original.bmp"};
+  return {"--damaged",        kData + "damaged.bmp", "--mask",
+          kData + "mask.bmp", "--original",          kData + "original.bmp"};
 }
 
 std::vector<std::string> Args(const PictureFiles& p, bool original,
@@ -130,13 +130,13 @@ void ExpectUsage(const std::vector<std::string>& args, const std::string& messag
 
 TEST(CliUsage, BadValuesNameTheOptionAndTheText) {
   const std::vector<std::vector<std::string>> bad = {
-      {"--iterations", "-1"},  {"--iterations", "2.5"},  {"--iterations", "2147483648"},
-      {"--diffusion", "x"},    {"--per-diffusion", ""},  {"--delta-t", "inf"},
-      {"--delta-t", "nan"},    {"--delta-t", "1e39"},    {"--threshold", "-0.5"},
-      {"--threshold", "abc"},  {"--settle", "-0.1"},     {"--settle", "nan"},
-      {"--settle", "inf"},     {"--settle", "1e999"},    {"--settle", "0.5x"},
-      {"--settle", ""},        {"--method", "heat"},     {"--method", "Membrane"},
-      {"--jobs", "0"},         {"--jobs", "257"},        {"--jobs", "two"},
+      {"--iterations", "-1"}, {"--iterations", "2.5"}, {"--iterations", "2147483648"},
+      {"--diffusion", "x"},   {"--per-diffusion", ""}, {"--delta-t", "inf"},
+      {"--delta-t", "nan"},   {"--delta-t", "1e39"},   {"--threshold", "-0.5"},
+      {"--threshold", "abc"}, {"--settle", "-0.1"},    {"--settle", "nan"},
+      {"--settle", "inf"},    {"--settle", "1e999"},   {"--settle", "0.5x"},
+      {"--settle", ""},       {"--method", "heat"},    {"--method", "Membrane"},
+      {"--jobs", "0"},        {"--jobs", "257"},       {"--jobs", "two"},
       {"--format", "gif"},
   };
   for (const auto& extra : bad) {
@@ -164,7 +164,8 @@ TEST(CliUsage, CombinationsThatMeanNothingAreRefused) {
   ExpectUsage({"--mask", kData + "mask.bmp"}, "--damaged is required");
   ExpectUsage({"--damaged", kData + "damaged.bmp"}, "--mask is required");
   ExpectUsage(without({"--metrics"}), "--metrics needs --original");
-  ExpectUsage(with({"--auto", "--method", "membrane"}), "--auto applies only to --method transport");
+  ExpectUsage(with({"--auto", "--method", "membrane"}),
+              "--auto applies only to --method transport");
   ExpectUsage(without({"--settle", "0.1"}), "--settle applies only to the automatic mode");
   ExpectUsage(with({"--auto", "--settle", "0.1"}), "the PSNR rule");
   ExpectUsage(with({"--out-dir", "/tmp"}), "--out-dir applies only to --batch");
@@ -186,10 +187,10 @@ TEST(CliUsage, HelpNamesEveryOption) {
   const CliRun help = Cli({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* option :
-       {"--damaged", "--mask", "--original", "--method", "--iterations", "--diffusion",
-        "--per-diffusion", "--delta-t", "--auto", "--threshold", "--settle", "--output",
-        "--overwrite", "--trace", "--metrics", "--json", "--batch", "--out-dir", "--jobs",
-        "--format"})
+       {"--damaged",   "--mask",          "--original",  "--method", "--iterations",
+        "--diffusion", "--per-diffusion", "--delta-t",   "--auto",   "--threshold",
+        "--settle",    "--output",        "--overwrite", "--trace",  "--metrics",
+        "--json",      "--batch",         "--out-dir",   "--jobs",   "--format"})
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
 }
 
@@ -198,8 +199,9 @@ TEST(CliUsage, HelpNamesEveryOption) {
 
 TEST(CliJson, FloatsReadBackToTheSameFloat) {
   std::mt19937 gen(7);
-  std::vector<float> values = {0.0f, -0.0f, 1.0f, 18.7062244f, 1e-45f, 1.17549435e-38f,
-                               3.40282347e+38f, -123.456f, 0.1f, 1e10f};
+  std::vector<float> values = {
+      0.0f,      -0.0f, 1.0f, 18.7062244f, 1e-45f, 1.17549435e-38f, 3.40282347e+38f,
+      -123.456f, 0.1f,  1e10f};
   for (int i = 0; i < 20000; ++i) {
     std::uint32_t bits = gen();
     float v;
@@ -253,9 +255,8 @@ TEST(CliJson, CarriesTheFiguresOfTheLinesAndTheMeasures) {
   for (auto it = j.begin(); it != j.end(); ++it) keys.push_back(it.key());
   EXPECT_EQ(keys, (std::vector<std::string>{
                       "mask_pixels", "psnr_damaged", "psnr_result", "iterations", "seconds",
-                      "method", "stopped", "psnr_hole_damaged", "psnr_hole_result",
-                      "ssim_damaged", "ssim_result", "ssim_box_damaged", "ssim_box_result",
-                      "mask_box"}));
+                      "method", "stopped", "psnr_hole_damaged", "psnr_hole_result", "ssim_damaged",
+                      "ssim_result", "ssim_box_damaged", "ssim_box_result", "mask_box"}));
   EXPECT_EQ(std::to_string(j["mask_pixels"].get<unsigned>()), Line(text.out, "mask pixels"));
   EXPECT_EQ(float(j["psnr_damaged"].get<double>()), std::stof(Line(text.out, "psnr damaged")));
   EXPECT_EQ(float(j["psnr_result"].get<double>()), std::stof(Line(text.out, "psnr result")));
@@ -302,7 +303,7 @@ TEST(CliJson, ValuesThatAreNotFiniteAreWords) {
   bmptest::BmpFile f;
   f.picture = MakeMask(40, 30, {});
   bmptest::WriteBytes(black, f.Bytes());
-  const std::vector<std::string> args = {"--damaged", p.damaged, "--mask", black,
+  const std::vector<std::string> args = {"--damaged",  p.damaged, "--mask",   black,
                                          "--original", p.damaged, "--metrics"};
   CliRun r = Cli(args);
   ASSERT_EQ(r.status, 0) << r.err;
@@ -335,10 +336,10 @@ TEST(CliMetrics, MeasureTheSavedResultAgainstTheOriginal) {
   ASSERT_EQ(r.status, 0) << r.err;
   std::vector<std::string> keys;
   for (const std::string& line : Lines(r.out)) keys.push_back(line.substr(0, line.find(':')));
-  EXPECT_EQ(keys, (std::vector<std::string>{
-                      "mask pixels", "psnr damaged", "psnr result", "iterations", "seconds",
-                      "psnr hole damaged", "psnr hole result", "ssim damaged", "ssim result",
-                      "ssim box damaged", "ssim box result"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"mask pixels", "psnr damaged", "psnr result",
+                                            "iterations", "seconds", "psnr hole damaged",
+                                            "psnr hole result", "ssim damaged", "ssim result",
+                                            "ssim box damaged", "ssim box result"}));
   const QualityMetrics q = MeasureQuality(
       PlaneOf(ReadPicture(kData + "original.bmp")), PlaneOf(ReadPicture(kData + "damaged.bmp")),
       PlaneOf(ReadPicture(out)), MaskOf(ReadPicture(kData + "mask.bmp")));
@@ -496,8 +497,8 @@ TEST(CliTrace, ARunGivesItsBlocksMarked) {
     iterations.push_back(row.iterations);
     EXPECT_EQ(row.psnr + row.meanChange, "");
   }
-  EXPECT_EQ(cycles, (std::vector<std::string>{"block 1", "block 2", "block 3", "block 4",
-                                              "block 5", "block 6", "block 7"}));
+  EXPECT_EQ(cycles, (std::vector<std::string>{"block 1", "block 2", "block 3", "block 4", "block 5",
+                                              "block 6", "block 7"}));
   EXPECT_EQ(iterations, (std::vector<std::string>{"15", "30", "45", "60", "75", "90", "100"}));
   // Without a tail the run's closing report adds no row.
   const std::string trace2 = dir.File("trace2.csv");
@@ -573,7 +574,8 @@ TEST(CliProgress, TheSettleModeShowsTheMeanChangeNotAPsnr) {
 // Ctrl-C
 
 TEST(CliInterrupt, TheFirstSignalAsksAndGivesBackTheDefaultAction) {
-  struct sigaction ignore {}, previous {}, now {};
+  struct sigaction ignore {
+  }, previous{}, now{};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   ASSERT_EQ(sigaction(SIGINT, &ignore, &previous), 0);
@@ -611,8 +613,8 @@ Interrupted InterruptRun(const std::string& dir, std::vector<std::string> args) 
   Interrupted result;
   CliProcess cli(args, dir + "/stdout", dir + "/stderr");
   EXPECT_TRUE(cli.Started());
-  const bool running = WaitFor([&] { return Lines(ReadText(trace)).size() >= 2; },
-                               std::chrono::seconds(60));
+  const bool running =
+      WaitFor([&] { return Lines(ReadText(trace)).size() >= 2; }, std::chrono::seconds(60));
   EXPECT_TRUE(running) << "the run showed no progress";
   cli.Signal(SIGINT);
   result.status = cli.Wait(std::chrono::seconds(60));
@@ -626,9 +628,9 @@ TEST(CliInterrupt, CtrlCStopsTheAutomaticModeAtACycleAndKeepsTheResult) {
   bmptest::TempDir dir;
   const std::string out = dir.File("out.bmp");
   // Without an original and a settle level of 0 the automatic mode runs until stopped.
-  const Interrupted r = InterruptRun(
-      dir.Path(), {"--damaged", kData + "damaged.bmp", "--mask", kData + "mask.bmp", "--auto",
-                   "--settle", "0", "--output", out});
+  const Interrupted r =
+      InterruptRun(dir.Path(), {"--damaged", kData + "damaged.bmp", "--mask", kData + "mask.bmp",
+                                "--auto", "--settle", "0", "--output", out});
   ASSERT_TRUE(WIFEXITED(r.status)) << "status " << r.status << "\n" << r.err;
   EXPECT_EQ(WEXITSTATUS(r.status), 130) << r.err;
   const std::string iterations = Line(r.out, "iterations");
@@ -648,10 +650,10 @@ TEST(CliInterrupt, CtrlCStopsTheAutomaticModeAtACycleAndKeepsTheResult) {
 TEST(CliInterrupt, CtrlCStopsARunAtABlock) {
   bmptest::TempDir dir;
   const std::string out = dir.File("out.bmp");
-  const Interrupted r = InterruptRun(
-      dir.Path(), {"--damaged", kData + "damaged.bmp", "--mask", kData + "mask.bmp", "--original",
-                   kData + "original.bmp", "--iterations", "2000000000", "--output", out,
-                   "--json"});
+  const Interrupted r =
+      InterruptRun(dir.Path(), {"--damaged", kData + "damaged.bmp", "--mask", kData + "mask.bmp",
+                                "--original", kData + "original.bmp", "--iterations", "2000000000",
+                                "--output", out, "--json"});
   ASSERT_TRUE(WIFEXITED(r.status)) << "status " << r.status << "\n" << r.err;
   EXPECT_EQ(WEXITSTATUS(r.status), 130) << r.err;
   const Json j = Json::parse(r.out);

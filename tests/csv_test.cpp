@@ -1,11 +1,11 @@
 // The CSV reader: the forms of RFC 4180 it must take, and the malformed texts it
 // must refuse with the line of the fault.
+#include "cli/csv.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "cli/csv.h"
 
 namespace {
 
@@ -64,9 +64,15 @@ TEST(Csv, RecordsKnowTheLineTheyStartOn) {
 }
 
 TEST(Csv, AByteOrderMarkIsSkipped) {
-  EXPECT_EQ(Records("\xEF\xBB\xBF" "damaged,mask\n"), (std::vector<Fields>{{"damaged", "mask"}}));
+  EXPECT_EQ(Records("\xEF\xBB\xBF"
+                    "damaged,mask\n"),
+            (std::vector<Fields>{{"damaged", "mask"}}));
   // Only at the start.
-  EXPECT_EQ(Records("a\n\xEF\xBB\xBF" "b\n"), (std::vector<Fields>{{"a"}, {"\xEF\xBB\xBF" "b"}}));
+  EXPECT_EQ(Records("a\n\xEF\xBB\xBF"
+                    "b\n"),
+            (std::vector<Fields>{{"a"},
+                                 {"\xEF\xBB\xBF"
+                                  "b"}}));
 }
 
 TEST(Csv, MalformedTextIsRefusedWithItsLine) {
