@@ -1,78 +1,139 @@
-// Command-line front end. It starts like the window (defaults in the edit texts),
-// loads the damaged image, the mask and the original, types the option values into
-// the edits, runs OnRun or OnAuto and saves the result if asked.
+// Command-line front end. A single run starts like the window (defaults in the
+// edit texts), loads the damaged image, the mask and the original, types the
+// option values into the edits, runs OnRun, OnAuto or the membrane fill and saves
+// the result if asked; --batch runs the rows of a manifest instead. Every option
+// value and combination is checked before anything is loaded or written.
 #include "cli/cli_app.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <cmath>
 #include <string>
+#include <thread>
 
-#include "session/headless_session.h"
+#include "cli/batch.h"
+#include "cli/interrupt.h"
+#include "cli/report.h"
+#include "cli/run.h"
+#include "cli/trace.h"
 
 namespace {
 
-// The command line's dialog: messages go to standard error, and in the automatic
-// mode each measured cycle too when asked.
-class CCliDialog : public CHeadlessSession, public CRunObserver {
+constexpr int kMaxJobs = 256;
+
+const char* const kUsage =
+    "usage: ruvanta-cli --damaged F --mask F [--original F] [--method transport|membrane]\n"
+    "                   [--iterations N] [--diffusion N] [--per-diffusion N] [--delta-t X]\n"
+    "                   [--auto] [--threshold X] [--settle X] [--output F] [--overwrite]\n"
+    "                   [--trace F.csv] [--metrics] [--json]\n"
+    "       ruvanta-cli --batch MANIFEST.csv --out-dir DIR [--jobs N] [--format bmp|png]\n"
+    "                   [run options for every row] [--metrics]\n"
+    "(--help explains every option)\n";
+
+int Usage(std::FILE* err, const std::string& message) {
+  std::fprintf(err, "ruvanta-cli: %s\n%s", message.c_str(), kUsage);
+  return 2;
+}
+
+std::string CheckJobs(const std::string& text) {
+  std::int32_t v = 0;
+  if (!ParseIntField(text, &v) || v < 1 || v > kMaxJobs)
+    return "must be a whole number from 1 to " + std::to_string(kMaxJobs) + ", not '" + text + "'";
+  return std::string();
+}
+
+std::string CheckFormat(const std::string& text) {
+  if (text == "bmp" || text == "png") return std::string();
+  return "must be bmp or png, not '" + text + "'";
+}
+
+bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+// A single run's reports: the measured cycles on a terminal, the trace, Ctrl-C.
+class CliHooks : public RunHooks {
  public:
-  CCliDialog(std::FILE* err, bool progress) : m_err(err), m_progress(progress) {
-    engine.SetObserver(this);
-  }
-  void MessageBox(const std::string& text, const std::string& caption) override {
-    CHeadlessSession::MessageBox(text, caption);
-    std::fprintf(m_err, "%s: %s\n", caption.empty() ? kAppTitle : caption.c_str(), text.c_str());
+  CliHooks(std::FILE* err, bool terminal, TraceFile* trace)
+      : m_err(err), m_terminal(terminal), m_trace(trace) {}
+  void Starting() override {
+    m_started = true;
+    if (m_trace->IsOpen()) m_trace->Start();
   }
   void Progress(const RunProgress& progress) override {
-    if (m_progress && progress.automatic && progress.measured)
-      std::fprintf(m_err, "cycle %d: psnr %.6g\n", progress.cycle, double(progress.psnr));
+    if (m_terminal) {
+      const std::string line = ProgressLine(progress);
+      if (!line.empty()) std::fprintf(m_err, "%s\n", line.c_str());
+    }
+    m_trace->Add(progress);
   }
+  bool StopRequested() override { return InterruptRequested(); }
+  bool Started() const { return m_started; }
 
  private:
   std::FILE* m_err;
-  bool m_progress;
+  bool m_terminal;
+  TraceFile* m_trace;
+  bool m_started = false;
 };
 
-// Option checks, made before anything is loaded.
-std::string CheckCount(const std::string& text) {
-  std::int32_t v = 0;
-  if (!ParseIntField(text, &v) || v < 0)
-    return "must be a whole number from 0 to " + std::to_string(INT32_MAX) + ", not '" + text + "'";
-  return std::string();
-}
-
-std::string CheckFinite(const std::string& text) {
-  float v = 0;
-  if (!ParseFloatField(text, &v) || !std::isfinite(v))
-    return "must be a finite number, not '" + text + "'";
-  return std::string();
-}
-
-std::string CheckThreshold(const std::string& text) {
-  std::string why = CheckFinite(text);
-  if (!why.empty()) return why;
-  float v = 0;
-  ParseFloatField(text, &v);
-  return v < 0 ? "must not be negative (got '" + text + "')" : std::string();
-}
-
-std::string Number(float v) {
-  if (std::isnan(v)) return "nan";
-  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
-  char text[64];
-  std::snprintf(text, sizeof text, "%.9g", double(v));
-  return text;
-}
-
-std::string JsonNumber(float v) {
-  return std::isfinite(v) ? Number(v) : "\"" + Number(v) + "\"";
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+int RunSingle(const RunRequest& request, const std::string& tracePath, bool json, std::FILE* out,
+              std::FILE* err) {
+  if (!request.output.empty() && !request.overwrite && Exists(request.output)) {
+    std::fprintf(err, "ruvanta: cannot create file\n%s: already exists (use --overwrite)\n",
+                 request.output.c_str());
+    return 1;
+  }
+  if (!tracePath.empty() && Exists(tracePath)) {
+    std::fprintf(
+        err,
+        "ruvanta: cannot create the trace\n%s: already exists (a trace is always a new file)\n",
+        tracePath.c_str());
+    return 1;
+  }
+  InterruptScope interrupt;
+  TraceFile trace;
+  std::string why;
+  if (!tracePath.empty() && !trace.Create(tracePath, &why)) {
+    std::fprintf(err, "ruvanta: cannot create the trace\n%s\n", why.c_str());
+    return 1;
+  }
+  CliHooks hooks(err, request.automatic && ::isatty(::fileno(err)), &trace);
+  const RunOutcome outcome = ExecuteRun(request, hooks, json || request.metrics);
+  const bool traced = trace.Close(&why);
+  // A run that never started leaves no trace behind.
+  if (!tracePath.empty() && !hooks.Started()) ::unlink(tracePath.c_str());
+  if (!outcome.ok) {
+    std::fprintf(err, "%s\n", outcome.failure.Printed().c_str());
+    return 1;
+  }
+  if (json)
+    std::fprintf(out, "%s\n", DumpJson(ResultJson(outcome)).c_str());
+  else
+    std::fputs(ResultLines(outcome, request.metrics).c_str(), out);
+  std::fflush(out);
+  if (const auto& m = outcome.membrane) {
+    if (!m->converged)
+      std::fprintf(err,
+                   "ruvanta-cli: the membrane fill stopped at %d iterations before converging "
+                   "(relative residual %g)\n",
+                   m->iterations, m->relativeResidual);
+    if (m->unboundedPixels > 0)
+      std::fprintf(err,
+                   "ruvanta-cli: %d masked pixels touch no unmasked pixel and were left as they "
+                   "were\n",
+                   m->unboundedPixels);
+  }
+  int status = 0;
+  if (!traced) {
+    std::fprintf(err, "ruvanta: cannot write the trace\n%s\n", why.c_str());
+    status = 1;
+  }
+  if (outcome.stopped)
+    std::fprintf(err, "ruvanta-cli: stopped after %u iterations\n", outcome.fields.m_nTotalIter);
+  else if (InterruptRequested())
+    std::fprintf(err, "ruvanta-cli: interrupted after the run had ended (%u iterations)\n",
+                 outcome.fields.m_nTotalIter);
+  if (status == 0 && InterruptRequested()) status = 130;
+  return status;
 }
 
 }  // namespace
@@ -80,38 +141,66 @@ bool Exists(const std::string& path) {
 int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   CLI::App app{
       "Restores the masked pixels of a damaged 24-bit BMP image and reports the PSNR of the\n"
-      "damaged image and of the result against the original.",
+      "damaged image and of the result against the original; or, with --batch, restores\n"
+      "every row of a manifest.",
       "ruvanta-cli"};
-  std::string damaged, mask, original, output;
-  std::string iterations = "100", diffusion = "2", perDiffusion = "15", deltaT = "0.01",
-              threshold = "0";
-  bool automatic = false, overwrite = false, json = false;
-  app.add_option("--damaged", damaged, "Damaged image (24-bit BMP)")->required();
-  app.add_option("--mask", mask,
-                 "Mask of the same size: every pixel that is not pure black is restored")
-      ->required();
-  app.add_option("--original", original,
-                 "Undamaged image, used only for the PSNR (without it the PSNR is measured "
-                 "against black)");
-  app.add_option("--iterations", iterations, "Transport iterations of the run (default 100)")
+  RunRequest request;
+  std::string settle, method = "transport", trace, batch, outDir, jobs, format = "bmp";
+  bool json = false;
+  app.add_option("--damaged", request.damaged, "Damaged image (24-bit BMP)");
+  app.add_option("--mask", request.mask,
+                 "Mask of the same size: every pixel that is not pure black is restored");
+  app.add_option("--original", request.original,
+                 "Undamaged image, used only to measure quality (without it the PSNR is "
+                 "measured against black)");
+  app.add_option("--method", method,
+                 "transport: the transport and diffusion run (default); membrane: the harmonic "
+                 "fill, solved in one go (its solver iterations count as iterations)")
+      ->check(CLI::Validator(CheckMethod, "transport|membrane"));
+  app.add_option("--iterations", request.iterations,
+                 "Transport iterations of the run (default 100)")
       ->check(CLI::Validator(CheckCount, "COUNT"));
-  app.add_option("--diffusion", diffusion,
+  app.add_option("--diffusion", request.diffusion,
                  "Diffusion iterations after each block; 0 switches diffusion off (default 2)")
       ->check(CLI::Validator(CheckCount, "COUNT"));
-  app.add_option("--per-diffusion", perDiffusion,
+  app.add_option("--per-diffusion", request.perDiffusion,
                  "Transport iterations per block; 0 makes one block (default 15)")
       ->check(CLI::Validator(CheckCount, "COUNT"));
-  app.add_option("--delta-t", deltaT, "Time step of the transport (default 0.01)")
+  app.add_option("--delta-t", request.deltaT, "Time step of the transport (default 0.01)")
       ->check(CLI::Validator(CheckFinite, "NUMBER"));
-  app.add_flag("--auto", automatic,
+  app.add_flag("--auto", request.automatic,
                "Automatic mode: cycles of 15 transport and 2 diffusion iterations, five, then "
-               "more while the PSNR gain exceeds the threshold");
-  app.add_option("--threshold", threshold,
+               "more while the PSNR gain exceeds the threshold (with --original) or while the "
+               "result still changes by more than the settle level (without)");
+  app.add_option("--threshold", request.threshold,
                  "PSNR gain in dB a further automatic cycle must exceed (default 0)")
       ->check(CLI::Validator(CheckThreshold, "NUMBER"));
-  app.add_option("--output", output, "Write the result to this new BMP file");
-  app.add_flag("--overwrite", overwrite, "Let --output replace an existing file");
+  app.add_option("--settle", settle,
+                 "Automatic mode without --original: a further cycle runs while the mean "
+                 "absolute change of the masked values over the last cycle exceeds this "
+                 "(default " +
+                     NumberText(kDefaultSettleLevel) + ")")
+      ->check(CLI::Validator(CheckSettle, "NUMBER"));
+  app.add_option("--output", request.output, "Write the result to this new BMP file");
+  app.add_flag("--overwrite", request.overwrite, "Let --output replace an existing file");
+  app.add_option("--trace", trace,
+                 "Write a new CSV file with a row per measured automatic cycle or block of a "
+                 "run: cycle,iterations,seconds,psnr,mean_change");
+  app.add_flag("--metrics", request.metrics,
+               "Also print the PSNR over the masked pixels and the SSIM over the picture and "
+               "the mask's box, of the damaged image and of the result (needs --original)");
   app.add_flag("--json", json, "Print the results as one JSON object");
+  app.add_option("--batch", batch,
+                 "Run every row of this CSV manifest (columns damaged, mask, optional original, "
+                 "and any run option by its name without dashes; paths relative to its folder)");
+  app.add_option("--out-dir", outDir,
+                 "With --batch: the folder of the results, DIR/<row>-<damaged file's name>.bmp "
+                 "(made when missing; a file already there is never replaced)");
+  app.add_option("--jobs", jobs,
+                 "With --batch: rows run at once (default: the processor's threads)")
+      ->check(CLI::Validator(CheckJobs, "N"));
+  app.add_option("--format", format, "With --batch: the results' file format, bmp (default) or png")
+      ->check(CLI::Validator(CheckFormat, "bmp|png"));
 
   try {
     app.parse(argc, argv);
@@ -119,66 +208,44 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     std::fputs(app.help().c_str(), out);
     return 0;
   } catch (const CLI::ParseError& e) {
-    std::fprintf(err, "ruvanta-cli: %s\n", e.what());
-    std::fprintf(err,
-                 "usage: ruvanta-cli --damaged F --mask F [--original F] [--iterations N] "
-                 "[--diffusion N] [--per-diffusion N] [--delta-t X] [--auto] [--threshold X] "
-                 "[--output F] [--overwrite] [--json]\n(--help explains every option)\n");
-    return 2;
+    return Usage(err, e.what());
+  }
+  const auto given = [&](const char* option) { return app.count(option) > 0; };
+  request.method = MethodValue(method);
+  if (given("--settle")) request.settle = SettleValue(settle);
+
+  if (given("--batch")) {
+    for (const char* option :
+         {"--damaged", "--mask", "--original", "--output", "--overwrite", "--trace"})
+      if (given(option))
+        return Usage(err,
+                     std::string("--batch takes its pictures and outputs from the manifest; ") +
+                         option + " does not go with it");
+    if (!given("--out-dir")) return Usage(err, "--batch needs --out-dir");
+    if (format == "png")
+      return Usage(err,
+                   "--format png: this build writes BMP files only; use --format bmp (the "
+                   "default)");
+    // The combinations are checked row by row, with each row's own cells.
+    BatchOptions options;
+    options.manifest = batch;
+    options.outDir = outDir;
+    options.format = format;
+    const unsigned threads = std::thread::hardware_concurrency();
+    options.jobs = given("--jobs") ? std::stoi(jobs)
+                                   : int(std::max(1u, std::min(threads, unsigned(kMaxJobs))));
+    options.defaults = request;
+    options.progress = ::isatty(::fileno(err)) != 0;
+    return RunBatch(options, out, err);
   }
 
-  if (!output.empty() && !overwrite && Exists(output)) {
-    std::fprintf(err, "ruvanta: cannot create file\n%s: already exists (use --overwrite)\n",
-                 output.c_str());
-    return 1;
-  }
-
-  CCliDialog dlg(err, automatic && ::isatty(::fileno(err)));
-  CImageFiles& files = dlg.files;
-  CRestoreEngine& engine = dlg.engine;
-  const CDialogFields& f = engine.m_fields;
-  const auto report = [&](const FileResult& r) {
-    std::fprintf(err, "%s: %s\n", r.caption.empty() ? kAppTitle : r.caption.c_str(),
-                 r.Text().c_str());
-  };
-  FileResult r = files.LoadDamaged(damaged);
-  if (r.ok) r = files.LoadMask(mask);
-  if (r.ok && !original.empty()) r = files.LoadOriginal(original);
-  if (!r.ok) {
-    report(r);
-    return 1;
-  }
-  dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, iterations);
-  dlg.SetItemText(IDC_EDIT_DIFFUSION_ITER, diffusion);
-  dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, perDiffusion);
-  dlg.SetItemText(IDC_EDIT_DELTA_T, deltaT);
-  dlg.SetItemText(IDC_EDIT_THRESHOLD, threshold);
-  const std::size_t messagesBefore = dlg.m_messages.size();
-  if (automatic)
-    engine.OnAuto();
-  else
-    engine.OnRun();
-  if (dlg.m_messages.size() != messagesBefore) return 1;
-
-  if (!output.empty()) {
-    r = files.SaveResult(output, overwrite);
-    if (!r.ok) {
-      report(r);
-      return 1;
-    }
-  }
-  if (json) {
-    std::fprintf(out,
-                 "{\"mask_pixels\": %u, \"psnr_damaged\": %s, \"psnr_result\": %s, "
-                 "\"iterations\": %u, \"seconds\": %.3f}\n",
-                 f.m_nMaskPixels, JsonNumber(f.m_fPsnrDamaged).c_str(),
-                 JsonNumber(f.m_fPsnrResult).c_str(), f.m_nTotalIter, double(f.m_fSeconds));
-  } else {
-    std::fprintf(out, "mask pixels: %u\n", f.m_nMaskPixels);
-    std::fprintf(out, "psnr damaged: %s\n", Number(f.m_fPsnrDamaged).c_str());
-    std::fprintf(out, "psnr result: %s\n", Number(f.m_fPsnrResult).c_str());
-    std::fprintf(out, "iterations: %u\n", f.m_nTotalIter);
-    std::fprintf(out, "seconds: %.3f\n", double(f.m_fSeconds));
-  }
-  return 0;
+  for (const char* option : {"--out-dir", "--jobs", "--format"})
+    if (given(option)) return Usage(err, std::string(option) + " applies only to --batch");
+  for (const char* option : {"--damaged", "--mask"})
+    if (!given(option)) return Usage(err, std::string(option) + " is required");
+  const std::string why = CheckCombination(request, false);
+  if (!why.empty()) return Usage(err, why);
+  if (!trace.empty() && trace == request.output)
+    return Usage(err, "--trace and --output name the same file '" + trace + "'");
+  return RunSingle(request, trace, json, out, err);
 }

@@ -3,7 +3,11 @@
 // boundary, one channel at a time.
 #pragma once
 
+#include <optional>
+
 #include "engine/planes.h"
+
+class CRestoreEngine;
 
 // Relative residual ||b - A u|| / ||b|| (two-norm, per channel) a fill must reach.
 constexpr double kMembraneTolerance = 1e-6;
@@ -41,3 +45,11 @@ MembraneReport MembraneFill(RgbPlane* work, const MaskPlane& mask,
 MembraneReport SolveMembrane(RgbPlane* work, const MaskPlane& mask,
                              double tolerance = kMembraneTolerance,
                              int maxIterations = kMembraneMaxIterations);
+
+// The membrane fill as a run of the engine: the fields are read from their edits,
+// the work plane's masked pixels are filled, the solver's iterations are added to
+// the total iterations and the time it took to the seconds, the PSNR is measured
+// and the result shown, as a transport run ends. Nothing when the engine cannot
+// run (it has said why); a report whose status is not kOk when the fill refused
+// (the message shown, the work plane and the totals unchanged).
+std::optional<MembraneReport> RunMembrane(CRestoreEngine& engine);

@@ -89,6 +89,9 @@ class ScheduleTest : public ::testing::Test {
     // With an original the automatic mode follows the PSNR gain.
     ASSERT_TRUE(dlg.files.LoadOriginalImage(MakePhoto(8, 8, 2)).ok);
   }
+  // The PSNR rule of the automatic mode needs an original to measure against;
+  // without one the mode stops by the settle rule instead.
+  void WithOriginal() { ASSERT_TRUE(dlg.files.LoadOriginalImage(MakePhoto(8, 8, 2)).ok); }
   void Run(const char* n, const char* per, const char* diffusion) {
     dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, n);
     dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, per);
@@ -143,6 +146,7 @@ TEST_F(ScheduleTest, SecondsUseTheStartTickHeldAsFloat) {
 }
 
 TEST_F(ScheduleTest, AutomaticModeStopsWhenTheGainNoLongerExceedsTheThreshold) {
+  WithOriginal();
   dlg.psnrResults = {25.0f, 25.5f, 25.6f, 25.6f};
   dlg.engine.OnAuto();
   EXPECT_EQ(dlg.TransportCalls(), 8);
@@ -155,6 +159,7 @@ TEST_F(ScheduleTest, AutomaticModeStopsWhenTheGainNoLongerExceedsTheThreshold) {
 }
 
 TEST_F(ScheduleTest, AutomaticModeFirstGainBelowThreshold) {
+  WithOriginal();
   dlg.SetItemText(IDC_EDIT_THRESHOLD, "10");
   dlg.psnrResults = {25.0f, 40.0f};
   dlg.engine.OnAuto();
@@ -163,6 +168,7 @@ TEST_F(ScheduleTest, AutomaticModeFirstGainBelowThreshold) {
 }
 
 TEST_F(ScheduleTest, AutomaticModeInfinityContinuesThenStops) {
+  WithOriginal();
   const float inf = INFINITY;
   dlg.psnrResults = {25.0f, inf, inf, 99.0f};
   dlg.engine.OnAuto();
@@ -174,6 +180,7 @@ TEST_F(ScheduleTest, AutomaticModeInfinityContinuesThenStops) {
 }
 
 TEST_F(ScheduleTest, FirstGainIsTakenFromTheSixDigitTexts) {
+  WithOriginal();
   // 20.0000019 and 20.0000038 both show as "20": the first gain is 0, not 2e-6.
   dlg.psnrDamaged = 20.0000019f;
   dlg.psnrResults = {20.0000038f, 50.0f};

@@ -1,0 +1,51 @@
+// Batches: a manifest (CSV with a header row) names one restoration a row, by the
+// columns damaged, mask, original (optional) and any run option by its long name
+// without dashes; the rows run on several threads, each in a session of its own,
+// and each result goes to a new file in the output folder.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/run.h"
+
+struct ManifestRow {
+  int row = 0;         // 1-based, counting the data rows (blank lines are skipped)
+  int line = 0;        // where it starts in the manifest
+  RunRequest request;  // paths resolved against the manifest's folder
+};
+
+struct Manifest {
+  bool ok = false;
+  bool unreadable = false;  // the file could not be read (else: its content is wrong)
+  std::string error;        // "row 3 (line 4), column mask: empty"
+  std::vector<ManifestRow> rows;
+};
+
+// The rows of manifest text whose relative paths are taken from `folder` ("" for
+// the working folder). Each row starts from `defaults` (the command line's run
+// options) and its non-empty cells replace them; a settle level in the defaults
+// applies only to the rows that stop by the settle rule (automatic, no original).
+// Every value and combination is checked; the first fault is the error.
+Manifest ParseManifest(const std::string& text, const std::string& folder,
+                       const RunRequest& defaults);
+Manifest ReadManifest(const std::string& path, const RunRequest& defaults);
+
+// "<row>-<stem of the damaged file>.<format>".
+std::string OutputName(int row, const std::string& damaged, const std::string& format);
+
+struct BatchOptions {
+  std::string manifest;
+  std::string outDir;  // made (with its parents) when missing
+  int jobs = 1;        // threads, at least 1
+  std::string format = "bmp";
+  RunRequest defaults;    // the run options of the command line (no paths)
+  bool progress = false;  // draw a progress bar on standard error
+};
+
+// Runs every row and prints one JSON object a line, as each row completes. Exit
+// status: 0 every row done, 1 a row failed (or the manifest or the output folder
+// could not be had), 2 a usage error in the manifest (nothing run), 130 stopped by
+// Ctrl-C (no row started after it; running rows stop at their next block).
+int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err);

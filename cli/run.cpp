@@ -1,0 +1,225 @@
+// A single restoration in a headless session of its own, so that runs on several
+// threads share nothing. It starts like the window (the defaults in the edits),
+// loads the damaged image, the mask and the original, types the settings into the
+// edits (the run reads them through the data exchange, as the window's does), runs
+// and, when asked, saves the result.
+#include "cli/run.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "engine/fields.h"
+#include "session/headless_session.h"
+
+namespace {
+
+// The session of one run: the engine's progress and stop questions go to the hooks.
+class CRunSession : public CHeadlessSession, public CRunObserver {
+ public:
+  explicit CRunSession(RunHooks& hooks) : m_hooks(hooks) { engine.SetObserver(this); }
+  void Progress(const RunProgress& progress) override { m_hooks.Progress(progress); }
+  bool StopRequested() override { return m_hooks.StopRequested(); }
+
+ private:
+  RunHooks& m_hooks;
+};
+
+RunOutcome Failed(const FileResult& r) {
+  RunOutcome o;
+  o.failure = {r.caption, r.Text()};
+  return o;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// The result as it is shown and saved (whole bytes), as a plane to measure.
+RgbPlane ResultPlane(const CRestoreEngine& engine) {
+  const int w = engine.Width(), h = engine.Height();
+  std::vector<std::uint8_t> bytes(std::size_t(w) * std::size_t(h) * 3);
+  engine.ResultPixels(bytes.data(), std::size_t(w) * 3);
+  RgbPlane plane;
+  if (!plane.Resize(w, h)) return plane;
+  for (std::size_t i = 0; i < bytes.size(); ++i) plane.Data()[i] = double(bytes[i]);
+  return plane;
+}
+
+}  // namespace
+
+const char* MethodName(RunMethod method) {
+  return method == RunMethod::kMembrane ? "membrane" : "transport";
+}
+
+std::string CheckCount(const std::string& text) {
+  std::int32_t v = 0;
+  if (!ParseIntField(text, &v) || v < 0)
+    return "must be a whole number from 0 to " + std::to_string(INT32_MAX) + ", not '" + text + "'";
+  return std::string();
+}
+
+std::string CheckFinite(const std::string& text) {
+  float v = 0;
+  if (!ParseFloatField(text, &v) || !std::isfinite(v))
+    return "must be a finite number, not '" + text + "'";
+  return std::string();
+}
+
+std::string CheckThreshold(const std::string& text) {
+  std::string why = CheckFinite(text);
+  if (!why.empty()) return why;
+  float v = 0;
+  ParseFloatField(text, &v);
+  return v < 0 ? "must not be negative (got '" + text + "')" : std::string();
+}
+
+std::string CheckSettle(const std::string& text) {
+  // Whole text a decimal number, blanks around it allowed (as the fields read them).
+  // (strtod's overflow is an infinity, which the finiteness test refuses.)
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  const double v = std::strtod(begin, &end);
+  while (*end != '\0' && std::isspace(static_cast<unsigned char>(*end))) ++end;
+  if (end == begin || *end != '\0' || !std::isfinite(v))
+    return "must be a finite number, not '" + text + "'";
+  if (v < 0) return "must not be negative (got '" + text + "')";
+  return std::string();
+}
+
+double SettleValue(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+
+std::string CheckMethod(const std::string& text) {
+  if (text == "transport" || text == "membrane") return std::string();
+  return "must be transport or membrane, not '" + text + "'";
+}
+
+RunMethod MethodValue(const std::string& text) {
+  return text == "membrane" ? RunMethod::kMembrane : RunMethod::kTransport;
+}
+
+bool IsRunOption(const std::string& name) {
+  for (const char* n : kRunOptionNames)
+    if (name == n) return true;
+  return false;
+}
+
+std::string SetRunOption(RunRequest* r, const std::string& name, const std::string& text) {
+  std::string why;
+  const auto set = [&](std::string (*check)(const std::string&), std::string* field) {
+    why = check(text);
+    if (why.empty()) *field = text;
+    return why;
+  };
+  if (name == "iterations") return set(CheckCount, &r->iterations);
+  if (name == "diffusion") return set(CheckCount, &r->diffusion);
+  if (name == "per-diffusion") return set(CheckCount, &r->perDiffusion);
+  if (name == "delta-t") return set(CheckFinite, &r->deltaT);
+  if (name == "threshold") return set(CheckThreshold, &r->threshold);
+  if (name == "settle") {
+    why = CheckSettle(text);
+    if (why.empty()) r->settle = SettleValue(text);
+    return why;
+  }
+  if (name == "method") {
+    why = CheckMethod(text);
+    if (why.empty()) r->method = MethodValue(text);
+    return why;
+  }
+  if (name == "auto") {
+    const std::string v = Lower(text);
+    if (v == "1" || v == "true" || v == "yes") {
+      r->automatic = true;
+    } else if (v == "0" || v == "false" || v == "no") {
+      r->automatic = false;
+    } else {
+      return "must be 1, 0, true, false, yes or no, not '" + text + "'";
+    }
+    return std::string();
+  }
+  return "is not a run option";
+}
+
+std::string CheckCombination(const RunRequest& r, bool row) {
+  const bool original = !r.original.empty();
+  if (r.metrics && !original)
+    return row ? "--metrics needs an original, and the original cell is empty"
+               : "--metrics needs --original";
+  if (r.automatic && r.method == RunMethod::kMembrane)
+    return row ? "auto applies only to the transport method: the membrane fill is solved in "
+                 "one go"
+               : "--auto applies only to --method transport: the membrane fill is solved in one "
+                 "go";
+  if (r.settle && !r.automatic)
+    return row ? "settle applies only to the automatic mode (auto is off)"
+               : "--settle applies only to the automatic mode (--auto)";
+  if (r.settle && original)
+    return row ? "settle applies only without an original: with one the automatic mode stops "
+                 "by the PSNR rule (see threshold)"
+               : "--settle applies only without --original: with an original the automatic "
+                 "mode stops by the PSNR rule (see --threshold)";
+  return std::string();
+}
+
+std::string RunFailure::Printed() const {
+  return (caption.empty() ? std::string(kAppTitle) : caption) + ": " + text;
+}
+
+std::string RunFailure::OneLine() const {
+  std::string s = text;
+  for (std::size_t at = s.find('\n'); at != std::string::npos; at = s.find('\n', at))
+    s.replace(at, 1, ": ");
+  return s;
+}
+
+RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) {
+  CRunSession session(hooks);
+  CImageFiles& files = session.files;
+  CRestoreEngine& engine = session.engine;
+  FileResult r = files.LoadDamaged(request.damaged);
+  if (r.ok) r = files.LoadMask(request.mask);
+  if (r.ok && !request.original.empty()) r = files.LoadOriginal(request.original);
+  if (!r.ok) return Failed(r);
+
+  session.SetItemText(IDC_EDIT_TRANSPORT_ITER, request.iterations);
+  session.SetItemText(IDC_EDIT_DIFFUSION_ITER, request.diffusion);
+  session.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, request.perDiffusion);
+  session.SetItemText(IDC_EDIT_DELTA_T, request.deltaT);
+  session.SetItemText(IDC_EDIT_THRESHOLD, request.threshold);
+  if (request.settle) engine.m_dSettleLevel = *request.settle;
+
+  RunOutcome o;
+  o.method = request.method;
+  o.automatic = request.automatic && request.method == RunMethod::kTransport;
+  o.settled = o.automatic && !engine.HasOriginal();
+  const std::size_t messagesBefore = session.m_messages.size();
+  hooks.Starting();
+  if (request.method == RunMethod::kMembrane)
+    o.membrane = RunMembrane(engine);
+  else if (o.automatic)
+    engine.OnAuto();
+  else
+    engine.OnRun();
+  if (session.m_messages.size() != messagesBefore) {
+    const auto& m = session.m_messages[messagesBefore];
+    o.failure = {m.caption, m.text};
+    return o;
+  }
+  o.stopped = request.method == RunMethod::kTransport && engine.LastRunStopped();
+  o.fields = engine.m_fields;
+  if (engine.HasOriginal() && (measure || request.metrics))
+    o.quality =
+        MeasureQuality(engine.g_original, engine.g_damaged, ResultPlane(engine), engine.g_mask);
+  if (!request.output.empty()) {
+    r = files.SaveResult(request.output, request.overwrite);
+    if (!r.ok) {
+      o.failure = {r.caption, r.Text()};
+      return o;
+    }
+  }
+  o.ok = true;
+  return o;
+}

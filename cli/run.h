@@ -1,0 +1,94 @@
+// One restoration as the command line runs it, alone or as a row of a batch: the
+// request (files and the run's settings as the texts typed into the edits), the
+// checks of its values and of their combination, and the run itself in a session
+// of its own, with what it produced.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "engine/engine.h"
+#include "engine/membrane.h"
+#include "engine/metrics.h"
+
+enum class RunMethod { kTransport, kMembrane };
+const char* MethodName(RunMethod method);
+
+struct RunRequest {
+  std::string damaged;
+  std::string mask;
+  std::string original;  // "" for none
+  // The settings as the edits take them (the texts are checked before a run).
+  std::string iterations = "100";
+  std::string diffusion = "2";
+  std::string perDiffusion = "15";
+  std::string deltaT = "0.01";
+  std::string threshold = "0";
+  bool automatic = false;
+  std::optional<double> settle;  // the settle level; the engine's default when not given
+  RunMethod method = RunMethod::kTransport;
+  bool metrics = false;  // the quality measures are asked for (they need an original)
+  std::string output;    // where to write the result; "" for nowhere
+  bool overwrite = false;
+};
+
+// Checks of one option text; each returns "" when the text is fine, else why not
+// ("must be a whole number from 0 to 2147483647, not 'x'").
+std::string CheckCount(const std::string& text);
+std::string CheckFinite(const std::string& text);
+std::string CheckThreshold(const std::string& text);
+std::string CheckSettle(const std::string& text);
+std::string CheckMethod(const std::string& text);
+// Texts known to be valid.
+double SettleValue(const std::string& text);
+RunMethod MethodValue(const std::string& text);
+
+// The run options a batch manifest may set, by their long names without dashes.
+constexpr const char* kRunOptionNames[] = {"iterations", "diffusion", "per-diffusion", "delta-t",
+                                           "auto",       "threshold", "settle",        "method"};
+bool IsRunOption(const std::string& name);
+// Sets the run option `name` from `text`; "" when set, else why the text is refused
+// (the request unchanged). `auto` takes 1/0, true/false, yes/no in any case.
+std::string SetRunOption(RunRequest* request, const std::string& name, const std::string& text);
+
+// The first combination of options a run refuses, as a message; "" when there is
+// none. `row` phrases it for a manifest row (columns) instead of the command line.
+std::string CheckCombination(const RunRequest& request, bool row);
+
+// What a run reports while it works.
+class RunHooks {
+ public:
+  virtual ~RunHooks() = default;
+  // Just before the run (the pictures are loaded).
+  virtual void Starting() {}
+  virtual void Progress(const RunProgress& /*progress*/) {}
+  // Asked between blocks and cycles.
+  virtual bool StopRequested() { return false; }
+};
+
+struct RunFailure {
+  std::string caption;  // the message box's caption ("" for the application's title)
+  std::string text;     // the message, possibly with a second line for the reason
+  // "caption: text" as standard error shows it.
+  std::string Printed() const;
+  // The text on one line.
+  std::string OneLine() const;
+};
+
+struct RunOutcome {
+  bool ok = false;
+  RunFailure failure;    // when not ok: a file refused or not written, a run refused
+  CDialogFields fields;  // the fields after the run
+  bool automatic = false;
+  bool settled = false;  // the automatic mode stopped by the settle rule (no original)
+  RunMethod method = RunMethod::kTransport;
+  bool stopped = false;                   // the run ended early on a stop request
+  std::optional<QualityMetrics> quality;  // with an original: the result as saved, measured
+  std::optional<MembraneReport> membrane;
+};
+
+// Loads the pictures, types the settings into the edits, runs, measures and writes
+// the result when asked. The request's texts must have passed the checks above.
+// `measure` asks for the quality measures even without request.metrics (they are
+// taken only with an original).
+RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure);
