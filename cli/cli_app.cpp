@@ -222,10 +222,6 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
                      std::string("--batch takes its pictures and outputs from the manifest; ") +
                          option + " does not go with it");
     if (!given("--out-dir")) return Usage(err, "--batch needs --out-dir");
-    if (format == "png")
-      return Usage(err,
-                   "--format png: this build writes BMP files only; use --format bmp (the "
-                   "default)");
     // The combinations are checked row by row, with each row's own cells.
     BatchOptions options;
     options.manifest = batch;

@@ -4,6 +4,8 @@
 #include "cli/batch.h"
 
 #include <gtest/gtest.h>
+
+#include "imaging/image_reader.h"
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -257,6 +259,30 @@ TEST_F(BatchRun, EveryRowEqualsASingleRunWhateverTheJobs) {
       EXPECT_EQ(got.size(), want[i].size() + 3);  // row, damaged, output
       EXPECT_EQ(bmptest::ReadBytes(output), wantBytes[i]) << "jobs " << jobs << ", row " << number;
     }
+  }
+}
+
+// PNG results hold the pixels the BMP results hold.
+TEST_F(BatchRun, PngResultsHoldTheSamePixels) {
+  std::string text = "damaged,mask,original\n";
+  for (const PictureFiles& p : pictures)
+    text += Name(p.damaged) + "," + Name(p.mask) + "," + Name(p.original) + "\n";
+  const std::string manifest = Manifest(text);
+  const CliRun bmp = Cli({"--batch", manifest, "--jobs", "2", "--out-dir", dir.File("bmp")});
+  const CliRun png =
+      Cli({"--batch", manifest, "--jobs", "2", "--out-dir", dir.File("png"), "--format", "png"});
+  ASSERT_EQ(bmp.status, 0) << bmp.err;
+  ASSERT_EQ(png.status, 0) << png.err;
+  const std::map<int, Json> bmpRows = RowsByNumber(bmp.out), pngRows = RowsByNumber(png.out);
+  ASSERT_EQ(pngRows.size(), pictures.size());
+  for (const auto& row : pngRows) {
+    const std::string output = row.second["output"];
+    ASSERT_EQ(output.substr(output.size() - 4), ".png");
+    const ImageReadResult a = ReadImageFile(bmpRows.at(row.first)["output"]);
+    const ImageReadResult b = ReadImageFile(output);
+    ASSERT_TRUE(a.ok() && b.ok()) << a.reason << " / " << b.reason;
+    EXPECT_EQ(bmptest::CompareImages(a.image, b.image), "") << output;
+    EXPECT_EQ(row.second["psnr_result"], bmpRows.at(row.first)["psnr_result"]);
   }
 }
 

@@ -179,8 +179,6 @@ TEST(CliUsage, CombinationsThatMeanNothingAreRefused) {
   ExpectUsage({"--batch", kData + "none.csv", "--out-dir", "/tmp/x", "--overwrite"},
               "--overwrite does not go with it");
   ExpectUsage({"--batch", kData + "none.csv"}, "--batch needs --out-dir");
-  ExpectUsage({"--batch", kData + "none.csv", "--out-dir", "/tmp/x", "--format", "png"},
-              "--format png");
 }
 
 TEST(CliUsage, HelpNamesEveryOption) {
