@@ -27,6 +27,26 @@ BENCHMARK(BM_DiffusionStep)
     ->ArgNames({"pct", "c", "ref"})
     ->ArgsProduct({{1, 5, 20}, {0}, {0, 1}})
     ->Unit(benchmark::kMillisecond);
+// The three channels' calls of a block: DiffusionSteps(2). Args: percent masked,
+// reference kernels.
+void BM_DiffusionSteps(benchmark::State& state) {
+  CBenchSession s;
+  if (!Load800(s, int(state.range(0)), state)) return;
+  s.engine.m_bReferenceKernels = state.range(1) != 0;
+  s.engine.DiffusionSteps(2);
+  for (auto _ : state) {
+    state.PauseTiming();
+    s.Restart();
+    state.ResumeTiming();
+    s.engine.DiffusionSteps(2);
+    benchmark::ClobberMemory();
+  }
+  state.counters["masked"] = double(s.engine.m_nMaskCount);
+}
+BENCHMARK(BM_DiffusionSteps)
+    ->ArgNames({"pct", "ref"})
+    ->ArgsProduct({{1, 5, 20}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -33,6 +33,7 @@ double WriteBackValue(double v) {
 }  // namespace
 
 void CRestoreEngine::DiffusionStepReference(int iterations, int channel) {
+  m_diffusionCache.gridsCurrent = false;
   const int W = Width(), H = Height();
   DoubleGrid& ch = m_gridChannel;
   DoubleGrid& next = m_gridNext;
@@ -96,6 +97,7 @@ void CRestoreEngine::DiffusionStep(int iterations, int channel) {
   }
   const int W = Width(), H = Height();
   if (m_diffusionCache.generation != m_nGeneration) BuildDiffusionCache();
+  m_diffusionCache.gridsCurrent = false;
   const DiffusionCache& cache = m_diffusionCache;
   double* const ch = m_gridChannel.Data();
   double* const next = m_gridNext.Data();
@@ -193,6 +195,8 @@ void CRestoreEngine::BuildDiffusionCache() {
   cache.maskedCells.resize(std::size_t(m_nMaskCount));
   for (int k = 0; k < m_nMaskCount; ++k)
     cache.maskedCells[std::size_t(k)] = numberOf(m_pMaskList[k].x, m_pMaskList[k].y);
+  cache.changing = cache.maskedCells;  // a masked pixel outside the region included
+  cache.steady = cache.gridsCurrent = false;
   const std::size_t n = std::max<std::size_t>(cache.load.size(), 1) * 4;
   cache.channel.Allocate(n);
   cache.next.Allocate(n);
@@ -208,98 +212,148 @@ bool CpuHasAvx2() {
 }
 }  // namespace
 
-// The three channels side by side, lane c for channel c (lane 3 unused), in arrays
-// of four doubles per numbered cell. Each lane performs exactly DiffusionStep's
-// operations in its order.
-__attribute__((target("avx2"))) void CRestoreEngine::DiffusionStepsAvx2(int iterations) {
-  const int W = Width();
-  const DiffusionCache& cache = m_diffusionCache;
-  double* const ch = m_diffusionCache.channel.data();
-  double* const nx = m_diffusionCache.next.data();
-  double* const wt = m_diffusionCache.weight.data();
-  double* const gridWeight = m_gridWeight.Data();
-  const std::size_t cells = cache.load.size();
-  for (std::size_t i = 0; i < cells; ++i) {
-    const DiffusionCell& n = cache.load[i];
-    const __m256d v = _mm256_setr_pd(g_work.At(n.x, n.y)[0], g_work.At(n.x, n.y)[1],
-                                     g_work.At(n.x, n.y)[2], 0.0);
-    _mm256_store_pd(ch + 4 * i, v);
-    _mm256_store_pd(nx + 4 * i, v);
-    // Outside the region the weights are what earlier masks left, the same for all
-    // channels; the region's are computed before they are read.
-    _mm256_store_pd(wt + 4 * i, _mm256_set1_pd(gridWeight[n.cell]));
-  }
-  const std::int32_t* const rc = cache.regionCells.data();
-  const std::size_t regionSize = cache.region.size();
+#define RV_TARGET __attribute__((target("avx2")))
+
+// The passes of an iteration over region pixels [begin, end), each pixel's cells
+// at rc[9 r] (its own, then its eight neighbours: rows y-1, y, y+1, each from the
+// left, itself left out), four doubles a cell.
+RV_TARGET static void WeightPass(const std::int32_t* rc, std::size_t begin, std::size_t end,
+                                 const double* ch, double* wt) {
   const __m256d two = _mm256_set1_pd(2.0), quarter = _mm256_set1_pd(0.25);
   const __m256d one = _mm256_set1_pd(1.0), eight = _mm256_set1_pd(8.0);
-  for (int it = 0; it < iterations; ++it) {
-    for (std::size_t r = 0; r < regionSize; ++r) {
-      const std::int32_t* q = rc + 9 * r;  // centre, then (x-1,y-1) (x,y-1) (x+1,y-1) (x-1,y) ...
+  for (std::size_t r = begin; r < end; ++r) {
+    const std::int32_t* q = rc + 9 * r;
 #define RV_V(k) _mm256_load_pd(ch + 4 * std::size_t(k))
-      const __m256d n0 = RV_V(q[1]), n1 = RV_V(q[2]), n2 = RV_V(q[3]), n3 = RV_V(q[4]);
-      const __m256d n4 = RV_V(q[5]), n5 = RV_V(q[6]), n6 = RV_V(q[7]), n7 = RV_V(q[8]);
+    const __m256d n0 = RV_V(q[1]), n1 = RV_V(q[2]), n2 = RV_V(q[3]), n3 = RV_V(q[4]);
+    const __m256d n4 = RV_V(q[5]), n5 = RV_V(q[6]), n6 = RV_V(q[7]), n7 = RV_V(q[8]);
 #undef RV_V
-      __m256d t = _mm256_add_pd(n7, n2);
-      t = _mm256_add_pd(_mm256_mul_pd(two, n4), t);
-      t = _mm256_sub_pd(t, n0);
-      t = _mm256_sub_pd(t, _mm256_mul_pd(two, n3));
-      t = _mm256_sub_pd(t, n5);
-      const __m256d gx = _mm256_mul_pd(t, quarter);
-      __m256d u = _mm256_mul_pd(two, n6);
-      u = _mm256_add_pd(u, n7);
-      u = _mm256_add_pd(u, n5);
-      u = _mm256_sub_pd(u, n0);
-      u = _mm256_sub_pd(u, _mm256_mul_pd(two, n1));
-      const __m256d gy = _mm256_mul_pd(_mm256_sub_pd(u, n2), quarter);
-      __m256d s = _mm256_add_pd(_mm256_mul_pd(gy, gy), _mm256_mul_pd(gx, gx));
-      s = _mm256_add_pd(s, one);
-      const __m256d root = _mm256_mul_pd(_mm256_sqrt_pd(s), eight);
-      _mm256_store_pd(wt + 4 * std::size_t(q[0]), _mm256_div_pd(one, root));
-    }
-    for (std::size_t r = 0; r < regionSize; ++r) {
-      const std::int32_t* q = rc + 9 * r;
-      __m256d value = _mm256_setzero_pd(), sum = _mm256_setzero_pd();
-      for (int k = 1; k <= 8; ++k) {
-        const std::size_t at = 4 * std::size_t(q[k]);
-        const __m256d w = _mm256_load_pd(wt + at);
-        value = _mm256_add_pd(_mm256_mul_pd(_mm256_load_pd(ch + at), w), value);
-        sum = _mm256_add_pd(sum, w);
-      }
-      const std::size_t c0 = 4 * std::size_t(q[0]);
-      value = _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, sum), _mm256_load_pd(ch + c0)),
-                            value);
-      _mm256_store_pd(nx + c0, value);
-    }
-    for (std::size_t r = 0; r < regionSize; ++r) {
-      const std::size_t c0 = 4 * std::size_t(rc[9 * r]);
-      _mm256_store_pd(ch + c0, _mm256_load_pd(nx + c0));
-    }
+    __m256d t = _mm256_add_pd(n7, n2);
+    t = _mm256_add_pd(_mm256_mul_pd(two, n4), t);
+    t = _mm256_sub_pd(t, n0);
+    t = _mm256_sub_pd(t, _mm256_mul_pd(two, n3));
+    t = _mm256_sub_pd(t, n5);
+    const __m256d gx = _mm256_mul_pd(t, quarter);
+    __m256d u = _mm256_mul_pd(two, n6);
+    u = _mm256_add_pd(u, n7);
+    u = _mm256_add_pd(u, n5);
+    u = _mm256_sub_pd(u, n0);
+    u = _mm256_sub_pd(u, _mm256_mul_pd(two, n1));
+    const __m256d gy = _mm256_mul_pd(_mm256_sub_pd(u, n2), quarter);
+    __m256d s = _mm256_add_pd(_mm256_mul_pd(gy, gy), _mm256_mul_pd(gx, gx));
+    s = _mm256_add_pd(s, one);
+    const __m256d root = _mm256_mul_pd(_mm256_sqrt_pd(s), eight);
+    _mm256_store_pd(wt + 4 * std::size_t(q[0]), _mm256_div_pd(one, root));
   }
-  // Write-back: above 255 gives 255; below 0 or not a number 0; else the floor.
+}
+
+RV_TARGET static void AveragePass(const std::int32_t* rc, std::size_t begin, std::size_t end,
+                                  const double* ch, const double* wt, double* nx) {
+  const __m256d one = _mm256_set1_pd(1.0);
+  for (std::size_t r = begin; r < end; ++r) {
+    const std::int32_t* q = rc + 9 * r;
+    __m256d value = _mm256_setzero_pd(), sum = _mm256_setzero_pd();
+    for (int k = 1; k <= 8; ++k) {
+      const std::size_t at = 4 * std::size_t(q[k]);
+      const __m256d w = _mm256_load_pd(wt + at);
+      value = _mm256_add_pd(_mm256_mul_pd(_mm256_load_pd(ch + at), w), value);
+      sum = _mm256_add_pd(sum, w);
+    }
+    const std::size_t c0 = 4 * std::size_t(q[0]);
+    value = _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, sum), _mm256_load_pd(ch + c0)), value);
+    _mm256_store_pd(nx + c0, value);
+  }
+}
+
+RV_TARGET static void CopyPass(const std::int32_t* rc, std::size_t begin, std::size_t end,
+                               const double* nx, double* ch) {
+  for (std::size_t r = begin; r < end; ++r) {
+    const std::size_t c0 = 4 * std::size_t(rc[9 * r]);
+    _mm256_store_pd(ch + c0, _mm256_load_pd(nx + c0));
+  }
+}
+
+// Write-back of list entries [begin, end): above 255 gives 255; below 0 or not a
+// number 0; else the floor.
+RV_TARGET static void WriteBackPass(const std::int32_t* cells, const MaskPixel* list,
+                                    std::size_t begin, std::size_t end, const double* nx,
+                                    RgbPlane* work) {
   const __m256d top = _mm256_set1_pd(255.0), zero = _mm256_setzero_pd();
-  for (int k = 0; k < m_nMaskCount; ++k) {
-    const __m256d v = _mm256_load_pd(nx + 4 * std::size_t(cache.maskedCells[std::size_t(k)]));
+  for (std::size_t k = begin; k < end; ++k) {
+    const __m256d v = _mm256_load_pd(nx + 4 * std::size_t(cells[k]));
     __m256d out = _mm256_floor_pd(v);
     out = _mm256_blendv_pd(out, zero, _mm256_cmp_pd(v, zero, _CMP_NGE_UQ));  // < 0 or NaN
     out = _mm256_blendv_pd(out, top, _mm256_cmp_pd(v, top, _CMP_GT_OQ));
     alignas(32) double lanes[4];
     _mm256_store_pd(lanes, out);
-    double* const p = g_work.At(m_pMaskList[k].x, m_pMaskList[k].y);
+    double* const p = work->At(list[k].x, list[k].y);
     p[0] = lanes[0];
     p[1] = lanes[1];
     p[2] = lanes[2];
   }
-  // The grids as the call for channel 2, the last, leaves them.
+}
+#undef RV_TARGET
+
+// The three channels side by side, lane c for channel c (lane 3 unused), in arrays
+// of four doubles per numbered cell. Each lane performs exactly DiffusionStep's
+// operations in its order. Every pass is a Jacobi one (it reads what the pass
+// before wrote), so its pixels may be shared between two threads.
+void CRestoreEngine::DiffusionStepsAvx2(int iterations) {
+  DiffusionCache& cache = m_diffusionCache;
+  double* const ch = cache.channel.data();
+  double* const nx = cache.next.data();
+  double* const wt = cache.weight.data();
+  double* const gridWeight = m_gridWeight.Data();
+  const std::size_t cells = cache.load.size();
+  const auto load = [&](std::size_t i) {
+    const double* p = g_work.At(cache.load[i].x, cache.load[i].y);
+    ch[4 * i] = nx[4 * i] = p[0];
+    ch[4 * i + 1] = nx[4 * i + 1] = p[1];
+    ch[4 * i + 2] = nx[4 * i + 2] = p[2];
+    ch[4 * i + 3] = nx[4 * i + 3] = 0.0;
+  };
+  if (!cache.steady) {
+    for (std::size_t i = 0; i < cells; ++i) {
+      load(i);
+      // Outside the region the weights are what earlier masks left, the same for
+      // all channels; the region's are computed before they are read.
+      for (int c = 0; c < 4; ++c) wt[4 * i + std::size_t(c)] = gridWeight[cache.load[i].cell];
+    }
+    cache.steady = true;
+  } else {
+    // Only the masked pixels changed since the last call; the region's next
+    // values and weights are computed before they are read.
+    Split(cache.changing.size(), [&](std::size_t begin, std::size_t end) {
+      for (std::size_t i = begin; i < end; ++i) load(std::size_t(cache.changing[i]));
+    });
+  }
+  const std::int32_t* const rc = cache.regionCells.data();
+  const std::size_t regionSize = cache.region.size();
+  for (int it = 0; it < iterations; ++it) {
+    Split(regionSize, [&](std::size_t b, std::size_t e) { WeightPass(rc, b, e, ch, wt); });
+    Split(regionSize, [&](std::size_t b, std::size_t e) { AveragePass(rc, b, e, ch, wt, nx); });
+    Split(regionSize, [&](std::size_t b, std::size_t e) { CopyPass(rc, b, e, nx, ch); });
+  }
+  Split(std::size_t(m_nMaskCount), [&](std::size_t b, std::size_t e) {
+    WriteBackPass(cache.maskedCells.data(), m_pMaskList.get(), b, e, nx, &g_work);
+  });
+  // The grids as the call for channel 2, the last, leaves them: of the cells
+  // that do not change, once.
   double* const gridChannel = m_gridChannel.Data();
   double* const gridNext = m_gridNext.Data();
-  for (std::size_t i = 0; i < cells; ++i) {
+  const auto store = [&](std::size_t i) {
     const std::int32_t cell = cache.load[i].cell;
     gridChannel[cell] = ch[4 * i + 2];
     gridNext[cell] = nx[4 * i + 2];
     if (iterations > 0 && cache.inRegion[i]) gridWeight[cell] = wt[4 * i + 2];
+  };
+  if (!cache.gridsCurrent) {
+    for (std::size_t i = 0; i < cells; ++i) store(i);
+    cache.gridsCurrent = true;
+  } else {
+    Split(cache.changing.size(), [&](std::size_t b, std::size_t e) {
+      for (std::size_t i = b; i < e; ++i) store(std::size_t(cache.changing[i]));
+    });
   }
-  (void)W;
 }
 #else
 namespace {

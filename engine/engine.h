@@ -6,12 +6,15 @@
 // W x H, the extent of every loop, is the size of the damaged image last loaded.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include "engine/fields.h"
 #include "engine/flat_runs.h"
+#include "engine/worker.h"
 #include "engine/planes.h"
 #include "engine/services.h"
 
@@ -164,6 +167,11 @@ class CRestoreEngine {
   bool m_bReferenceKernels = false;
   // Let the fast transport use AVX2 where the processor has it.
   bool m_bVectorKernel = true;
+  // Threads the fast kernels may use (1 or 2), and the smallest mask or pass they
+  // share between threads; the results are the same bits either way.
+  int m_nThreads = DefaultThreads();
+  std::size_t m_nParallelFrom = 12000;
+  static int DefaultThreads();
 
   // The direction cross beyond radius 1 (see the transport step); the norm found.
   double WidenDirection(int x, int y, int c, double* dX, double* dY);
@@ -185,7 +193,13 @@ class CRestoreEngine {
     std::vector<std::int32_t> regionCells;  // 9 per region pixel
     std::vector<std::int32_t> maskedCells;
     std::vector<unsigned char> inRegion;
+    // The numbered cells that change from call to call: the masked pixels (the
+    // others are unmasked neighbours, whose values and weights stay while the
+    // mask stays).
+    std::vector<std::int32_t> changing;
     CellBuffer<double> channel, next, weight;  // 4 doubles per numbered cell
+    bool steady = false;       // channel, next, weight hold the unchanging cells
+    bool gridsCurrent = false;  // the grids hold them as channel 2 left them
   };
 
   struct RowSegment {
@@ -194,6 +208,16 @@ class CRestoreEngine {
   };
   void BuildRowSegments(int count);
   void TransportSweep(double dt, int count);
+  void SweepRows(std::size_t begin, std::size_t end, double dt, bool vector,
+                 const std::atomic<int>* above, std::atomic<int>* own);
+  static constexpr int kBand = 6;        // rows side by side
+  static constexpr int kThreadBand = 6;  // rows a thread takes at a time
+  struct alignas(64) Frontier {
+    std::atomic<int> column{-1};
+    Frontier() = default;
+    Frontier(const Frontier&) {}
+    Frontier& operator=(const Frontier&) { return *this; }
+  };
   bool IsInterior(int x, int y) const;
   void UpdateOne(int k, double dt, bool vector);
   template <int N>
@@ -212,6 +236,9 @@ class CRestoreEngine {
     bool unmaskedWhole = false;
   };
   void DiffusionStepsAvx2(int iterations);
+  // body(begin, end) over [0, n): on two threads, halves apart, when the engine
+  // has them and n is worth it.
+  void Split(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body);
   bool StopRequested();
   void Report(const RunProgress& progress);
   void AutoByPsnr(RunProgress* progress, int* counter);
@@ -234,5 +261,10 @@ class CRestoreEngine {
   QualitySums m_qualitySums;
   std::uint64_t m_nOriginalVersion = 0;  // bumped by every original load
   std::vector<RowSegment> m_rowSegments;
+  std::vector<std::int32_t> m_sweepX;
+  std::vector<std::int32_t> m_sweepOffset;  // of the pixel in g_work
+  std::vector<unsigned char> m_sweepInterior;  // active and for the interior kernel
   CFlatRuns m_flatRuns;
+  std::vector<Frontier> m_frontiers;
+  std::unique_ptr<CWorkerThread> m_pWorker;
 };

@@ -10,6 +10,7 @@
 // always read them. A run may be asked to stop between blocks or cycles; it then
 // ends as a shorter run would: totals, seconds, PSNR and result count what ran.
 #include <cmath>
+#include <thread>
 
 #include "engine/engine.h"
 
@@ -41,6 +42,23 @@ float AddSeconds(std::uint32_t endTick, float startTick, float seconds) {
   return float((double(endTick) - double(startTick)) * double(kMillisecond) + double(seconds));
 }
 }  // namespace
+
+int CRestoreEngine::DefaultThreads() {
+  return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
+}
+
+void CRestoreEngine::Split(std::size_t n,
+                           const std::function<void(std::size_t, std::size_t)>& body) {
+  if (m_nThreads < 2 || n < m_nParallelFrom) {
+    body(0, n);
+    return;
+  }
+  if (!m_pWorker) m_pWorker = std::make_unique<CWorkerThread>();
+  const std::size_t half = n / 2;
+  m_pWorker->Start([&body, half, n] { body(half, n); });
+  body(0, half);
+  m_pWorker->Wait();
+}
 
 bool CRestoreEngine::CanRun() {
   const bool ready = HasDamaged() && HasMask() && m_gridChannel.Width() == Width() &&

@@ -21,6 +21,7 @@
 //   stencil reaches two columns and two rows, the cross runs along the pixel's own
 //   row and column). Row 0 goes first and alone: its clamped reads see row 1.
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -352,25 +353,28 @@ RV_INLINE static __m256d InteriorValueAvx2(CRestoreEngine& e, const double* self
     const __m256d still = _mm256_add_pd(_mm256_mul_pd(gx, zero), _mm256_mul_pd(gy, zero));
     beta = _mm256_blendv_pd(along, still, _mm256_cmp_pd(norm, zero, _CMP_EQ_OQ));
   }
-  const __m256d rising = _mm256_cmp_pd(beta, zero, _CMP_GT_OQ);
+  // The slope-limited gradient for either sign of beta, both computed while beta
+  // is: which one counts is known only at the end.
   const __m256d bx = _mm256_sub_pd(mid, left), fx = _mm256_sub_pd(right, mid);
   const __m256d by = _mm256_sub_pd(mid, up), fy = _mm256_sub_pd(down, mid);
+  const __m256d bxx = _mm256_mul_pd(bx, bx), fxx = _mm256_mul_pd(fx, fx);
+  const __m256d byy = _mm256_mul_pd(by, by), fyy = _mm256_mul_pd(fy, fy);
   // While rising, negative backward and positive forward differences count; else
   // the other way round. A difference that does not count squares to +0.
-  const __m256d bx2 = _mm256_and_pd(_mm256_blendv_pd(_mm256_cmp_pd(bx, zero, _CMP_GT_OQ),
-                                                     _mm256_cmp_pd(bx, zero, _CMP_LT_OQ), rising),
-                                    _mm256_mul_pd(bx, bx));
-  const __m256d fx2 = _mm256_and_pd(_mm256_blendv_pd(_mm256_cmp_pd(fx, zero, _CMP_LT_OQ),
-                                                     _mm256_cmp_pd(fx, zero, _CMP_GT_OQ), rising),
-                                    _mm256_mul_pd(fx, fx));
-  const __m256d by2 = _mm256_and_pd(_mm256_blendv_pd(_mm256_cmp_pd(by, zero, _CMP_GT_OQ),
-                                                     _mm256_cmp_pd(by, zero, _CMP_LT_OQ), rising),
-                                    _mm256_mul_pd(by, by));
-  const __m256d fy2 = _mm256_and_pd(_mm256_blendv_pd(_mm256_cmp_pd(fy, zero, _CMP_LT_OQ),
-                                                     _mm256_cmp_pd(fy, zero, _CMP_GT_OQ), rising),
-                                    _mm256_mul_pd(fy, fy));
-  const __m256d s =
-      _mm256_sqrt_pd(_mm256_add_pd(_mm256_add_pd(_mm256_add_pd(fy2, by2), fx2), bx2));
+  const __m256d bxLow = _mm256_cmp_pd(bx, zero, _CMP_LT_OQ), bxHigh = _mm256_cmp_pd(bx, zero, _CMP_GT_OQ);
+  const __m256d fxLow = _mm256_cmp_pd(fx, zero, _CMP_LT_OQ), fxHigh = _mm256_cmp_pd(fx, zero, _CMP_GT_OQ);
+  const __m256d byLow = _mm256_cmp_pd(by, zero, _CMP_LT_OQ), byHigh = _mm256_cmp_pd(by, zero, _CMP_GT_OQ);
+  const __m256d fyLow = _mm256_cmp_pd(fy, zero, _CMP_LT_OQ), fyHigh = _mm256_cmp_pd(fy, zero, _CMP_GT_OQ);
+  const __m256d up2 = _mm256_sqrt_pd(_mm256_add_pd(
+      _mm256_add_pd(_mm256_add_pd(_mm256_and_pd(fyHigh, fyy), _mm256_and_pd(byLow, byy)),
+                    _mm256_and_pd(fxHigh, fxx)),
+      _mm256_and_pd(bxLow, bxx)));
+  const __m256d down2 = _mm256_sqrt_pd(_mm256_add_pd(
+      _mm256_add_pd(_mm256_add_pd(_mm256_and_pd(fyLow, fyy), _mm256_and_pd(byHigh, byy)),
+                    _mm256_and_pd(fxLow, fxx)),
+      _mm256_and_pd(bxHigh, bxx)));
+  const __m256d rising = _mm256_cmp_pd(beta, zero, _CMP_GT_OQ);
+  const __m256d s = _mm256_blendv_pd(down2, up2, rising);
   const __m256d transport = _mm256_mul_pd(s, beta);
   // LimitTransport, then Clamp255 of limited x dt + the pixel's own value.
   const __m256d top = _mm256_set1_pd(255.0), bottom = _mm256_set1_pd(-255.0);
@@ -409,8 +413,10 @@ RV_TARGET static int InteriorGroupAvx2(CRestoreEngine& e, double* const* self, c
                                        double dt) {
   const __m256d dtv = _mm256_set1_pd(dt);
   __m256d value[N];
+#pragma GCC unroll 4
   for (int i = 0; i < N; ++i) value[i] = InteriorValueAvx2(e, self[i], S, xs[i], ys[i], dtv);
   int changed = 0;
+#pragma GCC unroll 4
   for (int i = 0; i < N; ++i) changed |= StoreAvx2(self[i], update[i], value[i]) << (3 * i);
   return changed;
 }
@@ -434,6 +440,8 @@ static int InteriorGroupAvx2(CRestoreEngine&, double* const*, const int*, const 
 static bool CpuHasAvx2() { return false; }
 #endif
 
+// The rows of the first `count` entries, and what every sweep of this call asks of
+// an entry: its column, where its pixel is, whether the interior kernel takes it.
 void CRestoreEngine::BuildRowSegments(int count) {
   m_rowSegments.clear();
   for (int k = 0; k < count;) {
@@ -442,6 +450,15 @@ void CRestoreEngine::BuildRowSegments(int count) {
     while (end < count && m_pMaskList[end].y == y) ++end;
     m_rowSegments.push_back(RowSegment{k, end});
     k = end;
+  }
+  m_sweepX.resize(std::size_t(count));
+  m_sweepOffset.resize(std::size_t(count));
+  m_sweepInterior.resize(std::size_t(count));
+  for (int k = 0; k < count; ++k) {
+    const MaskPixel p = m_pMaskList[k];
+    m_sweepX[std::size_t(k)] = p.x;
+    m_sweepOffset[std::size_t(k)] = std::int32_t((std::size_t(p.y) * Width() + p.x) * 3);
+    m_sweepInterior[std::size_t(k)] = p.active == 1 && IsInterior(p.x, p.y);
   }
 }
 
@@ -481,15 +498,15 @@ void CRestoreEngine::UpdateGroup(const int* k, double dt, bool vector) {
   double* self[N];
   double* update[N];
   int xs[N], ys[N];
+  double* const plane = g_work.Data();
   for (int i = 0; i < N; ++i) {
-    const MaskPixel p = m_pMaskList[k[i]];
-    if (!vector || p.active != 1 || !IsInterior(p.x, p.y)) {
+    if (!vector || !m_sweepInterior[std::size_t(k[i])]) {
       for (int j = 0; j < N; ++j) UpdateOne(k[j], dt, vector);
       return;
     }
-    xs[i] = p.x;
-    ys[i] = p.y;
-    self[i] = g_work.At(p.x, p.y);
+    xs[i] = m_sweepX[std::size_t(k[i])];
+    ys[i] = m_pMaskList[k[i]].y;
+    self[i] = plane + m_sweepOffset[std::size_t(k[i])];
     update[i] = &m_pUpdate[std::size_t(k[i]) * 3];
   }
   const int changed =
@@ -499,28 +516,70 @@ void CRestoreEngine::UpdateGroup(const int* k, double dt, bool vector) {
 }
 
 // One iteration over the first `count` list entries (their rows in m_rowSegments).
+// Row 0 first, alone; then the other rows, in bands that take turns between two
+// threads when the engine has them.
 void CRestoreEngine::TransportSweep(double dt, int count) {
-  (void)count;
   const bool vector = m_bVectorKernel && CpuHasAvx2();
   const std::vector<RowSegment>& rows = m_rowSegments;
-  std::size_t next = 0;
+  std::size_t first = 0;
   if (!rows.empty() && m_pMaskList[rows[0].begin].y == 0) {
     for (int k = rows[0].begin; k < rows[0].end; ++k) UpdateOne(k, dt, vector);
-    next = 1;
+    first = 1;
   }
-  constexpr int kBand = 8;
+  const std::size_t bands = (rows.size() - first + kThreadBand - 1) / kThreadBand;
+  if (m_nThreads < 2 || bands < 2 || std::size_t(count) < m_nParallelFrom) {
+    SweepRows(first, rows.size(), dt, vector, nullptr, nullptr);
+    return;
+  }
+  // Band b is rows [first + b K, first + (b + 1) K); its frontier, -1 until it
+  // starts, is the column of its rows' next pixel (kNone when done).
+  if (m_frontiers.size() < bands) m_frontiers = std::vector<Frontier>(bands);
+  for (std::size_t b = 0; b < bands; ++b) m_frontiers[b].column.store(-1, std::memory_order_relaxed);
+  const auto run = [this, &rows, first, bands, dt, vector](std::size_t parity) {
+    for (std::size_t b = parity; b < bands; b += 2) {
+      const std::size_t begin = first + b * kThreadBand;
+      const std::size_t end = std::min(rows.size(), begin + kThreadBand);
+      SweepRows(begin, end, dt, vector, b > 0 ? &m_frontiers[b - 1].column : nullptr,
+                &m_frontiers[b].column);
+    }
+  };
+  if (!m_pWorker) m_pWorker = std::make_unique<CWorkerThread>();
+  m_pWorker->Start([&run] { run(1); });
+  run(0);
+  m_pWorker->Wait();
+}
+
+// Rows rows[begin, end) of a sweep, up to kBand of them side by side. A row takes
+// its next pixel once every row above it here has passed that pixel's column by
+// three, and, when `above` is given, once the rows of the band above (another
+// thread's) have passed it by four: then no cell a pixel reads (the stencil, its
+// row, its column) is one another thread writes, the fourth lane of a store
+// included. `own` publishes how far these rows have come.
+void CRestoreEngine::SweepRows(std::size_t begin, std::size_t end, double dt, bool vector,
+                               const std::atomic<int>* above, std::atomic<int>* own) {
+  const std::vector<RowSegment>& rows = m_rowSegments;
   RowSegment band[kBand];
   int n = 0;
+  std::size_t next = begin;
+  int aboveLimit = above ? above->load(std::memory_order_acquire) : CFlatRuns::kNone;
+  constexpr unsigned kPublishEvery = 8;
+  unsigned round = 0;
   for (;;) {
-    while (n < kBand && next < rows.size()) band[n++] = rows[next++];
+    while (n < kBand && next < end) band[n++] = rows[next++];
     if (n == 0) break;
     // The rows that may take their next pixel now, top to bottom.
     int ready[kBand], nr = 0;
-    int limit = CFlatRuns::kNone;
+    int limit = aboveLimit == CFlatRuns::kNone ? CFlatRuns::kNone : aboveLimit - 1;
     for (int i = 0; i < n; ++i) {
-      const int x = m_pMaskList[band[i].begin].x;
+      const int x = m_sweepX[std::size_t(band[i].begin)];
       if (limit == CFlatRuns::kNone || x + 3 <= limit) ready[nr++] = i;
       limit = std::min(limit, x);
+    }
+    if (nr == 0) {
+      // Waiting for the band above, which another thread is running.
+      __builtin_ia32_pause();
+      aboveLimit = above->load(std::memory_order_acquire);
+      continue;
     }
     int j = 0;
     for (; j + 3 < nr; j += 4) {
@@ -534,8 +593,21 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
     }
     if (j < nr) UpdateOne(band[ready[j]].begin++, dt, vector);
     int kept = 0;
+    int frontier = CFlatRuns::kNone;
     for (int i = 0; i < n; ++i)
-      if (band[i].begin < band[i].end) band[kept++] = band[i];
+      if (band[i].begin < band[i].end) {
+        frontier = std::min(frontier, m_sweepX[std::size_t(band[i].begin)]);
+        band[kept++] = band[i];
+      }
     n = kept;
+    // The other thread reads and writes these lines from another core, so they
+    // are touched only every few rounds (a stale frontier only waits longer).
+    if (own && (++round & (kPublishEvery - 1)) == 0) {
+      // Rows not yet in the band have not started.
+      if (next < end) frontier = std::min(frontier, m_sweepX[std::size_t(rows[next].begin)]);
+      own->store(frontier, std::memory_order_release);
+      if (above && aboveLimit != CFlatRuns::kNone) aboveLimit = above->load(std::memory_order_acquire);
+    }
   }
+  if (own) own->store(CFlatRuns::kNone, std::memory_order_release);
 }

@@ -219,7 +219,8 @@ FileResult CImageFiles::LoadOriginalImage(const RgbImage& image) {
 }
 
 void CImageFiles::ShowResult() {
-  RgbImage picture;
+  // Kept from run to run: a new buffer of this size costs more than filling it.
+  RgbImage& picture = m_resultPicture;
   picture.width = m_engine.Width();
   picture.height = m_engine.Height();
   picture.rgb.resize(std::size_t(picture.width) * std::size_t(picture.height) * 3);

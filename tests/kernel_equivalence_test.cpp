@@ -17,13 +17,17 @@ struct Outcome {
   float psnrDamaged, psnrResult;
 };
 
-enum class Kernel { kReference, kScalar, kVector };
+// The fast kernels alone, with their AVX2 paths, and with two threads sharing even
+// the smallest work.
+enum class Kernel { kReference, kScalar, kVector, kThreads };
 
 Outcome RunSession(Kernel kernel, const RgbImage& photo, const RgbImage& mask, const char* deltaT,
                    bool automatic) {
   TestDialog dlg;
   dlg.engine.m_bReferenceKernels = kernel == Kernel::kReference;
-  dlg.engine.m_bVectorKernel = kernel == Kernel::kVector;
+  dlg.engine.m_bVectorKernel = kernel == Kernel::kVector || kernel == Kernel::kThreads;
+  dlg.engine.m_nThreads = kernel == Kernel::kThreads ? 2 : 1;
+  dlg.engine.m_nParallelFrom = 1;
   LoadPictures(dlg, photo, mask, &photo);
   dlg.SetItemText(IDC_EDIT_DELTA_T, deltaT);
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "23");
@@ -62,7 +66,7 @@ TEST_P(KernelEquivalence, FastKernelsGiveTheReferenceBits) {
   const RgbImage mask = MakeScratchMask(w, h, seed, 2 + int(seed % 5));
   for (bool automatic : {false, true}) {
     const Outcome ref = RunSession(Kernel::kReference, photo, mask, deltaT, automatic);
-    for (Kernel kernel : {Kernel::kScalar, Kernel::kVector}) {
+    for (Kernel kernel : {Kernel::kScalar, Kernel::kVector, Kernel::kThreads}) {
       const Outcome fast = RunSession(kernel, photo, mask, deltaT, automatic);
       ExpectSameBits(fast.work, ref.work, "work plane");
       ExpectSameBits(fast.update, ref.update, "update buffer");
@@ -92,7 +96,7 @@ TEST(KernelEquivalenceMasks, FullMaskAndUniformAreas) {
   const RgbImage mask = MakeMask(17, 11, all);
   for (const char* dt : {"0.01", "0.7"}) {
     const Outcome ref = RunSession(Kernel::kReference, photo, mask, dt, false);
-    for (Kernel kernel : {Kernel::kScalar, Kernel::kVector}) {
+    for (Kernel kernel : {Kernel::kScalar, Kernel::kVector, Kernel::kThreads}) {
       const Outcome fast = RunSession(kernel, photo, mask, dt, false);
       ExpectSameBits(fast.work, ref.work, "work plane");
       ExpectSameBits(fast.weight, ref.weight, "weights");
