@@ -23,6 +23,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <thread>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -563,7 +564,9 @@ void CRestoreEngine::SweepRows(std::size_t begin, std::size_t end, double dt, bo
   std::size_t next = begin;
   int aboveLimit = above ? above->load(std::memory_order_acquire) : CFlatRuns::kNone;
   constexpr unsigned kPublishEvery = 8;
+  constexpr unsigned kSpinsBeforeYield = 256;
   unsigned round = 0;
+  unsigned waits = 0;
   for (;;) {
     while (n < kBand && next < end) band[n++] = rows[next++];
     if (n == 0) break;
@@ -576,11 +579,17 @@ void CRestoreEngine::SweepRows(std::size_t begin, std::size_t end, double dt, bo
       limit = std::min(limit, x);
     }
     if (nr == 0) {
-      // Waiting for the band above, which another thread is running.
-      __builtin_ia32_pause();
+      // Waiting for the band above, which another thread is running. When that
+      // thread has lost its core to another program, spinning on would only keep
+      // it off this one too.
+      if (++waits < kSpinsBeforeYield)
+        __builtin_ia32_pause();
+      else
+        std::this_thread::yield();
       aboveLimit = above->load(std::memory_order_acquire);
       continue;
     }
+    waits = 0;
     int j = 0;
     for (; j + 3 < nr; j += 4) {
       const int group[4] = {band[ready[j]].begin++, band[ready[j + 1]].begin++,
