@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,9 +15,9 @@
 
 #include "engine/fields.h"
 #include "engine/flat_runs.h"
-#include "engine/worker.h"
 #include "engine/planes.h"
 #include "engine/services.h"
+#include "engine/worker.h"
 
 // What a run reports after each block (OnRun) and each cycle (OnAuto).
 struct RunProgress {
@@ -26,8 +27,8 @@ struct RunProgress {
   int cycle = 0;              // automatic mode: cycles done
   bool measured = false;      // psnr (or meanChange) holds a measurement of this cycle
   float psnr = 0.0f;
-  bool settling = false;      // the automatic mode without an original: meanChange decides
-  double meanChange = 0.0;    // mean absolute change of the masked values over the cycle
+  bool settling = false;    // the automatic mode without an original: meanChange decides
+  double meanChange = 0.0;  // mean absolute change of the masked values over the cycle
 };
 
 // The automatic mode without an original goes on while the mean absolute change
@@ -198,8 +199,8 @@ class CRestoreEngine {
     // mask stays).
     std::vector<std::int32_t> changing;
     CellBuffer<double> channel, next, weight;  // 4 doubles per numbered cell
-    bool steady = false;       // channel, next, weight hold the unchanging cells
-    bool gridsCurrent = false;  // the grids hold them as channel 2 left them
+    bool steady = false;                       // channel, next, weight hold the unchanging cells
+    bool gridsCurrent = false;                 // the grids hold them as channel 2 left them
   };
 
   struct RowSegment {
@@ -209,9 +210,13 @@ class CRestoreEngine {
   void BuildRowSegments(int count);
   void TransportSweep(double dt, int count);
   void SweepRows(std::size_t begin, std::size_t end, double dt, bool vector,
-                 const std::atomic<int>* above, std::atomic<int>* own);
+                 const std::atomic<int>* above, std::atomic<int>* own,
+                 std::atomic<bool>* stalled = nullptr);
   static constexpr int kBand = 6;        // rows side by side
   static constexpr int kThreadBand = 6;  // rows a thread takes at a time
+  static constexpr std::chrono::milliseconds kStalledWait{2};
+  static constexpr int kFewestSoloSweeps = 16;
+  static constexpr int kMostSoloSweeps = 1024;
   struct alignas(64) Frontier {
     std::atomic<int> column{-1};
     Frontier() = default;
@@ -262,9 +267,13 @@ class CRestoreEngine {
   std::uint64_t m_nOriginalVersion = 0;  // bumped by every original load
   std::vector<RowSegment> m_rowSegments;
   std::vector<std::int32_t> m_sweepX;
-  std::vector<std::int32_t> m_sweepOffset;  // of the pixel in g_work
+  std::vector<std::int32_t> m_sweepOffset;     // of the pixel in g_work
   std::vector<unsigned char> m_sweepInterior;  // active and for the interior kernel
   CFlatRuns m_flatRuns;
   std::vector<Frontier> m_frontiers;
   std::unique_ptr<CWorkerThread> m_pWorker;
+  // Sweeps still to run on one thread because the last shared one kept a thread
+  // waiting for the other, which had lost its core (a busy machine).
+  int m_nSoloSweeps = 0;
+  int m_nSoloAfterStall = kFewestSoloSweeps;
 };

@@ -43,9 +43,7 @@ float AddSeconds(std::uint32_t endTick, float startTick, float seconds) {
 }
 }  // namespace
 
-int CRestoreEngine::DefaultThreads() {
-  return std::thread::hardware_concurrency() >= 2 ? 2 : 1;
-}
+int CRestoreEngine::DefaultThreads() { return std::thread::hardware_concurrency() >= 2 ? 2 : 1; }
 
 void CRestoreEngine::Split(std::size_t n,
                            const std::function<void(std::size_t, std::size_t)>& body) {
@@ -57,7 +55,7 @@ void CRestoreEngine::Split(std::size_t n,
   const std::size_t half = n / 2;
   m_pWorker->Start([&body, half, n] { body(half, n); });
   body(0, half);
-  m_pWorker->Wait();
+  if (!m_pWorker->WaitOrWithdraw()) body(half, n);
 }
 
 bool CRestoreEngine::CanRun() {
@@ -102,16 +100,14 @@ void CRestoreEngine::OnRun() {
   for (std::int64_t b = 0; b < blocks; ++b) {
     if (StopRequested()) break;
     TransportBlock(per);
-    if (diffusion != 0)
-      DiffusionSteps(diffusion);
+    if (diffusion != 0) DiffusionSteps(diffusion);
     done += per;
     progress.iterationsDone = int(done);
     Report(progress);
   }
   if (!m_bStopped && !StopRequested()) {
     TransportBlock(int(rest));
-    if (diffusion != 0 && rest != 0)
-      DiffusionSteps(diffusion);
+    if (diffusion != 0 && rest != 0) DiffusionSteps(diffusion);
     done += rest;
   }
   const std::uint32_t endTick = m_services.GetTickCount();
@@ -235,6 +231,7 @@ void CRestoreEngine::ResultPixels(std::uint8_t* rgb, std::size_t stride) const {
   for (int y = 0; y < H; ++y) {
     const double* v = g_work.At(0, y);
     std::uint8_t* out = rgb + std::size_t(y) * stride;
-    for (int i = 0; i < W * 3; ++i) out[i] = std::uint8_t(std::uint32_t(std::int32_t(v[i])) & 0xFFu);
+    for (int i = 0; i < W * 3; ++i)
+      out[i] = std::uint8_t(std::uint32_t(std::int32_t(v[i])) & 0xFFu);
   }
 }

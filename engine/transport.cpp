@@ -22,6 +22,7 @@
 //   row and column). Row 0 goes first and alone: its clamped reads see row 1.
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <thread>
 
@@ -220,8 +221,7 @@ double CRestoreEngine::WidenDirection(int x, int y, int c, double* dX, double* d
 // the direction from the cross (widened where it sees no gradient), beta, and the
 // slope-limited gradient times beta.
 static inline double TransportValue(CRestoreEngine& e, int x, int y, int c, double gx, double gy,
-                                    double mid, double left, double right, double up,
-                                    double down) {
+                                    double mid, double left, double right, double up, double down) {
   double dY = down - up;
   double dX = right - left;
   double norm = std::sqrt(Square(dX) + Square(dY));
@@ -247,8 +247,8 @@ static inline double TransportValue(CRestoreEngine& e, int x, int y, int c, doub
 
 // Transport values of the three channels of an interior pixel (3 <= x <= W - 3,
 // 3 <= y <= H - 3): every clamp is the identity, every Laplacian centre is inside.
-static void InteriorTransport(CRestoreEngine& e, const double* self, std::ptrdiff_t S, int x,
-                              int y, double* v) {
+static void InteriorTransport(CRestoreEngine& e, const double* self, std::ptrdiff_t S, int x, int y,
+                              double* v) {
   const double* const l1 = self - 3;  // column x - 1
   const double* const l2 = self - 6;
   const double* const r1 = self + 3;
@@ -285,7 +285,8 @@ static void BorderTransport(CRestoreEngine& e, int x, int y, double* v) {
     const auto L = [&](int i, int j) {
       const bool inside = x - 2 + i >= 0 && x - 2 + i < W && y - 2 + j >= 0 && y - 2 + j < H;
       const double centre = inside ? I(x - 2 + i, y - 2 + j) : I(cx[i], cy[j]);
-      return (((I(cx[i], cy[j + 1]) + (-4.0 * centre)) + I(cx[i], cy[j - 1])) + I(cx[i + 1], cy[j])) +
+      return (((I(cx[i], cy[j + 1]) + (-4.0 * centre)) + I(cx[i], cy[j - 1])) +
+              I(cx[i + 1], cy[j])) +
              I(cx[i - 1], cy[j]);
     };
     const double gx = L(3, 2) - L(1, 2);
@@ -362,10 +363,14 @@ RV_INLINE static __m256d InteriorValueAvx2(CRestoreEngine& e, const double* self
   const __m256d byy = _mm256_mul_pd(by, by), fyy = _mm256_mul_pd(fy, fy);
   // While rising, negative backward and positive forward differences count; else
   // the other way round. A difference that does not count squares to +0.
-  const __m256d bxLow = _mm256_cmp_pd(bx, zero, _CMP_LT_OQ), bxHigh = _mm256_cmp_pd(bx, zero, _CMP_GT_OQ);
-  const __m256d fxLow = _mm256_cmp_pd(fx, zero, _CMP_LT_OQ), fxHigh = _mm256_cmp_pd(fx, zero, _CMP_GT_OQ);
-  const __m256d byLow = _mm256_cmp_pd(by, zero, _CMP_LT_OQ), byHigh = _mm256_cmp_pd(by, zero, _CMP_GT_OQ);
-  const __m256d fyLow = _mm256_cmp_pd(fy, zero, _CMP_LT_OQ), fyHigh = _mm256_cmp_pd(fy, zero, _CMP_GT_OQ);
+  const __m256d bxLow = _mm256_cmp_pd(bx, zero, _CMP_LT_OQ),
+                bxHigh = _mm256_cmp_pd(bx, zero, _CMP_GT_OQ);
+  const __m256d fxLow = _mm256_cmp_pd(fx, zero, _CMP_LT_OQ),
+                fxHigh = _mm256_cmp_pd(fx, zero, _CMP_GT_OQ);
+  const __m256d byLow = _mm256_cmp_pd(by, zero, _CMP_LT_OQ),
+                byHigh = _mm256_cmp_pd(by, zero, _CMP_GT_OQ);
+  const __m256d fyLow = _mm256_cmp_pd(fy, zero, _CMP_LT_OQ),
+                fyHigh = _mm256_cmp_pd(fy, zero, _CMP_GT_OQ);
   const __m256d up2 = _mm256_sqrt_pd(_mm256_add_pd(
       _mm256_add_pd(_mm256_add_pd(_mm256_and_pd(fyHigh, fyy), _mm256_and_pd(byLow, byy)),
                     _mm256_and_pd(fxHigh, fxx)),
@@ -399,7 +404,7 @@ RV_INLINE static int StoreAvx2(double* self, double* update, __m256d value) {
 }
 
 RV_TARGET static int InteriorUpdateAvx2(CRestoreEngine& e, double* self, std::ptrdiff_t S, int x,
-                                         int y, double dt, double* update) {
+                                        int y, double dt, double* update) {
   return StoreAvx2(self, update, InteriorValueAvx2(e, self, S, x, y, _mm256_set1_pd(dt)));
 }
 
@@ -429,8 +434,7 @@ static bool CpuHasAvx2() {
   return has;
 }
 #else
-static int InteriorUpdateAvx2(CRestoreEngine&, double*, std::ptrdiff_t, int, int, double,
-                              double*) {
+static int InteriorUpdateAvx2(CRestoreEngine&, double*, std::ptrdiff_t, int, int, double, double*) {
   return 0;
 }
 template <int N>
@@ -528,26 +532,46 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
     first = 1;
   }
   const std::size_t bands = (rows.size() - first + kThreadBand - 1) / kThreadBand;
-  if (m_nThreads < 2 || bands < 2 || std::size_t(count) < m_nParallelFrom) {
+  if (m_nThreads < 2 || bands < 2 || std::size_t(count) < m_nParallelFrom || m_nSoloSweeps > 0) {
+    if (m_nSoloSweeps > 0) --m_nSoloSweeps;
     SweepRows(first, rows.size(), dt, vector, nullptr, nullptr);
     return;
   }
   // Band b is rows [first + b K, first + (b + 1) K); its frontier, -1 until it
-  // starts, is the column of its rows' next pixel (kNone when done).
+  // starts, is the column of its rows' next pixel (kNone when done). The threads
+  // take the bands in order, so at most two are under way, one after the other.
   if (m_frontiers.size() < bands) m_frontiers = std::vector<Frontier>(bands);
-  for (std::size_t b = 0; b < bands; ++b) m_frontiers[b].column.store(-1, std::memory_order_relaxed);
-  const auto run = [this, &rows, first, bands, dt, vector](std::size_t parity) {
-    for (std::size_t b = parity; b < bands; b += 2) {
+  for (std::size_t b = 0; b < bands; ++b)
+    m_frontiers[b].column.store(-1, std::memory_order_relaxed);
+  std::atomic<std::size_t> nextBand{0};
+  // Set by a thread that waited milliseconds for the other, which must then have
+  // lost its core to another program (a wait for a neighbour takes microseconds):
+  // no more bands are taken, and the rest of the sweep runs on this thread alone.
+  std::atomic<bool> stalled{false};
+  const auto run = [this, &rows, &nextBand, &stalled, first, bands, dt, vector] {
+    while (!stalled.load(std::memory_order_relaxed)) {
+      const std::size_t b = nextBand.fetch_add(1, std::memory_order_relaxed);
+      if (b >= bands) break;
       const std::size_t begin = first + b * kThreadBand;
       const std::size_t end = std::min(rows.size(), begin + kThreadBand);
       SweepRows(begin, end, dt, vector, b > 0 ? &m_frontiers[b - 1].column : nullptr,
-                &m_frontiers[b].column);
+                &m_frontiers[b].column, &stalled);
     }
   };
   if (!m_pWorker) m_pWorker = std::make_unique<CWorkerThread>();
-  m_pWorker->Start([&run] { run(1); });
-  run(0);
-  m_pWorker->Wait();
+  m_pWorker->Start(run);
+  run();
+  m_pWorker->WaitOrWithdraw();
+  const std::size_t done = std::min(nextBand.load(), bands);
+  if (done < bands)
+    SweepRows(first + done * kThreadBand, rows.size(), dt, vector, nullptr, nullptr);
+  // The longer the machine stays busy, the longer before the next try.
+  if (stalled.load()) {
+    m_nSoloSweeps = m_nSoloAfterStall;
+    m_nSoloAfterStall = std::min(2 * m_nSoloAfterStall, kMostSoloSweeps);
+  } else {
+    m_nSoloAfterStall = kFewestSoloSweeps;
+  }
 }
 
 // Rows rows[begin, end) of a sweep, up to kBand of them side by side. A row takes
@@ -557,7 +581,8 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
 // row, its column) is one another thread writes, the fourth lane of a store
 // included. `own` publishes how far these rows have come.
 void CRestoreEngine::SweepRows(std::size_t begin, std::size_t end, double dt, bool vector,
-                               const std::atomic<int>* above, std::atomic<int>* own) {
+                               const std::atomic<int>* above, std::atomic<int>* own,
+                               std::atomic<bool>* stalled) {
   const std::vector<RowSegment>& rows = m_rowSegments;
   RowSegment band[kBand];
   int n = 0;
@@ -567,6 +592,7 @@ void CRestoreEngine::SweepRows(std::size_t begin, std::size_t end, double dt, bo
   constexpr unsigned kSpinsBeforeYield = 256;
   unsigned round = 0;
   unsigned waits = 0;
+  std::chrono::steady_clock::time_point waitStart;
   for (;;) {
     while (n < kBand && next < end) band[n++] = rows[next++];
     if (n == 0) break;
@@ -582,10 +608,14 @@ void CRestoreEngine::SweepRows(std::size_t begin, std::size_t end, double dt, bo
       // Waiting for the band above, which another thread is running. When that
       // thread has lost its core to another program, spinning on would only keep
       // it off this one too.
-      if (++waits < kSpinsBeforeYield)
+      if (++waits < kSpinsBeforeYield) {
         __builtin_ia32_pause();
-      else
+      } else {
+        const auto now = std::chrono::steady_clock::now();
+        if (waits == kSpinsBeforeYield) waitStart = now;
+        if (now - waitStart > kStalledWait) stalled->store(true, std::memory_order_relaxed);
         std::this_thread::yield();
+      }
       aboveLimit = above->load(std::memory_order_acquire);
       continue;
     }
@@ -615,7 +645,8 @@ void CRestoreEngine::SweepRows(std::size_t begin, std::size_t end, double dt, bo
       // Rows not yet in the band have not started.
       if (next < end) frontier = std::min(frontier, m_sweepX[std::size_t(rows[next].begin)]);
       own->store(frontier, std::memory_order_release);
-      if (above && aboveLimit != CFlatRuns::kNone) aboveLimit = above->load(std::memory_order_acquire);
+      if (above && aboveLimit != CFlatRuns::kNone)
+        aboveLimit = above->load(std::memory_order_acquire);
     }
   }
   if (own) own->store(CFlatRuns::kNone, std::memory_order_release);

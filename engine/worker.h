@@ -14,10 +14,12 @@ class CWorkerThread {
   CWorkerThread(const CWorkerThread&) = delete;
   CWorkerThread& operator=(const CWorkerThread&) = delete;
 
-  // Runs `task` on the thread; the previous task must be done (Wait).
+  // Runs `task` on the thread; the previous task must be done or withdrawn.
   void Start(std::function<void()> task);
-  // Blocks until the task given to Start has returned.
-  void Wait();
+  // Takes the task back if the thread has not begun it (false), else waits for it
+  // to return (true). A thread that has not been given a core yet then costs the
+  // caller nothing.
+  bool WaitOrWithdraw();
 
  private:
   void Loop();
@@ -25,7 +27,8 @@ class CWorkerThread {
   std::mutex m_mutex;
   std::condition_variable m_changed;
   std::function<void()> m_task;
-  bool m_bBusy = false;
+  bool m_bBusy = false;     // a task is given and has not returned
+  bool m_bStarted = false;  // the thread has begun it
   bool m_bQuit = false;
   std::thread m_thread;
 };
