@@ -326,7 +326,10 @@ void CMainDlg::StartRun(bool automatic) {
     m_bChartSettle = settling;
   }
   if (m_pProgress) {
-    m_pProgress->setRange(0, automatic ? 0 : std::max(1, m_engine.m_fields.m_nTransportIter));
+    // The run's count is the one typed in the edit: the field is read by the run.
+    std::int32_t planned = 0;
+    ParseIntField(run->texts[IDC_EDIT_TRANSPORT_ITER], &planned);
+    m_pProgress->setRange(0, automatic ? 0 : std::max(1, planned));
     m_pProgress->setValue(0);
   }
   QString rule;

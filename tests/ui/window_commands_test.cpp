@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -224,6 +225,10 @@ class WindowCommandsTest : public QObject {
       QVERIFY2(!Enabled(dlg, id), qPrintable(QString::number(id)));
     QVERIFY(Enabled(dlg, IDC_BTN_STOP));
     QVERIFY(Enabled(dlg, IDC_BTN_VIEW));
+    // The bar measures the count just typed, not the one the last run read.
+    auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+    QVERIFY(bar);
+    QCOMPARE(bar->maximum(), 200000);
     // A click that arrives meanwhile (the button is disabled) starts nothing.
     QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, Qt::NoModifier,
                       CentreOf(dlg, IDC_BTN_AUTO));
