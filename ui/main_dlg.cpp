@@ -277,12 +277,16 @@ void CMainDlg::PaintChart(QPainter& painter) {
                          QStringLiteral("  (") + Number(lo, 4) + QStringLiteral(" .. ") +
                          Number(hi, 4) + QStringLiteral(")");
   painter.drawText(area.adjusted(4, 0, -4, 0), Qt::AlignTop | Qt::AlignRight, labels);
+  // Below the label's line: the newest values, the highest while the PSNR rises, would
+  // run through it and hide it. The pen is wider than a pixel: one row more each way.
+  const QRect plot = area.adjusted(0, painter.fontMetrics().height() + 1, 0, -1);
+  if (plot.height() < 2) return;
   const double n = double(std::max<std::size_t>(m_chart.size() - 1, 1));
   QPainterPath path;
   for (std::size_t i = 0; i < m_chart.size(); ++i) {
     const double v = std::isfinite(m_chart[i]) ? m_chart[i] : hi;
-    const QPointF p(area.left() + area.width() * double(i) / n,
-                    area.bottom() - (area.height() - 1) * (v - lo) / (hi - lo));
+    const QPointF p(plot.left() + (plot.width() - 1) * double(i) / n,
+                    plot.bottom() - (plot.height() - 1) * (v - lo) / (hi - lo));
     if (i == 0)
       path.moveTo(p);
     else

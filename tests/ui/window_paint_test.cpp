@@ -1,8 +1,10 @@
 // Painting of the four panes: which surfaces are drawn, in which order, where, and
 // that a picture larger than its pane is clipped and never scaled.
+#include <QFontMetrics>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ui/resource.h"
 #include "window_fixture.h"
 
 namespace {
@@ -117,6 +119,35 @@ class WindowPaintTest : public QObject {
     QCOMPARE(shot.pixel(client.topLeft() + QPoint(9, 5)), qRgb(200, 30, 40));
     for (QPoint p : {QPoint(10, 0), QPoint(0, 6), QPoint(10, 6), QPoint(100, 100)})
       QCOMPARE(shot.pixel(client.topLeft() + p), empty.pixel(client.topLeft() + p));
+  }
+
+  // The automatic mode's chart: one curve across the pane, kept below the label
+  // line, where the newest values (the highest, as the PSNR rises) would hide it.
+  void chartCurveSpansThePaneBelowItsLabel() {
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    LoadSamples(dlg, script);
+    Click(dlg, IDC_BTN_AUTO);
+    QVERIFY(dlg.ChartValues().size() >= 2);
+    QVERIFY(dlg.ChartValues().back() > dlg.ChartValues().front());
+    const QImage shot = Grab(dlg);
+    const QRect area = ClientOf(dlg, IDC_CHART).adjusted(2, 2, -2, -2);
+    const int labelBottom = area.top() + QFontMetrics(dlg.font()).height();
+    int inLabel = 0;
+    std::vector<bool> columns(std::size_t(area.width()), false);
+    for (int y = area.top(); y <= area.bottom(); ++y)
+      for (int x = area.left(); x <= area.right(); ++x) {
+        const QRgb c = shot.pixel(x, y);
+        if (qBlue(c) <= qRed(c) + 60) continue;  // not the curve's blue
+        if (y < labelBottom)
+          ++inLabel;
+        else
+          columns[std::size_t(x - area.left())] = true;
+      }
+    QCOMPARE(inLabel, 0);
+    QVERIFY(std::all_of(columns.begin(), columns.end(), [](bool c) { return c; }));
+    QVERIFY(script.boxes.empty());
   }
 
   void paneChangeRepaintsThePane() {
