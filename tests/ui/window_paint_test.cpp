@@ -90,16 +90,19 @@ class WindowPaintTest : public QObject {
     // Every pixel of the pane is the picture's pixel at the same offset.
     for (int y = 0; y < client.height(); ++y)
       for (int x = 0; x < client.width(); ++x)
-        if ((shot.pixel(client.left() + x, client.top() + y) & 0xFFFFFF) != (Gradient(x, y) & 0xFFFFFF))
+        if ((shot.pixel(client.left() + x, client.top() + y) & 0xFFFFFF) !=
+            (Gradient(x, y) & 0xFFFFFF))
           QFAIL(qPrintable(QStringLiteral("pane pixel %1,%2").arg(x).arg(y)));
     // Nothing of the picture outside the pane.
     for (int y = client.top(); y <= client.bottom() + 40; ++y)
       for (int x = client.right() + 1; x <= client.right() + 40; ++x)
-        QVERIFY2((shot.pixel(x, y) & 0xFFFFFF) != (Gradient(x - client.left(), y - client.top()) & 0xFFFFFF),
+        QVERIFY2((shot.pixel(x, y) & 0xFFFFFF) !=
+                     (Gradient(x - client.left(), y - client.top()) & 0xFFFFFF),
                  qPrintable(QStringLiteral("outside %1,%2").arg(x).arg(y)));
     for (int x = client.left(); x <= client.right(); ++x)
       for (int y = client.bottom() + 1; y <= client.bottom() + 40; ++y)
-        QVERIFY2((shot.pixel(x, y) & 0xFFFFFF) != (Gradient(x - client.left(), y - client.top()) & 0xFFFFFF),
+        QVERIFY2((shot.pixel(x, y) & 0xFFFFFF) !=
+                     (Gradient(x - client.left(), y - client.top()) & 0xFFFFFF),
                  qPrintable(QStringLiteral("below %1,%2").arg(x).arg(y)));
   }
 
