@@ -13,7 +13,6 @@
 #include <QPainterPath>
 #include <QProgressBar>
 #include <QWindow>
-
 #include <cmath>
 #include <cstdio>
 
@@ -35,7 +34,8 @@ RgbImage ToRgbImage(const QImage& image) {
   out.height = rgb.height();
   out.rgb.resize(std::size_t(out.width) * std::size_t(out.height) * 3);
   for (int y = 0; y < out.height; ++y)
-    std::copy(rgb.constScanLine(y), rgb.constScanLine(y) + std::size_t(out.width) * 3, out.At(0, y));
+    std::copy(rgb.constScanLine(y), rgb.constScanLine(y) + std::size_t(out.width) * 3,
+              out.At(0, y));
   return out;
 }
 
@@ -208,9 +208,9 @@ void CMainDlg::mouseDoubleClickEvent(QMouseEvent* event) {
                {IDC_PANE_ORIGINAL, ViewerPicture::kOriginal}};
   for (const auto& p : panes) {
     if (!PaneClientRect(p.pane).contains(event->pos())) continue;
-    const bool shown = p.picture == ViewerPicture::kDamaged ? m_files.m_surfDamaged.bLoaded == 1
+    const bool shown = p.picture == ViewerPicture::kDamaged  ? m_files.m_surfDamaged.bLoaded == 1
                        : p.picture == ViewerPicture::kResult ? m_files.HasResult()
-                                                              : m_files.m_surfOriginal.bLoaded == 1;
+                                                             : m_files.m_surfOriginal.bLoaded == 1;
     if (shown) OpenViewer(p.picture, false);
     event->accept();
     return;
@@ -277,12 +277,16 @@ void CMainDlg::PaintChart(QPainter& painter) {
                          QStringLiteral("  (") + Number(lo, 4) + QStringLiteral(" .. ") +
                          Number(hi, 4) + QStringLiteral(")");
   painter.drawText(area.adjusted(4, 0, -4, 0), Qt::AlignTop | Qt::AlignRight, labels);
+  // Below the label's line: the newest values, the highest while the PSNR rises, would
+  // run through it and hide it. The pen is wider than a pixel: one row more each way.
+  const QRect plot = area.adjusted(0, painter.fontMetrics().height() + 1, 0, -1);
+  if (plot.height() < 2) return;
   const double n = double(std::max<std::size_t>(m_chart.size() - 1, 1));
   QPainterPath path;
   for (std::size_t i = 0; i < m_chart.size(); ++i) {
     const double v = std::isfinite(m_chart[i]) ? m_chart[i] : hi;
-    const QPointF p(area.left() + area.width() * double(i) / n,
-                    area.bottom() - (area.height() - 1) * (v - lo) / (hi - lo));
+    const QPointF p(plot.left() + (plot.width() - 1) * double(i) / n,
+                    plot.bottom() - (plot.height() - 1) * (v - lo) / (hi - lo));
     if (i == 0)
       path.moveTo(p);
     else
@@ -326,17 +330,21 @@ void CMainDlg::StartRun(bool automatic) {
     m_bChartSettle = settling;
   }
   if (m_pProgress) {
-    m_pProgress->setRange(0, automatic ? 0 : std::max(1, m_engine.m_fields.m_nTransportIter));
+    // The run's count is the one typed in the edit: the field is read by the run.
+    std::int32_t planned = 0;
+    ParseIntField(run->texts[IDC_EDIT_TRANSPORT_ITER], &planned);
+    m_pProgress->setRange(0, automatic ? 0 : std::max(1, planned));
     m_pProgress->setValue(0);
   }
   QString rule;
   if (automatic)
-    rule = settling ? QStringLiteral("Automatic mode without an original: until the mean change "
-                                     "is no more than ") +
-                          Number(m_engine.m_dSettleLevel)
-                    : QStringLiteral("Automatic mode: while the PSNR gain is above ") +
-                          QString::fromStdString(run->texts[IDC_EDIT_THRESHOLD]) +
-                          QStringLiteral(" dB");
+    rule = settling
+               ? QStringLiteral(
+                     "Automatic mode without an original: until the mean change "
+                     "is no more than ") +
+                     Number(m_engine.m_dSettleLevel)
+               : QStringLiteral("Automatic mode: while the PSNR gain is above ") +
+                     QString::fromStdString(run->texts[IDC_EDIT_THRESHOLD]) + QStringLiteral(" dB");
   else
     rule = QStringLiteral("Running");
   if (m_files.OriginalStale())
@@ -353,7 +361,8 @@ void CMainDlg::StartRun(bool automatic) {
     else
       m_engine.OnRun();
     t_onRunThread = false;
-    QMetaObject::invokeMethod(this, [this] { FinishRun(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { FinishRun(); }, Qt::QueuedConnection);
   });
 }
 
@@ -381,8 +390,9 @@ void CMainDlg::FinishRun() {
     else if (run->settling)
       outcome = QStringLiteral("Automatic mode without an original: settled after cycle ") +
                 cycles + QStringLiteral(" (mean change ") +
-                Number(m_chart.empty() ? 0.0 : m_chart.back(), 4) + QStringLiteral(", no more than ") +
-                Number(m_engine.m_dSettleLevel) + QStringLiteral(").");
+                Number(m_chart.empty() ? 0.0 : m_chart.back(), 4) +
+                QStringLiteral(", no more than ") + Number(m_engine.m_dSettleLevel) +
+                QStringLiteral(").");
     else
       outcome = QStringLiteral("Automatic mode: stopped after cycle ") + cycles +
                 QStringLiteral(", when the PSNR gain was no longer above ") +
@@ -442,7 +452,9 @@ void CMainDlg::ShowProgress(const RunProgress& p, const QImage& preview) {
   QString text;
   if (!p.automatic) {
     if (m_pProgress) m_pProgress->setValue(std::min(p.iterationsDone, m_pProgress->maximum()));
-    text = QStringLiteral("Running: %1 of %2 iterations").arg(p.iterationsDone).arg(p.iterationsPlanned);
+    text = QStringLiteral("Running: %1 of %2 iterations")
+               .arg(p.iterationsDone)
+               .arg(p.iterationsPlanned);
   } else {
     if (p.measured) {
       m_chart.push_back(p.settling ? p.meanChange : double(p.psnr));
@@ -450,8 +462,9 @@ void CMainDlg::ShowProgress(const RunProgress& p, const QImage& preview) {
     }
     text = QStringLiteral("Automatic: cycle %1").arg(p.cycle);
     if (p.measured)
-      text += p.settling ? QStringLiteral(", mean change ") + Number(p.meanChange, 4)
-                         : QStringLiteral(", PSNR ") + Number(double(p.psnr)) + QStringLiteral(" dB");
+      text += p.settling
+                  ? QStringLiteral(", mean change ") + Number(p.meanChange, 4)
+                  : QStringLiteral(", PSNR ") + Number(double(p.psnr)) + QStringLiteral(" dB");
     if (m_pProgress) m_pProgress->setFormat(text);
   }
   if (!m_bStopRequested) SetStatus(text);
@@ -511,7 +524,9 @@ void CMainDlg::OpenViewer(ViewerPicture picture, bool paint) {
 void CMainDlg::RefreshViewer() {
   if (!m_pViewer) return;
   m_bWantPreview = m_pViewer->isVisible();
-  const auto picture = [](const ImageSurface& s) { return s.bLoaded == 1 ? SurfaceImage(s) : QImage(); };
+  const auto picture = [](const ImageSurface& s) {
+    return s.bLoaded == 1 ? SurfaceImage(s) : QImage();
+  };
   m_pViewer->SetPicture(ViewerPicture::kDamaged, picture(m_files.m_surfDamaged));
   m_pViewer->SetPicture(ViewerPicture::kOriginal, picture(m_files.m_surfOriginal));
   if (!IsRunning())
@@ -605,6 +620,5 @@ std::optional<std::string> CMainDlg::FileDialog(bool bOpen) {
 void CMainDlg::PaneChanged(int paneId) {
   const QRect client = PaneClientRect(paneId);
   if (!client.isEmpty()) update(client);
-  if (paneId == IDC_PANE_MASK && m_pViewer)
-    m_pViewer->SetMask(SurfaceImage(m_files.m_surfMask));
+  if (paneId == IDC_PANE_MASK && m_pViewer) m_pViewer->SetMask(SurfaceImage(m_files.m_surfMask));
 }

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -61,7 +62,8 @@ class WindowCommandsTest : public QObject {
     Click(dlg, IDC_BTN_RUN);
     QCOMPARE(EditText(dlg, 1018), QStringLiteral("100"));
     QVERIFY(dlg.Fields().m_fPsnrResult > 0);
-    QCOMPARE(EditText(dlg, 1017), QString::fromStdString(FormatFloatField(dlg.Fields().m_fPsnrResult)));
+    QCOMPARE(EditText(dlg, 1017),
+             QString::fromStdString(FormatFloatField(dlg.Fields().m_fPsnrResult)));
 
     Click(dlg, IDC_BTN_AUTO);
     QVERIFY(dlg.Fields().m_nTotalIter >= 115);
@@ -154,7 +156,8 @@ class WindowCommandsTest : public QObject {
                   mask = SampleFile("mask.bmp");
     const QString cliRun = dir.filePath(QStringLiteral("cli_run.bmp"));
     const QString cliAuto = dir.filePath(QStringLiteral("cli_auto.bmp"));
-    const QStringList common = {QStringLiteral("--damaged"), damaged, QStringLiteral("--mask"), mask,
+    const QStringList common = {QStringLiteral("--damaged"),  damaged,
+                                QStringLiteral("--mask"),     mask,
                                 QStringLiteral("--original"), original};
     const CliResult run = RunCli(common + QStringList{QStringLiteral("--output"), cliRun});
     QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
@@ -224,6 +227,10 @@ class WindowCommandsTest : public QObject {
       QVERIFY2(!Enabled(dlg, id), qPrintable(QString::number(id)));
     QVERIFY(Enabled(dlg, IDC_BTN_STOP));
     QVERIFY(Enabled(dlg, IDC_BTN_VIEW));
+    // The bar measures the count just typed, not the one the last run read.
+    auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+    QVERIFY(bar);
+    QCOMPARE(bar->maximum(), 200000);
     // A click that arrives meanwhile (the button is disabled) starts nothing.
     QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, Qt::NoModifier,
                       CentreOf(dlg, IDC_BTN_AUTO));
@@ -254,7 +261,8 @@ class WindowCommandsTest : public QObject {
     const unsigned maskPixels = dlg.Fields().m_nMaskPixels;
     Edit1020(dlg)->setText(QStringLiteral("1"));
     Click(dlg, IDC_BTN_RUN);
-    QVERIFY(dlg.Fields().m_fPsnrDamaged > 0 && dlg.Fields().m_fPsnrResult > 0 && dlg.Fields().m_nTotalIter == 100);
+    QVERIFY(dlg.Fields().m_fPsnrDamaged > 0 && dlg.Fields().m_fPsnrResult > 0 &&
+            dlg.Fields().m_nTotalIter == 100);
     const int maskCount = dlg.Engine().m_nMaskCount;
     const QImage result = CMainDlg::SurfaceImage(dlg.Files().m_surfResult);
     const float threshold = dlg.Fields().m_fThreshold;
@@ -281,7 +289,8 @@ class WindowCommandsTest : public QObject {
     // Images, mask and work stay.
     QCOMPARE(dlg.Engine().m_nMaskCount, maskCount);
     QCOMPARE(CMainDlg::SurfaceImage(dlg.Files().m_surfResult), result);
-    for (const ImageSurface* s : {&dlg.Files().m_surfOriginal, &dlg.Files().m_surfDamaged, &dlg.Files().m_surfResult, &dlg.Files().m_surfMask})
+    for (const ImageSurface* s : {&dlg.Files().m_surfOriginal, &dlg.Files().m_surfDamaged,
+                                  &dlg.Files().m_surfResult, &dlg.Files().m_surfMask})
       QCOMPARE(int(s->bLoaded), 1);
 
     Click(dlg, IDC_BTN_RESET);
@@ -300,7 +309,9 @@ class WindowCommandsTest : public QObject {
   }
 
  private:
-  static QLineEdit* Edit1020(CMainDlg& dlg) { return qobject_cast<QLineEdit*>(dlg.GetDlgItem(1020)); }
+  static QLineEdit* Edit1020(CMainDlg& dlg) {
+    return qobject_cast<QLineEdit*>(dlg.GetDlgItem(1020));
+  }
 };
 
 QTEST_MAIN(WindowCommandsTest)

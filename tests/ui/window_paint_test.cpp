@@ -1,8 +1,10 @@
 // Painting of the four panes: which surfaces are drawn, in which order, where, and
 // that a picture larger than its pane is clipped and never scaled.
+#include <QFontMetrics>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ui/resource.h"
 #include "window_fixture.h"
 
 namespace {
@@ -88,16 +90,19 @@ class WindowPaintTest : public QObject {
     // Every pixel of the pane is the picture's pixel at the same offset.
     for (int y = 0; y < client.height(); ++y)
       for (int x = 0; x < client.width(); ++x)
-        if ((shot.pixel(client.left() + x, client.top() + y) & 0xFFFFFF) != (Gradient(x, y) & 0xFFFFFF))
+        if ((shot.pixel(client.left() + x, client.top() + y) & 0xFFFFFF) !=
+            (Gradient(x, y) & 0xFFFFFF))
           QFAIL(qPrintable(QStringLiteral("pane pixel %1,%2").arg(x).arg(y)));
     // Nothing of the picture outside the pane.
     for (int y = client.top(); y <= client.bottom() + 40; ++y)
       for (int x = client.right() + 1; x <= client.right() + 40; ++x)
-        QVERIFY2((shot.pixel(x, y) & 0xFFFFFF) != (Gradient(x - client.left(), y - client.top()) & 0xFFFFFF),
+        QVERIFY2((shot.pixel(x, y) & 0xFFFFFF) !=
+                     (Gradient(x - client.left(), y - client.top()) & 0xFFFFFF),
                  qPrintable(QStringLiteral("outside %1,%2").arg(x).arg(y)));
     for (int x = client.left(); x <= client.right(); ++x)
       for (int y = client.bottom() + 1; y <= client.bottom() + 40; ++y)
-        QVERIFY2((shot.pixel(x, y) & 0xFFFFFF) != (Gradient(x - client.left(), y - client.top()) & 0xFFFFFF),
+        QVERIFY2((shot.pixel(x, y) & 0xFFFFFF) !=
+                     (Gradient(x - client.left(), y - client.top()) & 0xFFFFFF),
                  qPrintable(QStringLiteral("below %1,%2").arg(x).arg(y)));
   }
 
@@ -117,6 +122,35 @@ class WindowPaintTest : public QObject {
     QCOMPARE(shot.pixel(client.topLeft() + QPoint(9, 5)), qRgb(200, 30, 40));
     for (QPoint p : {QPoint(10, 0), QPoint(0, 6), QPoint(10, 6), QPoint(100, 100)})
       QCOMPARE(shot.pixel(client.topLeft() + p), empty.pixel(client.topLeft() + p));
+  }
+
+  // The automatic mode's chart: one curve across the pane, kept below the label
+  // line, where the newest values (the highest, as the PSNR rises) would hide it.
+  void chartCurveSpansThePaneBelowItsLabel() {
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    LoadSamples(dlg, script);
+    Click(dlg, IDC_BTN_AUTO);
+    QVERIFY(dlg.ChartValues().size() >= 2);
+    QVERIFY(dlg.ChartValues().back() > dlg.ChartValues().front());
+    const QImage shot = Grab(dlg);
+    const QRect area = ClientOf(dlg, IDC_CHART).adjusted(2, 2, -2, -2);
+    const int labelBottom = area.top() + QFontMetrics(dlg.font()).height();
+    int inLabel = 0;
+    std::vector<bool> columns(std::size_t(area.width()), false);
+    for (int y = area.top(); y <= area.bottom(); ++y)
+      for (int x = area.left(); x <= area.right(); ++x) {
+        const QRgb c = shot.pixel(x, y);
+        if (qBlue(c) <= qRed(c) + 60) continue;  // not the curve's blue
+        if (y < labelBottom)
+          ++inLabel;
+        else
+          columns[std::size_t(x - area.left())] = true;
+      }
+    QCOMPARE(inLabel, 0);
+    QVERIFY(std::all_of(columns.begin(), columns.end(), [](bool c) { return c; }));
+    QVERIFY(script.boxes.empty());
   }
 
   void paneChangeRepaintsThePane() {
