@@ -47,5 +47,5 @@ struct BatchOptions {
 // Runs every row and prints one JSON object a line, as each row completes. Exit
 // status: 0 every row done, 1 a row failed (or the manifest or the output folder
 // could not be had), 2 a usage error in the manifest (nothing run), 130 stopped by
-// Ctrl-C (no row started after it; running rows stop at their next block).
+// Ctrl-C (no row started after it; running rows stop after their current sweep).
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err);

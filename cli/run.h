@@ -62,7 +62,7 @@ class RunHooks {
   // Just before the run (the pictures are loaded).
   virtual void Starting() {}
   virtual void Progress(const RunProgress& /*progress*/) {}
-  // Asked between blocks and cycles.
+  // Asked between sweeps and cycles.
   virtual bool StopRequested() { return false; }
 };
 

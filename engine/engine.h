@@ -40,8 +40,8 @@ struct RunProgress {
 constexpr double kDefaultSettleLevel = 0.5;
 constexpr int kMaxSettleCycles = 400;
 
-// Told of a run's progress on the thread that runs it; asked between blocks and
-// cycles whether to stop.
+// Told of a run's progress (after each block or cycle) on the thread that runs
+// it; asked between sweeps and cycles whether to stop.
 class CRunObserver {
  public:
   virtual ~CRunObserver() = default;
@@ -119,8 +119,9 @@ class CRestoreEngine {
   virtual void TransportStep(int iterations, int count, double dt);
   // A block of the run: the fields are read from their edits (the refresh every
   // transport step of a run begins with), then `iterations` sweeps over the whole
-  // list with the time step of the DeltaT field.
-  void TransportBlock(int iterations);
+  // list with the time step of the DeltaT field. A `stoppable` block ends early
+  // when a stop is asked for between its sweeps. Returns the sweeps it ran.
+  int TransportBlock(int iterations, bool stoppable = false);
   // The same step computed through the operations below one by one.
   void TransportStepReference(int iterations, int count, double dt);
   double Laplacian(int x, int y, int c) const;
@@ -275,5 +276,9 @@ class CRestoreEngine {
   // Sweeps still to run on one thread because the last shared one kept a thread
   // waiting for the other, which had lost its core (a busy machine).
   int m_nSoloSweeps = 0;
+  // What TransportBlock tells TransportStep: whether to look for a stop between
+  // sweeps, and back how many sweeps ran.
+  bool m_bStepStoppable = false;
+  int m_nStepSweeps = 0;
   int m_nSoloAfterStall = kFewestSoloSweeps;
 };

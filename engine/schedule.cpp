@@ -7,8 +7,9 @@
 //
 // Every transport block begins by reading the ten fields from their edits (their
 // six-digit text form therefore shapes the numbers), at the points the run has
-// always read them. A run may be asked to stop between blocks or cycles; it then
-// ends as a shorter run would: totals, seconds, PSNR and result count what ran.
+// always read them. A run may be asked to stop between sweeps (between whole
+// cycles in the automatic mode); it then ends as a shorter run would: totals,
+// seconds, PSNR and result count what ran.
 #include <cmath>
 #include <thread>
 
@@ -65,9 +66,13 @@ bool CRestoreEngine::CanRun() {
   return ready;
 }
 
-void CRestoreEngine::TransportBlock(int iterations) {
+int CRestoreEngine::TransportBlock(int iterations, bool stoppable) {
   UpdateData(true);
+  m_bStepStoppable = stoppable;
+  m_nStepSweeps = std::max(iterations, 0);
   TransportStep(iterations, m_nMaskCount, double(m_fields.m_fDeltaT));
+  m_bStepStoppable = false;
+  return m_nStepSweeps;
 }
 
 bool CRestoreEngine::StopRequested() {
@@ -97,18 +102,18 @@ void CRestoreEngine::OnRun() {
   progress.iterationsPlanned = n;
   std::int64_t done = 0;
   const float startTick = float(m_services.GetTickCount());
+  // A block stopped between its sweeps skips its diffusion: the run ends there.
   for (std::int64_t b = 0; b < blocks; ++b) {
     if (StopRequested()) break;
-    TransportBlock(per);
+    done += TransportBlock(per, true);
+    if (m_bStopped) break;
     if (diffusion != 0) DiffusionSteps(diffusion);
-    done += per;
     progress.iterationsDone = int(done);
     Report(progress);
   }
   if (!m_bStopped && !StopRequested()) {
-    TransportBlock(int(rest));
-    if (diffusion != 0 && rest != 0) DiffusionSteps(diffusion);
-    done += rest;
+    done += TransportBlock(int(rest), true);
+    if (diffusion != 0 && rest != 0 && !m_bStopped) DiffusionSteps(diffusion);
   }
   const std::uint32_t endTick = m_services.GetTickCount();
   // A stopped run counts the iterations it ran; a whole one the field's count.
@@ -126,7 +131,8 @@ void CRestoreEngine::OnRun() {
 }
 
 void CRestoreEngine::RunCycle() {
-  TransportBlock(kCycleTransport);
+  // Cycles run whole: the automatic mode counts its iterations by cycles.
+  TransportBlock(kCycleTransport, false);
   DiffusionSteps(kCycleDiffusion);
 }
 

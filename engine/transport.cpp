@@ -115,6 +115,10 @@ void CRestoreEngine::TransportStepReference(int iterations, int count, double dt
   if (iterations < 1) return;
   count = std::min(count, m_nMaskCount);
   for (int it = 0; it < iterations; ++it) {
+    if (m_bStepStoppable && StopRequested()) {
+      m_nStepSweeps = it;
+      return;
+    }
     for (int k = 0; k < count; ++k) {
       const MaskPixel p = m_pMaskList[k];
       if (p.active != 1) continue;
@@ -145,7 +149,13 @@ void CRestoreEngine::TransportStep(int iterations, int count, double dt) {
   // Anything may have written the plane since the last call.
   m_flatRuns.Reset(g_work);
   BuildRowSegments(count);
-  for (int it = 0; it < iterations; ++it) TransportSweep(dt, count);
+  for (int it = 0; it < iterations; ++it) {
+    if (m_bStepStoppable && StopRequested()) {
+      m_nStepSweeps = it;
+      return;
+    }
+    TransportSweep(dt, count);
+  }
 }
 
 // Where the cross of (x, y) in channel c stops widening. Radius 1 saw no gradient

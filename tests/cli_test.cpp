@@ -645,7 +645,7 @@ TEST(CliInterrupt, CtrlCStopsTheAutomaticModeAtACycleAndKeepsTheResult) {
   EXPECT_EQ(std::stoul(r.trace.back().iterations), 75u + (n - 15u));
 }
 
-TEST(CliInterrupt, CtrlCStopsARunAtABlock) {
+TEST(CliInterrupt, CtrlCStopsARunBetweenSweeps) {
   bmptest::TempDir dir;
   const std::string out = dir.File("out.bmp");
   const Interrupted r =
@@ -657,7 +657,7 @@ TEST(CliInterrupt, CtrlCStopsARunAtABlock) {
   const Json j = Json::parse(r.out);
   EXPECT_EQ(j["stopped"], true);
   const unsigned n = j["iterations"].get<unsigned>();
-  EXPECT_EQ(n % 15, 0u);
+  EXPECT_GT(n, 0u);
   EXPECT_LT(n, 2000000000u);
   EXPECT_TRUE(j["psnr_hole_result"].is_number());
   EXPECT_EQ(ReadPicture(out).width, 320);

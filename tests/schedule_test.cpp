@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <functional>
 #include <string>
 
 #include "tests/support/engine_fixture.h"
@@ -69,8 +71,8 @@ class RecordingDialog : public CHeadlessServices, public CFileServices, public C
   float& psnrDamaged = engine.psnrDamaged;
 };
 
-std::vector<std::string> Expected(const std::vector<int>& transport, const std::vector<bool>& diffuse,
-                                  int diffusion, int count) {
+std::vector<std::string> Expected(const std::vector<int>& transport,
+                                  const std::vector<bool>& diffuse, int diffusion, int count) {
   std::vector<std::string> out;
   for (std::size_t i = 0; i < transport.size(); ++i) {
     out.push_back("T" + std::to_string(transport[i]) + "/" + std::to_string(count));
@@ -84,7 +86,7 @@ std::vector<std::string> Expected(const std::vector<int>& transport, const std::
 class ScheduleTest : public ::testing::Test {
  protected:
   void SetUp() override {
-        ASSERT_TRUE(dlg.files.LoadDamagedImage(MakePhoto(8, 8, 1)).ok);
+    ASSERT_TRUE(dlg.files.LoadDamagedImage(MakePhoto(8, 8, 1)).ok);
     ASSERT_TRUE(dlg.files.LoadMaskImage(MakeMask(8, 8, {{2, 2}, {3, 3}, {5, 1}})).ok);
     // With an original the automatic mode follows the PSNR gain.
     ASSERT_TRUE(dlg.files.LoadOriginalImage(MakePhoto(8, 8, 2)).ok);
@@ -235,6 +237,116 @@ TEST(ShowResult, TruncatesWorkValuesIntoTheResultSurface) {
   EXPECT_EQ(GetPixel(dlg.files.m_surfResult.hMemDC.get(), 1, 1), RGB(137, 0, 255));
   EXPECT_EQ(GetPixel(dlg.files.m_surfResult.hMemDC.get(), 3, 2),
             RGB(BYTE(g_work[3][2][0]), BYTE(g_work[3][2][1]), BYTE(g_work[3][2][2])));
+}
+
+// A real run that is asked to stop: `stopWhen` sees how often the engine has asked
+// and the iterations reported so far.
+class StoppingDialog : public TestDialog {
+ public:
+  std::function<bool(int asked, int reported)> stopWhen;
+  std::vector<int> reported;
+  void Progress(const RunProgress& p) override {
+    TestDialog::Progress(p);
+    reported.push_back(p.iterationsDone);
+  }
+  bool StopRequested() override {
+    ++asked;
+    return stopWhen && stopWhen(asked, reported.empty() ? 0 : reported.back());
+  }
+  int asked = 0;
+};
+
+void LoadScratched(TestDialog& dlg) {
+  const RgbImage original = MakePhoto(40, 30, 7);
+  LoadPictures(dlg, MakePhoto(40, 30, 8), MakeScratchMask(40, 30, 3, 4), &original);
+}
+
+void SetRun(TestDialog& dlg, int n, int per, int diffusion) {
+  dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, std::to_string(n));
+  dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, std::to_string(per));
+  dlg.SetItemText(IDC_EDIT_DIFFUSION_ITER, std::to_string(diffusion));
+}
+
+void ExpectSameWork(const TestDialog& a, const TestDialog& b) {
+  const RgbPlane& x = a.engine.g_work;
+  const RgbPlane& y = b.engine.g_work;
+  ASSERT_EQ(x.Width(), y.Width());
+  for (int i = 0; i < x.Width(); ++i)
+    for (int j = 0; j < x.Height(); ++j)
+      for (int c = 0; c < 3; ++c)
+        ASSERT_EQ(std::memcmp(&x[i][j][c], &y[i][j][c], sizeof(double)), 0)
+            << "pixel " << i << ", " << j << " channel " << c;
+}
+
+// Stopped between blocks, a run has counted what ran, and the rest of it, run
+// next, ends exactly where the whole run would have.
+TEST(StoppedRun, TheRestCompletesItBitForBit) {
+  StoppingDialog stopped;
+  LoadScratched(stopped);
+  stopped.stopWhen = [](int, int reported) { return reported >= 15; };
+  SetRun(stopped, 40, 5, 2);
+  stopped.engine.OnRun();
+  EXPECT_TRUE(stopped.engine.LastRunStopped());
+  EXPECT_EQ(stopped.reported, (std::vector<int>{5, 10, 15}));
+  EXPECT_EQ(stopped.fields().m_nTotalIter, 15u);
+  stopped.stopWhen = nullptr;
+  SetRun(stopped, 25, 5, 2);
+  stopped.engine.OnRun();
+  EXPECT_FALSE(stopped.engine.LastRunStopped());
+  EXPECT_EQ(stopped.fields().m_nTotalIter, 40u);
+
+  TestDialog whole;
+  LoadScratched(whole);
+  SetRun(whole, 40, 5, 2);
+  whole.engine.OnRun();
+  ExpectSameWork(stopped, whole);
+  EXPECT_EQ(stopped.fields().m_fPsnrResult, whole.fields().m_fPsnrResult);
+}
+
+// One long block (no diffusion between) stops between its sweeps: the plane is
+// that of a run of the sweeps it counted.
+TEST(StoppedRun, ALongBlockStopsBetweenSweeps) {
+  StoppingDialog stopped;
+  LoadScratched(stopped);
+  stopped.stopWhen = [](int asked, int) { return asked >= 9; };
+  SetRun(stopped, 60, 0, 0);
+  stopped.engine.OnRun();
+  EXPECT_TRUE(stopped.engine.LastRunStopped());
+  const std::uint32_t ran = stopped.fields().m_nTotalIter;
+  EXPECT_GT(ran, 0u);
+  EXPECT_LT(ran, 60u);
+
+  TestDialog whole;
+  LoadScratched(whole);
+  SetRun(whole, int(ran), 0, 0);
+  whole.engine.OnRun();
+  ExpectSameWork(stopped, whole);
+}
+
+// The automatic mode ends on a whole cycle: stopped after cycle c, its plane is
+// that of c blocks of 15 iterations, each followed by two diffusion passes.
+TEST(StoppedRun, AutomaticModeStopsAfterWholeCycles) {
+  for (const bool withOriginal : {true, false}) {
+    SCOPED_TRACE(withOriginal ? "with an original" : "settling");
+    StoppingDialog stopped;
+    if (withOriginal) {
+      LoadScratched(stopped);
+    } else {
+      LoadPictures(stopped, MakePhoto(40, 30, 8), MakeScratchMask(40, 30, 3, 4));
+    }
+    stopped.SetItemText(IDC_EDIT_THRESHOLD, "0");
+    stopped.stopWhen = [](int, int reported) { return reported >= 7 * 15; };
+    stopped.engine.OnAuto();
+    EXPECT_TRUE(stopped.engine.LastRunStopped());
+    ASSERT_FALSE(stopped.reported.empty());
+    EXPECT_EQ(stopped.reported.back(), 7 * 15);
+
+    TestDialog blocks;
+    LoadScratched(blocks);
+    SetRun(blocks, 7 * 15, 15, 2);
+    blocks.engine.OnRun();
+    ExpectSameWork(stopped, blocks);
+  }
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ namespace {
 // dialog's services come from there and go to the run's copy of the edits.
 thread_local bool t_onRunThread = false;
 
-// Previews of the result for the viewer, at most this often while a run goes.
+// Previews of the result for its pane and the viewer, at most this often while a
+// run goes.
 constexpr std::uint32_t kPreviewMilliseconds = 150;
 
 RgbImage ToRgbImage(const QImage& image) {
@@ -173,8 +174,11 @@ void CMainDlg::OnCancel() {
     if (!AskQuestion(QStringLiteral("A restoration is running. Stop it and close ruvanta?"),
                      QString(), QStringLiteral("Stop and close"), QStringLiteral("Keep running")))
       return;
+    // The run ends at its next sweep or cycle; waiting for it here would freeze
+    // the window, so FinishRun comes back here instead.
+    m_bCloseAfterRun = true;
     RequestStop();
-    WaitForRun();
+    return;
   }
   if (m_files.ResultUnsaved() &&
       !AskQuestion(QStringLiteral("The result has not been saved. Close ruvanta and discard it?"),
@@ -241,7 +245,8 @@ void CMainDlg::OnPaint() {
     if (client.isEmpty()) continue;
     // Unscaled at the pane's (0, 0), clipped to the pane; the viewer shows it whole.
     painter.setClipRect(client);
-    painter.drawImage(client.topLeft(), SurfaceImage(*pane.surface));
+    const bool preview = pane.id == IDC_PANE_RESULT && m_pRun && !m_resultPreview.isNull();
+    painter.drawImage(client.topLeft(), preview ? m_resultPreview : SurfaceImage(*pane.surface));
     m_paintedPanes.push_back(pane.id);
   }
   painter.setClipping(false);
@@ -370,6 +375,7 @@ void CMainDlg::FinishRun() {
   if (!m_pRun) return;
   if (m_pRun->worker.joinable()) m_pRun->worker.join();
   std::unique_ptr<RunState> run = std::move(m_pRun);
+  m_resultPreview = QImage();
   QApplication::restoreOverrideCursor();
   for (const auto& text : run->texts) SetItemText(text.first, text.second);
   if (run->showResult) m_files.ShowResult();
@@ -410,12 +416,16 @@ void CMainDlg::FinishRun() {
   RefreshViewer();
   update();
   for (const auto& m : run->messages) MessageBox(m.first, m.second);
+  if (m_bCloseAfterRun) {
+    m_bCloseAfterRun = false;
+    OnCancel();
+  }
 }
 
 void CMainDlg::RequestStop() {
   if (IsRunning()) {
     m_bStopRequested = true;
-    SetStatus(QStringLiteral("Stopping at the end of this block..."));
+    SetStatus(QStringLiteral("Stopping: the result so far will be kept..."));
   }
 }
 
@@ -431,17 +441,18 @@ void CMainDlg::WaitForRun() {
 void CMainDlg::Progress(const RunProgress& progress) {
   // On the worker thread, between blocks or cycles: g_work is not changing now.
   QImage preview;
-  if (m_bWantPreview.load()) {
-    const std::uint32_t now = MonotonicTickCount();
-    if (now - m_pRun->lastPreviewTick >= kPreviewMilliseconds) {
-      m_pRun->lastPreviewTick = now;
-      RgbImage picture;
-      picture.width = m_engine.Width();
-      picture.height = m_engine.Height();
-      picture.rgb.resize(std::size_t(picture.width) * std::size_t(picture.height) * 3);
-      m_engine.ResultPixels(picture.rgb.data(), std::size_t(picture.width) * 3);
-      preview = ToQImage(picture);
-    }
+  const std::uint32_t now = MonotonicTickCount();
+  if (now - m_pRun->lastPreviewTick >= m_pRun->previewGap) {
+    RgbImage picture;
+    picture.width = m_engine.Width();
+    picture.height = m_engine.Height();
+    picture.rgb.resize(std::size_t(picture.width) * std::size_t(picture.height) * 3);
+    m_engine.ResultPixels(picture.rgb.data(), std::size_t(picture.width) * 3);
+    preview = ToQImage(picture);
+    // A preview of a large picture takes long enough to slow the run: at most a
+    // tenth of the time goes to them.
+    m_pRun->lastPreviewTick = MonotonicTickCount();
+    m_pRun->previewGap = std::max(kPreviewMilliseconds, 10 * (m_pRun->lastPreviewTick - now));
   }
   QMetaObject::invokeMethod(
       this, [this, progress, preview] { ShowProgress(progress, preview); }, Qt::QueuedConnection);
@@ -468,7 +479,10 @@ void CMainDlg::ShowProgress(const RunProgress& p, const QImage& preview) {
     if (m_pProgress) m_pProgress->setFormat(text);
   }
   if (!m_bStopRequested) SetStatus(text);
-  if (!preview.isNull() && m_pViewer) m_pViewer->SetPicture(ViewerPicture::kResult, preview);
+  if (preview.isNull()) return;
+  m_resultPreview = preview;
+  update(PaneClientRect(IDC_PANE_RESULT));
+  if (m_pViewer) m_pViewer->SetPicture(ViewerPicture::kResult, preview);
 }
 
 QString CMainDlg::StatusText() const { return m_status; }
@@ -517,13 +531,11 @@ void CMainDlg::OpenViewer(ViewerPicture picture, bool paint) {
   m_pViewer->show();
   m_pViewer->raise();
   m_pViewer->activateWindow();
-  m_bWantPreview = true;
 }
 
 // The viewer shows the pictures as the panes do (the result as its surface holds it).
 void CMainDlg::RefreshViewer() {
   if (!m_pViewer) return;
-  m_bWantPreview = m_pViewer->isVisible();
   const auto picture = [](const ImageSurface& s) {
     return s.bLoaded == 1 ? SurfaceImage(s) : QImage();
   };

@@ -8,13 +8,12 @@
 // the run started (so the run goes exactly as it would on the window's thread),
 // and the edits show that copy when it ends. Meanwhile the window repaints, shows
 // the progress, and disables what would change the run's inputs; Stop ends the
-// run at the next block or cycle and keeps the result so far.
+// run after its current sweep (cycle, in the automatic mode) and keeps the result.
 #pragma once
 
 #include <QIcon>
 #include <QImage>
 #include <QPointer>
-
 #include <atomic>
 #include <map>
 #include <memory>
@@ -66,7 +65,7 @@ class CMainDlg : public CDialog,
 
   // --- runs ----------------------------------------------------------------
   bool IsRunning() const { return m_pRun != nullptr; }
-  // Asks the run to stop at its next block or cycle.
+  // Asks the run to stop after its current sweep or cycle.
   void RequestStop();
   // Blocks until the run (if any) has ended and its result is shown.
   void WaitForRun();
@@ -132,6 +131,7 @@ class CMainDlg : public CDialog,
     bool showResult = false;
     std::uint32_t startTick = 0;
     std::uint32_t lastPreviewTick = 0;
+    std::uint32_t previewGap = 0;  // milliseconds between previews (more for larger pictures)
     std::thread worker;
   };
 
@@ -143,7 +143,8 @@ class CMainDlg : public CDialog,
   std::vector<int> m_paintedPanes;
   std::unique_ptr<RunState> m_pRun;
   std::atomic<bool> m_bStopRequested{false};
-  std::atomic<bool> m_bWantPreview{false};
+  bool m_bCloseAfterRun = false;  // Exit asked to stop the run and close
+  QImage m_resultPreview;         // the result so far, in the result pane while a run goes
   QString m_status;
   std::vector<double> m_chart;
   bool m_bChartSettle = false;

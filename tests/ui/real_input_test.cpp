@@ -40,7 +40,7 @@ namespace {
 // Generous: the sanitizer build runs the engine and Qt many times slower.
 constexpr int kShortWait = 30000;  // a window maps, a dialog opens, a key arrives
 constexpr int kRunWait = 240000;   // a run on the sample ends
-// Stop ends a run at its next block; the blocks of the long run are one iteration.
+// Stop ends a run after its current sweep.
 constexpr int kStopWait = 20000;
 
 QByteArray ReadAll(const QString& path) {

@@ -73,7 +73,8 @@ class WindowFaultsTest : public QObject {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("rusak.bmp"));
     if (fault == QLatin1String("garbage")) WriteAll(path, QByteArray(4000, 'x'));
-    if (fault == QLatin1String("truncated")) WriteAll(path, ReadAll(SampleFile("damaged.bmp")).left(5000));
+    if (fault == QLatin1String("truncated"))
+      WriteAll(path, ReadAll(SampleFile("damaged.bmp")).left(5000));
     if (fault == QLatin1String("32-bit")) WriteAll(path, Bmp32());
     if (fault == QLatin1String("empty")) WriteAll(path, QByteArray());
 
@@ -117,9 +118,10 @@ class WindowFaultsTest : public QObject {
     Click(w.dlg, button);
     QCOMPARE(int(w.script.boxes.size()), 1);
     QCOMPARE(w.script.boxes[0].caption, QStringLiteral("not valid"));
-    QVERIFY2(w.script.boxes[0].text.contains(QStringLiteral("16385")) &&
-                 w.script.boxes[0].text.contains(QStringLiteral("the limit is 16384 pixels a side")),
-             qPrintable(w.script.boxes[0].text));
+    QVERIFY2(
+        w.script.boxes[0].text.contains(QStringLiteral("16385")) &&
+            w.script.boxes[0].text.contains(QStringLiteral("the limit is 16384 pixels a side")),
+        qPrintable(w.script.boxes[0].text));
     QVERIFY(Snapshot(w.dlg) == before);
     CheckStillWorks(w);
   }
@@ -153,7 +155,8 @@ class WindowFaultsTest : public QObject {
     Loaded w;
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("mask.bmp"));
-    WriteBmp(path, w.dlg.Files().m_surfDamaged.nWidth + dw, w.dlg.Files().m_surfDamaged.nHeight + dh,
+    WriteBmp(path, w.dlg.Files().m_surfDamaged.nWidth + dw,
+             w.dlg.Files().m_surfDamaged.nHeight + dh,
              [](int x, int) { return x % 3 ? qRgb(255, 255, 255) : qRgb(0, 0, 0); });
     const WindowState before = Snapshot(w.dlg);
     w.script.Answer(path);
@@ -210,7 +213,8 @@ class WindowFaultsTest : public QObject {
         const std::size_t n = script.boxes.size();
         Click(dlg, button);
         QCOMPARE(script.boxes.size(), n + 1);
-        QCOMPARE(script.boxes.back().text, QStringLiteral("Load a damaged image and a mask first."));
+        QCOMPARE(script.boxes.back().text,
+                 QStringLiteral("Load a damaged image and a mask first."));
         QCOMPARE(script.boxes.back().caption, QStringLiteral("not valid"));
         QVERIFY(Enabled(dlg, IDC_BTN_RUN) && Enabled(dlg, IDC_BTN_AUTO));
         QVERIFY(Snapshot(dlg) == before);
@@ -237,8 +241,10 @@ class WindowFaultsTest : public QObject {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("message");
     QTest::newRow("empty count") << 1007 << QString() << "Ruvanta: please enter a whole number.";
-    QTest::newRow("pasted text") << 1008 << "2x" << "Diffussi: please enter a whole number.";
-    QTest::newRow("two points") << 1012 << "0.0.1" << "DeltaT: please enter a number.";
+    QTest::newRow("pasted text") << 1008 << "2x"
+                                 << "Diffussi: please enter a whole number.";
+    QTest::newRow("two points") << 1012 << "0.0.1"
+                                << "DeltaT: please enter a number.";
     QTest::newRow("empty seconds") << 1019 << QString() << "Waktu: please enter a number.";
   }
   void runStartsOnlyOnValuesThatConvert() {
@@ -261,14 +267,15 @@ class WindowFaultsTest : public QObject {
       QVERIFY(!dlg.Files().HasResult());
     }
     // Put right, the run goes exactly as the command line's.
-    SetEditText(dlg, edit, edit == 1019 ? QStringLiteral("0")
-                         : edit == 1012 ? QStringLiteral("0.01")
-                         : edit == 1008 ? QStringLiteral("2")
-                                        : QStringLiteral("100"));
+    SetEditText(dlg, edit,
+                edit == 1019   ? QStringLiteral("0")
+                : edit == 1012 ? QStringLiteral("0.01")
+                : edit == 1008 ? QStringLiteral("2")
+                               : QStringLiteral("100"));
     Click(dlg, IDC_BTN_RUN);
-    const CliResult cli = RunCli({QStringLiteral("--damaged"), SampleFile("damaged.bmp"),
-                                  QStringLiteral("--mask"), SampleFile("mask.bmp"),
-                                  QStringLiteral("--original"), SampleFile("original.bmp")});
+    const CliResult cli =
+        RunCli({QStringLiteral("--damaged"), SampleFile("damaged.bmp"), QStringLiteral("--mask"),
+                SampleFile("mask.bmp"), QStringLiteral("--original"), SampleFile("original.bmp")});
     QCOMPARE(Exact(dlg.Fields().m_fPsnrResult), cli.psnrResult);
     QVERIFY(dlg.Fields().m_fSeconds < 60.0f);
   }
@@ -308,8 +315,9 @@ class WindowFaultsTest : public QObject {
     Click(w.dlg, IDC_BTN_LOAD_ORIGINAL);
     QCOMPARE(int(w.script.boxes.size()), 1);
     const QString text = w.script.boxes[0].text;
-    QVERIFY2(text.contains(QStringLiteral("300 x 200")) && text.contains(QStringLiteral("320 x 240")),
-             qPrintable(text));
+    QVERIFY2(
+        text.contains(QStringLiteral("300 x 200")) && text.contains(QStringLiteral("320 x 240")),
+        qPrintable(text));
     QVERIFY(Snapshot(w.dlg) == before);
     CheckStillWorks(w);
   }
@@ -323,7 +331,8 @@ class WindowFaultsTest : public QObject {
     const QString damaged = dir.filePath(QStringLiteral("kecil.bmp"));
     const QString mask = dir.filePath(QStringLiteral("kecil_mask.bmp"));
     WriteBmp(damaged, 40, 30, [](int x, int y) { return qRgb(x * 6, y * 8, (x * y) & 255); });
-    WriteBmp(mask, 40, 30, [](int x, int y) { return x == y ? qRgb(255, 255, 255) : qRgb(0, 0, 0); });
+    WriteBmp(mask, 40, 30,
+             [](int x, int y) { return x == y ? qRgb(255, 255, 255) : qRgb(0, 0, 0); });
     script.Answer(damaged);
     Click(dlg, IDC_BTN_LOAD_DAMAGED);
     QCOMPARE(int(script.boxes.size()), 1);  // the notice
@@ -334,9 +343,11 @@ class WindowFaultsTest : public QObject {
     script.Answer(mask);
     Click(dlg, IDC_BTN_LOAD_MASK);
     Click(dlg, IDC_BTN_RUN);
-    QVERIFY2(dlg.StatusText().contains(QStringLiteral("no PSNR against it")), qPrintable(dlg.StatusText()));
+    QVERIFY2(dlg.StatusText().contains(QStringLiteral("no PSNR against it")),
+             qPrintable(dlg.StatusText()));
     // The PSNR is that of a run without an original.
-    const CliResult cli = RunCli({QStringLiteral("--damaged"), damaged, QStringLiteral("--mask"), mask});
+    const CliResult cli =
+        RunCli({QStringLiteral("--damaged"), damaged, QStringLiteral("--mask"), mask});
     QCOMPARE(Exact(dlg.Fields().m_fPsnrResult), cli.psnrResult);
     QCOMPARE(int(script.boxes.size()), 1);
   }
@@ -364,6 +375,34 @@ class WindowFaultsTest : public QObject {
     Click(dlg, IDCANCEL);
     QCOMPARE(int(script.boxes.size()), 2);
     QVERIFY(!dlg.isVisible());
+  }
+
+  // Exit during a run asks first; "Stop and close" returns at once (the window
+  // keeps painting while the run ends), then asks about the result so far.
+  void exitDuringARunStopsItWithoutFreezing() {
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    dlg.show();
+    LoadSamples(dlg, script);
+    SetEditText(dlg, IDC_EDIT_TRANSPORT_ITER, QStringLiteral("200000"));
+    SetEditText(dlg, IDC_EDIT_TRANSPORT_PER_DIFFUSION, QStringLiteral("0"));
+    ClickOnly(dlg, IDC_BTN_RUN);
+    QVERIFY(dlg.IsRunning());
+    script.questionAnswers = {false};  // keep running
+    ClickOnly(dlg, IDCANCEL);
+    QVERIFY(dlg.IsRunning() && dlg.isVisible());
+    script.questionAnswers = {true, false};  // stop and close; then keep the result
+    ClickOnly(dlg, IDCANCEL);
+    QCOMPARE(int(script.boxes.size()), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(!dlg.IsRunning(), 20000);
+    QCOMPARE(int(script.boxes.size()), 3);
+    QVERIFY(script.boxes[2].text.contains(QStringLiteral("not been saved")));
+    QVERIFY(dlg.isVisible());
+    // One block of 200000 sweeps stopped between two of them.
+    const unsigned ran = dlg.Fields().m_nTotalIter;
+    QVERIFY(ran < 200000);
+    QVERIFY(dlg.Files().HasResult());
   }
 };
 
