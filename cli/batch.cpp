@@ -109,7 +109,7 @@ class BatchOutput {
 
 // One row: its JSON line; `failed` and `stopped` say how it ended.
 std::string RunRow(const ManifestRow& row, const std::string& outDir, const std::string& format,
-                   bool* failed, bool* stopped) {
+                   int engineThreads, bool* failed, bool* stopped) {
   Json j;
   j["row"] = row.row;
   j["damaged"] = row.request.damaged;
@@ -121,6 +121,7 @@ std::string RunRow(const ManifestRow& row, const std::string& outDir, const std:
     RunRequest request = row.request;
     request.output = output;
     request.overwrite = false;
+    if (request.threads == 0) request.threads = engineThreads;
     RowHooks hooks;
     try {
       outcome = ExecuteRun(request, hooks, true);
@@ -266,18 +267,22 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
   BatchOutput output(out, err, rows.size(), options.progress);
   InterruptScope interrupt;
   std::atomic<std::size_t> next{0};
+  const std::size_t jobs =
+      std::min<std::size_t>(std::size_t(std::max(options.jobs, 1)), rows.size());
+  // Rows side by side already use the cores; an engine of its own threads each
+  // would only make them wait for one another.
+  const int engineThreads = jobs > 1 ? 1 : 0;
   const auto work = [&]() {
     while (!InterruptRequested()) {
       const std::size_t i = next.fetch_add(1);
       if (i >= rows.size()) return;
       bool failed = false, stopped = false;
-      const std::string line = RunRow(rows[i], options.outDir, options.format, &failed, &stopped);
+      const std::string line =
+          RunRow(rows[i], options.outDir, options.format, engineThreads, &failed, &stopped);
       output.Row(line, failed, stopped);
     }
   };
   output.Start();
-  const std::size_t jobs =
-      std::min<std::size_t>(std::size_t(std::max(options.jobs, 1)), rows.size());
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < jobs; ++t) {
     try {

@@ -25,7 +25,7 @@ const char* const kUsage =
     "usage: ruvanta-cli --damaged F --mask F [--original F] [--method transport|membrane]\n"
     "                   [--iterations N] [--diffusion N] [--per-diffusion N] [--delta-t X]\n"
     "                   [--auto] [--threshold X] [--settle X] [--output F] [--overwrite]\n"
-    "                   [--trace F.csv] [--metrics] [--json]\n"
+    "                   [--trace F.csv] [--metrics] [--json] [--threads 1|2]\n"
     "       ruvanta-cli --batch MANIFEST.csv --out-dir DIR [--jobs N] [--format bmp|png]\n"
     "                   [run options for every row] [--metrics]\n"
     "(--help explains every option)\n";
@@ -40,6 +40,11 @@ std::string CheckJobs(const std::string& text) {
   if (!ParseIntField(text, &v) || v < 1 || v > kMaxJobs)
     return "must be a whole number from 1 to " + std::to_string(kMaxJobs) + ", not '" + text + "'";
   return std::string();
+}
+
+std::string CheckThreads(const std::string& text) {
+  if (text == "1" || text == "2") return std::string();
+  return "must be 1 or 2, not '" + text + "'";
 }
 
 std::string CheckFormat(const std::string& text) {
@@ -140,14 +145,14 @@ int RunSingle(const RunRequest& request, const std::string& tracePath, bool json
 
 int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   CLI::App app{
-      "Restores the masked pixels of a damaged 24-bit BMP image and reports the PSNR of the\n"
-      "damaged image and of the result against the original; or, with --batch, restores\n"
-      "every row of a manifest.",
+      "Restores the masked pixels of a damaged image (BMP, PNG or JPEG) and reports the PSNR\n"
+      "of the damaged image and of the result against the original; or, with --batch,\n"
+      "restores every row of a manifest.",
       "ruvanta-cli"};
   RunRequest request;
-  std::string settle, method = "transport", trace, batch, outDir, jobs, format = "bmp";
+  std::string settle, method = "transport", trace, batch, outDir, jobs, threads, format = "bmp";
   bool json = false;
-  app.add_option("--damaged", request.damaged, "Damaged image (24-bit BMP)");
+  app.add_option("--damaged", request.damaged, "Damaged image: 24-bit BMP, PNG or JPEG");
   app.add_option("--mask", request.mask,
                  "Mask of the same size: every pixel that is not pure black is restored");
   app.add_option("--original", request.original,
@@ -199,6 +204,10 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   app.add_option("--jobs", jobs,
                  "With --batch: rows run at once (default: the processor's threads)")
       ->check(CLI::Validator(CheckJobs, "N"));
+  app.add_option("--threads", threads,
+                 "Threads of one run: 1, or 2 to share large masks between two cores (default: "
+                 "2 where the processor has them; 1 per row of a batch of several jobs)")
+      ->check(CLI::Validator(CheckThreads, "1|2"));
   app.add_option("--format", format, "With --batch: the results' file format, bmp (default) or png")
       ->check(CLI::Validator(CheckFormat, "bmp|png"));
 
@@ -213,6 +222,7 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   const auto given = [&](const char* option) { return app.count(option) > 0; };
   request.method = MethodValue(method);
   if (given("--settle")) request.settle = SettleValue(settle);
+  if (given("--threads")) request.threads = std::stoi(threads);
 
   if (given("--batch")) {
     for (const char* option :

@@ -190,6 +190,7 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
   session.SetItemText(IDC_EDIT_DELTA_T, request.deltaT);
   session.SetItemText(IDC_EDIT_THRESHOLD, request.threshold);
   if (request.settle) engine.m_dSettleLevel = *request.settle;
+  if (request.threads > 0) engine.m_nThreads = request.threads;
 
   RunOutcome o;
   o.method = request.method;

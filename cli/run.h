@@ -30,6 +30,7 @@ struct RunRequest {
   bool metrics = false;  // the quality measures are asked for (they need an original)
   std::string output;    // where to write the result; "" for nowhere
   bool overwrite = false;
+  int threads = 0;  // threads the engine may use; 0 for its default
 };
 
 // Checks of one option text; each returns "" when the text is fine, else why not

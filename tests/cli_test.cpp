@@ -92,6 +92,23 @@ TEST(CliRun, WritesTheResultAndNeverOverwritesUnlessAsked) {
   EXPECT_EQ(ReadPicture(out).width, 320);
 }
 
+// A mask large enough to be shared between two threads gives the same bytes on one.
+TEST(CliRun, OneThreadAndTwoWriteTheSameResult) {
+  bmptest::TempDir dir;
+  const std::string bench = std::string(RUVANTA_SOURCE_DIR) + "/bench/data/";
+  std::vector<std::string> results;
+  for (const char* threads : {"1", "2"}) {
+    const std::string out = dir.File(std::string("result") + threads + ".bmp");
+    const CliRun r =
+        Cli({"--damaged", bench + "damaged800_20.bmp", "--mask", bench + "mask800_20.bmp",
+             "--iterations", "20", "--threads", threads, "--output", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    results.push_back(ReadText(out));
+  }
+  ASSERT_GT(results[0].size(), 800u * 800u * 3u);
+  EXPECT_TRUE(results[0] == results[1]);
+}
+
 TEST(CliRun, RefusedFilesExitWithOne) {
   CliRun r = Cli({"--damaged", kData + "missing.bmp", "--mask", kData + "mask.bmp"});
   EXPECT_EQ(r.status, 1);
@@ -137,7 +154,7 @@ TEST(CliUsage, BadValuesNameTheOptionAndTheText) {
       {"--settle", "inf"},    {"--settle", "1e999"},   {"--settle", "0.5x"},
       {"--settle", ""},       {"--method", "heat"},    {"--method", "Membrane"},
       {"--jobs", "0"},        {"--jobs", "257"},       {"--jobs", "two"},
-      {"--format", "gif"},
+      {"--format", "gif"},    {"--threads", "0"},      {"--threads", "3"},
   };
   for (const auto& extra : bad) {
     auto args = SampleArgs();
