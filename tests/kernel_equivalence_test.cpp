@@ -3,6 +3,7 @@
 // update buffer, the weights and the measured fields must agree.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <tuple>
 
@@ -44,7 +45,8 @@ Outcome RunSession(Kernel kernel, const RgbImage& photo, const RgbImage& mask, c
   Outcome out;
   const RgbPlane& work = dlg.engine.g_work;
   out.work.assign(work.Data(), work.Data() + std::size_t(photo.width) * photo.height * 3);
-  out.update.assign(dlg.engine.m_pUpdate.get(), dlg.engine.m_pUpdate.get() + dlg.engine.m_nMaskCount * 3);
+  out.update.assign(dlg.engine.m_pUpdate.get(),
+                    dlg.engine.m_pUpdate.get() + dlg.engine.m_nMaskCount * 3);
   out.weight.assign(dlg.engine.m_gridWeight.Data(),
                     dlg.engine.m_gridWeight.Data() + std::size_t(photo.width) * photo.height);
   out.psnrDamaged = dlg.engine.m_fields.m_fPsnrDamaged;
@@ -101,6 +103,57 @@ TEST(KernelEquivalenceMasks, FullMaskAndUniformAreas) {
       ExpectSameBits(fast.work, ref.work, "work plane");
       ExpectSameBits(fast.weight, ref.weight, "weights");
     }
+  }
+}
+
+// A frame of `width` pixels along the picture's edges, and a centred hole.
+RgbImage FrameAndHole(int w, int h, int width, int holeW, int holeH) {
+  return MakeImage(w, h, [=](int x, int y) {
+    const bool frame = x < width || y < width || x >= w - width || y >= h - width;
+    const bool hole = std::abs(2 * x - w) < holeW && std::abs(2 * y - h) < holeH;
+    return frame || hole ? RGB(255, 255, 255) : RGB(0, 0, 0);
+  });
+}
+
+// The masks people draw: a hole in a flat area, frames along every edge, and
+// pictures wider or taller than any fixed size; pixels outside the mask never
+// change, and a picture of one colour stays that colour.
+TEST(KernelEquivalenceMasks, HolesFramesAndLongPictures) {
+  struct Case {
+    const char* name;
+    RgbImage photo, mask;
+  };
+  const RgbImage flat = MakeImage(31, 23, [](int, int) { return RGB(120, 64, 200); });
+  const std::vector<Case> cases = {
+      {"flat picture, hole", flat, FrameAndHole(31, 23, 0, 17, 11)},
+      {"photo, hole", MakePhoto(31, 23, 4), FrameAndHole(31, 23, 0, 17, 11)},
+      {"photo, frame", MakePhoto(26, 19, 5), FrameAndHole(26, 19, 2, 0, 0)},
+      {"830 wide", MakePhoto(830, 9, 6), FrameAndHole(830, 9, 1, 60, 3)},
+      {"820 tall", MakePhoto(7, 820, 7), FrameAndHole(7, 820, 1, 3, 90)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Outcome ref = RunSession(Kernel::kReference, c.photo, c.mask, "0.4", false);
+    for (Kernel kernel : {Kernel::kScalar, Kernel::kVector, Kernel::kThreads}) {
+      const Outcome fast = RunSession(kernel, c.photo, c.mask, "0.4", false);
+      ExpectSameBits(fast.work, ref.work, "work plane");
+      ExpectSameBits(fast.weight, ref.weight, "weights");
+    }
+    int changedOutside = 0, masked = 0, moved = 0;
+    for (int y = 0; y < c.photo.height; ++y)
+      for (int x = 0; x < c.photo.width; ++x) {
+        const std::size_t i = (std::size_t(y) * c.photo.width + x) * 3;
+        const bool inMask = c.mask.rgb[i] | c.mask.rgb[i + 1] | c.mask.rgb[i + 2];
+        masked += inMask;
+        for (int ch = 0; ch < 3; ++ch) {
+          const bool same = ref.work[i + ch] == double(c.photo.rgb[i + ch]);
+          changedOutside += !inMask && !same;
+          moved += inMask && !same;
+        }
+      }
+    EXPECT_GT(masked, 0);
+    EXPECT_EQ(changedOutside, 0);
+    if (&c == &cases[0]) EXPECT_EQ(moved, 0);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "tests/support/engine_fixture.h"
 
@@ -347,6 +348,38 @@ TEST(StoppedRun, AutomaticModeStopsAfterWholeCycles) {
     blocks.engine.OnRun();
     ExpectSameWork(stopped, blocks);
   }
+}
+
+// Engines share nothing: two restorations at once on two threads (each sharing its
+// sweeps with a thread of its own) end exactly as each does alone.
+TEST(TwoEngines, RunAtOnceAsTheyRunAlone) {
+  const auto restore = [](unsigned seed, bool automatic, RgbPlane* work, float* psnr) {
+    TestDialog dlg;
+    dlg.engine.m_nParallelFrom = 1;
+    const RgbImage original = MakePhoto(120, 90, seed);
+    LoadPictures(dlg, MakePhoto(120, 90, seed + 1), MakeScratchMask(120, 90, seed, 6), &original);
+    SetRun(dlg, 45, 15, 2);
+    if (automatic)
+      dlg.engine.OnAuto();
+    else
+      dlg.engine.OnRun();
+    work->Resize(120, 90);
+    std::memcpy(work->Data(), dlg.engine.g_work.Data(), 120 * 90 * 3 * sizeof(double));
+    *psnr = dlg.fields().m_fPsnrResult;
+  };
+  RgbPlane alone[2], together[2];
+  float psnrAlone[2], psnrTogether[2];
+  restore(1, false, &alone[0], &psnrAlone[0]);
+  restore(2, true, &alone[1], &psnrAlone[1]);
+  std::thread other([&] { restore(2, true, &together[1], &psnrTogether[1]); });
+  restore(1, false, &together[0], &psnrTogether[0]);
+  other.join();
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(std::memcmp(alone[i].Data(), together[i].Data(), 120 * 90 * 3 * sizeof(double)), 0)
+        << "restoration " << i;
+    EXPECT_EQ(psnrAlone[i], psnrTogether[i]);
+  }
+  EXPECT_NE(psnrAlone[0], psnrAlone[1]);
 }
 
 }  // namespace
