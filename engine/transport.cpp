@@ -226,6 +226,15 @@ double CRestoreEngine::WidenDirection(int x, int y, int c, double* dX, double* d
   }
 }
 
+// Without a Laplacian gradient beta is a zero whatever the direction (+0 or -0, as
+// the direction's signs give), and so is the transport value; a zero of either sign
+// added to the pixel's value leaves it as it is unless that value is -0. Then the
+// cross need not widen (deep in a flat hole, the common case, it would widen to the
+// hole's edge).
+static inline bool NoGradient(double gx, double gy, double mid) {
+  return gx == 0.0 && gy == 0.0 && !std::signbit(mid);
+}
+
 // The transport value of channel c of pixel (x, y) from its Laplacian gradient
 // (gx, gy) and its cross as the clamps read it (the pixel and its four neighbours):
 // the direction from the cross (widened where it sees no gradient), beta, and the
@@ -235,7 +244,7 @@ static inline double TransportValue(CRestoreEngine& e, int x, int y, int c, doub
   double dY = down - up;
   double dX = right - left;
   double norm = std::sqrt(Square(dX) + Square(dY));
-  if (norm == 0.0) norm = e.WidenDirection(x, y, c, &dX, &dY);
+  if (norm == 0.0 && !NoGradient(gx, gy, mid)) norm = e.WidenDirection(x, y, c, &dX, &dY);
   double beta;
   if (norm == 0.0) {
     beta = gx * 0.0 + gy * 0.0;
@@ -349,12 +358,16 @@ RV_INLINE static __m256d InteriorValueAvx2(CRestoreEngine& e, const double* self
     beta = _mm256_add_pd(_mm256_mul_pd(gx, _mm256_xor_pd(_mm256_mul_pd(inv, dY), sign)),
                          _mm256_mul_pd(gy, _mm256_mul_pd(inv, dX)));
   } else {
-    alignas(32) double n[4], h[4], w[4];
+    alignas(32) double n[4], h[4], w[4], a[4], b[4], m[4];
     _mm256_store_pd(n, norm);
     _mm256_store_pd(h, dX);
     _mm256_store_pd(w, dY);
+    _mm256_store_pd(a, gx);
+    _mm256_store_pd(b, gy);
+    _mm256_store_pd(m, mid);
     for (int c = 0; c < 3; ++c)
-      if (flat & (1 << c)) n[c] = e.WidenDirection(x, y, c, &h[c], &w[c]);
+      if ((flat & (1 << c)) && !NoGradient(a[c], b[c], m[c]))
+        n[c] = e.WidenDirection(x, y, c, &h[c], &w[c]);
     norm = _mm256_load_pd(n);
     dX = _mm256_load_pd(h);
     dY = _mm256_load_pd(w);
