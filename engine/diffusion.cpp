@@ -151,8 +151,7 @@ void CRestoreEngine::DiffusionStep(int iterations, int channel) {
   }
   for (int k = 0; k < m_nMaskCount; ++k) {
     const MaskPixel p = m_pMaskList[k];
-    g_work.At(p.x, p.y)[channel] =
-        WriteBackValue(next[std::size_t(p.y) * W + std::size_t(p.x)]);
+    g_work.At(p.x, p.y)[channel] = WriteBackValue(next[std::size_t(p.y) * W + std::size_t(p.x)]);
   }
 }
 

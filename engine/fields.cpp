@@ -30,8 +30,8 @@ const FieldDef kFields[kFieldCount] = {
      true},
     {IDC_EDIT_TOTAL_ITER, "Total Iterasi", FieldKind::kUInt, nullptr, nullptr, &F::m_nTotalIter, 0,
      false},
-    {IDC_EDIT_MASK_PIXELS, "Jumlah Pixel", FieldKind::kUInt, nullptr, nullptr, &F::m_nMaskPixels,
-     0, false},
+    {IDC_EDIT_MASK_PIXELS, "Jumlah Pixel", FieldKind::kUInt, nullptr, nullptr, &F::m_nMaskPixels, 0,
+     false},
 };
 
 const FieldDef* FindField(int id) {
@@ -51,9 +51,12 @@ std::string FormatFloatField(float value) {
 
 std::string FormatField(const FieldDef& def, const CDialogFields& fields) {
   switch (def.kind) {
-    case FieldKind::kInt: return FormatIntField(fields.*def.intField);
-    case FieldKind::kFloat: return FormatFloatField(fields.*def.floatField);
-    case FieldKind::kUInt: return FormatUIntField(fields.*def.uintField);
+    case FieldKind::kInt:
+      return FormatIntField(fields.*def.intField);
+    case FieldKind::kFloat:
+      return FormatFloatField(fields.*def.floatField);
+    case FieldKind::kUInt:
+      return FormatUIntField(fields.*def.uintField);
   }
   return std::string();
 }
@@ -113,18 +116,24 @@ bool ParseFloatField(const std::string& text, float* value) {
 
 bool ParseField(const FieldDef& def, const std::string& text, CDialogFields* fields) {
   switch (def.kind) {
-    case FieldKind::kInt: return ParseIntField(text, &(fields->*def.intField));
-    case FieldKind::kFloat: return ParseFloatField(text, &(fields->*def.floatField));
-    case FieldKind::kUInt: return ParseUIntField(text, &(fields->*def.uintField));
+    case FieldKind::kInt:
+      return ParseIntField(text, &(fields->*def.intField));
+    case FieldKind::kFloat:
+      return ParseFloatField(text, &(fields->*def.floatField));
+    case FieldKind::kUInt:
+      return ParseUIntField(text, &(fields->*def.uintField));
   }
   return false;
 }
 
 const char* BadEntryMessage(FieldKind kind) {
   switch (kind) {
-    case FieldKind::kInt: return "Please enter an integer.";
-    case FieldKind::kUInt: return "Please enter a positive integer.";
-    case FieldKind::kFloat: return "Please enter a number.";
+    case FieldKind::kInt:
+      return "Please enter an integer.";
+    case FieldKind::kUInt:
+      return "Please enter a positive integer.";
+    case FieldKind::kFloat:
+      return "Please enter a number.";
   }
   return "";
 }
@@ -132,9 +141,15 @@ const char* BadEntryMessage(FieldKind kind) {
 void SetDefaultFields(CDialogFields* fields) {
   for (const FieldDef& def : kFields) {
     switch (def.kind) {
-      case FieldKind::kInt: fields->*def.intField = std::int32_t(def.defaultValue); break;
-      case FieldKind::kFloat: fields->*def.floatField = float(def.defaultValue); break;
-      case FieldKind::kUInt: fields->*def.uintField = std::uint32_t(def.defaultValue); break;
+      case FieldKind::kInt:
+        fields->*def.intField = std::int32_t(def.defaultValue);
+        break;
+      case FieldKind::kFloat:
+        fields->*def.floatField = float(def.defaultValue);
+        break;
+      case FieldKind::kUInt:
+        fields->*def.uintField = std::uint32_t(def.defaultValue);
+        break;
     }
   }
 }

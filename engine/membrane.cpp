@@ -5,7 +5,8 @@
 //   sum over q in N(p) of (u_p - u_q) = 0,   N(p) = the 4-neighbours of p inside the picture,
 // u_q the picture's value for an unmasked q (Dirichlet). A neighbour outside the
 // picture is simply absent: the border is natural (no flux across it). As A u = b:
-//   A_pp = |N(p)|,  A_pq = -1 for a masked q in N(p),  b_p = sum of u_q over the unmasked q in N(p).
+//   A_pp = |N(p)|,  A_pq = -1 for a masked q in N(p),  b_p = sum of u_q over the unmasked q in
+//   N(p).
 // A is the same for the three channels. Where every masked component touches an
 // unmasked pixel, A is irreducibly diagonally dominant, hence symmetric positive
 // definite. A component that touches none has all its neighbours masked; the pixel
@@ -46,10 +47,10 @@ using Index = std::int32_t;
 
 struct Unknowns {
   Index n = 0;
-  std::vector<Index> px, py;                   // n
-  std::vector<Index> left, right, up, down;    // n + 1, entry n = none
-  std::vector<double> diag;                    // n
-  std::vector<double> precon;                  // n + 1: 1 / pivot, entry n = 0
+  std::vector<Index> px, py;                 // n
+  std::vector<Index> left, right, up, down;  // n + 1, entry n = none
+  std::vector<double> diag;                  // n
+  std::vector<double> precon;                // n + 1: 1 / pivot, entry n = 0
 };
 
 bool Masked(const MaskPlane& mask, int x, int y) { return mask.At(x, y) != 0; }
@@ -78,8 +79,7 @@ void ListUnknowns(const MaskPlane& mask, Index n, Unknowns* u) {
       u->left[k] = k - 1;
       u->right[k - 1] = k;
     }
-    while (behind < k &&
-           (u->py[behind] < y - 1 || (u->py[behind] == y - 1 && u->px[behind] < x)))
+    while (behind < k && (u->py[behind] < y - 1 || (u->py[behind] == y - 1 && u->px[behind] < x)))
       ++behind;
     if (behind < k && u->py[behind] == y - 1 && u->px[behind] == x) {
       u->up[k] = behind;

@@ -122,6 +122,6 @@ DoubleGrid AllocGrid(int width, int height) {
 }
 
 RgbTriple ColorToRgb(std::uint32_t colour) {
-  return RgbTriple{{double(colour & 0xFFu), double((colour >> 8) & 0xFFu),
-                    double((colour >> 16) & 0xFFu)}};
+  return RgbTriple{
+      {double(colour & 0xFFu), double((colour >> 8) & 0xFFu), double((colour >> 16) & 0xFFu)}};
 }

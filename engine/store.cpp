@@ -97,5 +97,12 @@ int CRestoreEngine::BuildMaskList(const PixelBytes& mask) {
   m_nMaskCount = n;
   m_bMaskBuilt = true;
   ++m_nGeneration;
+  // The diffusion's cell lists depend on the mask alone: built here, they cost the
+  // first run nothing. Without the memory for them now, that run builds them.
+  try {
+    BuildDiffusionCache();
+  } catch (const std::bad_alloc&) {
+    m_diffusionCache = DiffusionCache();
+  }
   return n;
 }

@@ -20,6 +20,8 @@
 //   values of the pixels before it in list order and none of those after (the
 //   stencil reaches two columns and two rows, the cross runs along the pixel's own
 //   row and column). Row 0 goes first and alone: its clamped reads see row 1.
+#include <time.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -543,6 +545,29 @@ void CRestoreEngine::UpdateGroup(const int* k, double dt, bool vector) {
     if (const int channels = (changed >> (3 * i)) & 7) m_flatRuns.Changed(xs[i], ys[i], channels);
 }
 
+// The wall time and this thread's processor time since it was made.
+class CThreadClock {
+ public:
+  CThreadClock() : m_wall(std::chrono::steady_clock::now()), m_cpu(Cpu()) {}
+  // Whether more than an eighth of the time (and a fifth of a millisecond) went
+  // by with the thread off its core.
+  bool LostToOthers() const {
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_wall).count();
+    const double lost = wall - (Cpu() - m_cpu);
+    return lost > 2e-4 && lost > wall / 8;
+  }
+
+ private:
+  static double Cpu() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) * 1e-9;
+  }
+  std::chrono::steady_clock::time_point m_wall;
+  double m_cpu;
+};
+
 // One iteration over the first `count` list entries (their rows in m_rowSegments).
 // Row 0 first, alone; then the other rows, in bands that take turns between two
 // threads when the engine has them.
@@ -581,15 +606,26 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
                 &m_frontiers[b].column, &stalled);
     }
   };
+  // A thread that lost a good part of the sweep off its core (wall time well
+  // beyond its processor time: the machine is busy) kept the other waiting too;
+  // one thread alone would have lost only its own share.
+  std::atomic<bool> crowded{false};
+  const auto timed = [&crowded](const auto& work) {
+    const CThreadClock clock;
+    work();
+    if (clock.LostToOthers()) crowded.store(true, std::memory_order_relaxed);
+  };
   if (!m_pWorker) m_pWorker = std::make_unique<CWorkerThread>();
-  m_pWorker->Start(run);
-  run();
-  m_pWorker->WaitOrWithdraw();
+  m_pWorker->Start([&timed, &run] { timed(run); });
+  timed([this, &run] {
+    run();
+    m_pWorker->WaitOrWithdraw();
+  });
   const std::size_t done = std::min(nextBand.load(), bands);
   if (done < bands)
     SweepRows(first + done * kThreadBand, rows.size(), dt, vector, nullptr, nullptr);
   // The longer the machine stays busy, the longer before the next try.
-  if (stalled.load()) {
+  if (stalled.load() || crowded.load()) {
     m_nSoloSweeps = m_nSoloAfterStall;
     m_nSoloAfterStall = std::min(2 * m_nSoloAfterStall, kMostSoloSweeps);
   } else {
@@ -612,7 +648,7 @@ void CRestoreEngine::SweepRows(std::size_t begin, std::size_t end, double dt, bo
   std::size_t next = begin;
   int aboveLimit = above ? above->load(std::memory_order_acquire) : CFlatRuns::kNone;
   constexpr unsigned kPublishEvery = 8;
-  constexpr unsigned kSpinsBeforeYield = 256;
+  constexpr unsigned kSpinsBeforeYield = 16384;
   unsigned round = 0;
   unsigned waits = 0;
   std::chrono::steady_clock::time_point waitStart;
@@ -644,16 +680,29 @@ void CRestoreEngine::SweepRows(std::size_t begin, std::size_t end, double dt, bo
     }
     waits = 0;
     int j = 0;
-    for (; j + 3 < nr; j += 4) {
-      const int group[4] = {band[ready[j]].begin++, band[ready[j + 1]].begin++,
-                            band[ready[j + 2]].begin++, band[ready[j + 3]].begin++};
-      UpdateGroup<4>(group, dt, vector);
+    // Groups of four, three or two (five as three and two): a pixel alone leaves
+    // the processor waiting on its chain of roots.
+    while (j < nr) {
+      const int left = nr - j;
+      if (left == 4 || left == 6) {
+        const int group[4] = {band[ready[j]].begin++, band[ready[j + 1]].begin++,
+                              band[ready[j + 2]].begin++, band[ready[j + 3]].begin++};
+        UpdateGroup<4>(group, dt, vector);
+        j += 4;
+      } else if (left == 3 || left == 5) {
+        const int group[3] = {band[ready[j]].begin++, band[ready[j + 1]].begin++,
+                              band[ready[j + 2]].begin++};
+        UpdateGroup<3>(group, dt, vector);
+        j += 3;
+      } else if (left == 2) {
+        const int group[2] = {band[ready[j]].begin++, band[ready[j + 1]].begin++};
+        UpdateGroup<2>(group, dt, vector);
+        j += 2;
+      } else {
+        UpdateOne(band[ready[j]].begin++, dt, vector);
+        j += 1;
+      }
     }
-    for (; j + 1 < nr; j += 2) {
-      const int group[2] = {band[ready[j]].begin++, band[ready[j + 1]].begin++};
-      UpdateGroup<2>(group, dt, vector);
-    }
-    if (j < nr) UpdateOne(band[ready[j]].begin++, dt, vector);
     int kept = 0;
     int frontier = CFlatRuns::kNone;
     for (int i = 0; i < n; ++i)

@@ -1,7 +1,9 @@
 // One thread that runs a task when asked and says when it is done; the engine
-// keeps one for the transport's second band of rows.
+// keeps one as the second of the two threads that share a sweep or a diffusion
+// pass. Between the tasks of a run either side spins briefly before it sleeps.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -27,8 +29,12 @@ class CWorkerThread {
   std::mutex m_mutex;
   std::condition_variable m_changed;
   std::function<void()> m_task;
-  bool m_bBusy = false;     // a task is given and has not returned
-  bool m_bStarted = false;  // the thread has begun it
+  // A task is given and has not returned: written under the mutex, read by
+  // either side while it spins.
+  std::atomic<bool> m_busy{false};
+  bool m_bStarted = false;   // the thread has begun it
+  bool m_bSleeping = false;  // the thread waits on m_changed for a task
+  bool m_bWaiting = false;   // the caller waits on m_changed for the task's return
   bool m_bQuit = false;
   std::thread m_thread;
 };
