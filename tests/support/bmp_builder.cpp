@@ -1,5 +1,4 @@
 #include "tests/support/bmp_builder.h"
-#include "tests/support/engine_fixture.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,6 +10,8 @@
 #include <iterator>
 #include <random>
 #include <sstream>
+
+#include "tests/support/engine_fixture.h"
 
 namespace bmptest {
 
@@ -84,7 +85,8 @@ std::vector<std::uint8_t> BmpFile::Bytes() const {
     f[rowsAt + stride * std::size_t(h) + i] = std::uint8_t(0xC0 + i);
   if (length) f.resize(*length, 0);
   if (f.size() >= 6) {
-    const std::int64_t size = std::int64_t(bfSize ? *bfSize : std::uint32_t(f.size())) + bfSizeDelta;
+    const std::int64_t size =
+        std::int64_t(bfSize ? *bfSize : std::uint32_t(f.size())) + bfSizeDelta;
     Write32(&f, 2, std::uint32_t(size));
   }
   return f;
@@ -94,57 +96,6 @@ BmpFile PatternFile(int w, int h) {
   BmpFile file;
   file.picture = PatternImage(w, h);
   return file;
-}
-
-TempDir::TempDir() {
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "ruvanta-bmp-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "cannot make a temporary folder";
-  path_ = pattern;
-}
-
-TempDir::~TempDir() {
-  std::error_code ignored;
-  std::filesystem::remove_all(path_, ignored);
-}
-
-void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  out.close();
-  if (!out) ADD_FAILURE() << "cannot write " << path;
-}
-
-std::vector<std::uint8_t> ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<std::uint8_t>(std::istreambuf_iterator<char>(in),
-                                   std::istreambuf_iterator<char>());
-}
-
-bool FileExists(const std::string& path) {
-  struct stat info;
-  return ::lstat(path.c_str(), &info) == 0;
-}
-
-std::string CompareImages(const RgbImage& want, const RgbImage& got) {
-  std::ostringstream out;
-  if (want.width != got.width || want.height != got.height) {
-    out << "size " << got.width << " x " << got.height << ", expected " << want.width << " x "
-        << want.height;
-    return out.str();
-  }
-  if (got.rgb.size() != want.rgb.size()) {
-    out << got.rgb.size() << " pixel bytes, expected " << want.rgb.size();
-    return out.str();
-  }
-  int wrong = 0;
-  for (int y = 0; y < want.height; ++y)
-    for (int x = 0; x < want.width; ++x)
-      if (want.Pixel(x, y) != got.Pixel(x, y) && ++wrong <= 4)
-        out << "(" << x << ", " << y << ") is " << std::hex << got.Pixel(x, y) << ", expected "
-            << want.Pixel(x, y) << std::dec << "; ";
-  if (wrong > 0) out << wrong << " pixels differ";
-  return out.str();
 }
 
 }  // namespace bmptest

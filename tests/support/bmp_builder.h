@@ -11,6 +11,7 @@
 
 #include "imaging/bmp_reader.h"
 #include "imaging/gdi.h"
+#include "tests/support/imaging/test_files.h"
 
 namespace bmptest {
 
@@ -26,26 +27,26 @@ RgbImage RandomImage(int w, int h, unsigned seed);
 // left unset take the values a well-formed file has.
 struct BmpFile {
   RgbImage picture;
-  bool topDown = false;            // store the top row first (negative biHeight)
+  bool topDown = false;  // store the top row first (negative biHeight)
   std::uint8_t signature[2] = {'B', 'M'};
-  std::optional<std::uint32_t> bfSize;  // default: the length of the bytes built
-  std::int64_t bfSizeDelta = 0;         // added to bfSize (default or given)
-  std::uint32_t reserved = 0;           // both reserved words as one value
-  std::uint32_t infoSize = 40;          // 40, 108, 124, ...; sizes outside 40..4096
-                                        // are only declared (40 bytes are written)
-  std::uint32_t gap = 0;                // bytes between the info header and the rows
-  std::optional<std::uint32_t> offBits; // default: 14 + infoSize + gap
-  std::optional<std::int32_t> biWidth;  // default: picture width
-  std::optional<std::int32_t> biHeight; // default: picture height, negated if topDown
+  std::optional<std::uint32_t> bfSize;   // default: the length of the bytes built
+  std::int64_t bfSizeDelta = 0;          // added to bfSize (default or given)
+  std::uint32_t reserved = 0;            // both reserved words as one value
+  std::uint32_t infoSize = 40;           // 40, 108, 124, ...; sizes outside 40..4096
+                                         // are only declared (40 bytes are written)
+  std::uint32_t gap = 0;                 // bytes between the info header and the rows
+  std::optional<std::uint32_t> offBits;  // default: 14 + infoSize + gap
+  std::optional<std::int32_t> biWidth;   // default: picture width
+  std::optional<std::int32_t> biHeight;  // default: picture height, negated if topDown
   std::uint16_t planes = 1;
   std::uint16_t bitCount = 24;
   std::uint32_t compression = 0;
   std::uint32_t sizeImage = 0;
   std::uint32_t clrUsed = 0;
-  std::uint8_t paddingByte = 0;         // fills the end of each row
-  std::uint8_t fillByte = 0xA5;         // fills the gap and the header beyond 40 bytes
-  std::size_t trailing = 0;             // extra bytes after the rows
-  std::optional<std::size_t> length;    // cut the file to this many bytes (before bfSize is set)
+  std::uint8_t paddingByte = 0;       // fills the end of each row
+  std::uint8_t fillByte = 0xA5;       // fills the gap and the header beyond 40 bytes
+  std::size_t trailing = 0;           // extra bytes after the rows
+  std::optional<std::size_t> length;  // cut the file to this many bytes (before bfSize is set)
 
   std::vector<std::uint8_t> Bytes() const;
 };
@@ -57,27 +58,11 @@ std::uint32_t Read32(const std::vector<std::uint8_t>& bytes, std::size_t at);
 std::uint16_t Read16(const std::vector<std::uint8_t>& bytes, std::size_t at);
 void Write32(std::vector<std::uint8_t>* bytes, std::size_t at, std::uint32_t value);
 
-// A fresh directory, removed with everything in it at the end of the scope.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-// Writes `bytes` to `path` (replacing it); fails the current test on error.
-void WriteBytes(const std::string& path, const std::vector<std::uint8_t>& bytes);
-// The whole file; empty when it cannot be read.
-std::vector<std::uint8_t> ReadBytes(const std::string& path);
-bool FileExists(const std::string& path);
-
-// Differences between two pictures, as text ("" when they are equal).
-std::string CompareImages(const RgbImage& want, const RgbImage& got);
+// The file-system helpers and the picture comparison of the file layer's tests.
+using imagetest::CompareImages;
+using imagetest::FileExists;
+using imagetest::ReadBytes;
+using imagetest::TempDir;
+using imagetest::WriteBytes;
 
 }  // namespace bmptest

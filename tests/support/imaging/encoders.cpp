@@ -4,6 +4,8 @@
 #include "tests/support/imaging/encoders.h"
 
 #include <gtest/gtest.h>
+#include <jerror.h>
+#include <jpeglib.h>
 #include <png.h>
 #include <zlib.h>
 
@@ -11,9 +13,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-#include <jerror.h>
-#include <jpeglib.h>
 
 namespace imagetest {
 
@@ -205,9 +204,9 @@ void JpegStop(j_common_ptr cinfo) {
 }  // namespace
 
 std::vector<std::uint8_t> EncodeJpegLib(const JpegSpec& spec) {
-  const int components = spec.space == JpegSpace::kGrey                                 ? 1
+  const int components = spec.space == JpegSpace::kGrey                                     ? 1
                          : spec.space == JpegSpace::kCmyk || spec.space == JpegSpace::kYcck ? 4
-                                                                                          : 3;
+                                                                                            : 3;
   if (spec.samples.size() !=
       std::size_t(spec.width) * std::size_t(spec.height) * std::size_t(components)) {
     ADD_FAILURE() << "the JPEG spec holds " << spec.samples.size() << " samples";
