@@ -208,11 +208,28 @@ class CRestoreEngine {
     int begin;  // list entries [begin, end), all of one row
     int end;
   };
+  // The order in which bands of rows take their pixels, worked out once per
+  // transport step: rounds of pixels none of which reads another.
+  struct SweepRound {
+    std::int32_t first;  // its pixels are pixels[first, first + size)
+    std::int32_t size;
+    std::int32_t need;      // the band above must have come this far first
+    std::int32_t frontier;  // how far this band has come once the round is done
+  };
+  struct SweepPlan {
+    std::vector<std::int32_t> pixels;  // list entries
+    std::vector<SweepRound> rounds;
+    std::vector<std::size_t> bands;  // band b's rounds are [bands[b], bands[b + 1])
+    bool built = false;
+  };
   void BuildRowSegments(int count);
+  // Appends the rounds of rows rows[begin, end) to `plan` as one band.
+  void PlanRows(std::size_t begin, std::size_t end, SweepPlan* plan) const;
+  const SweepPlan& Plan(bool shared, std::size_t first);
   void TransportSweep(double dt, int count);
-  void SweepRows(std::size_t begin, std::size_t end, double dt, bool vector,
-                 const std::atomic<int>* above, std::atomic<int>* own,
-                 std::atomic<bool>* stalled = nullptr);
+  void SweepRounds(const SweepPlan& plan, std::size_t from, std::size_t to, double dt, bool vector,
+                   const std::atomic<int>* above, std::atomic<int>* own,
+                   std::atomic<bool>* stalled);
   static constexpr int kBand = 6;        // rows side by side
   static constexpr int kThreadBand = 6;  // rows a thread takes at a time
   static constexpr std::chrono::milliseconds kStalledWait{2};
@@ -270,6 +287,8 @@ class CRestoreEngine {
   std::vector<std::int32_t> m_sweepX;
   std::vector<std::int32_t> m_sweepOffset;     // of the pixel in g_work
   std::vector<unsigned char> m_sweepInterior;  // active and for the interior kernel
+  SweepPlan m_soloPlan;                        // all rows as one band, for one thread
+  SweepPlan m_sharedPlan;                      // bands of kThreadBand rows, for two threads
   CFlatRuns m_flatRuns;
   std::vector<Frontier> m_frontiers;
   std::unique_ptr<CWorkerThread> m_pWorker;

@@ -490,6 +490,66 @@ void CRestoreEngine::BuildRowSegments(int count) {
     m_sweepOffset[std::size_t(k)] = std::int32_t((std::size_t(p.y) * Width() + p.x) * 3);
     m_sweepInterior[std::size_t(k)] = p.active == 1 && IsInterior(p.x, p.y);
   }
+  m_soloPlan.built = m_sharedPlan.built = false;
+}
+
+// The rule of a band: a row takes its next pixel once every row above it in the
+// band has passed that pixel's column by three; then no cell the pixel reads (the
+// stencil, its row, its column) is one a row of the band writes later in the
+// sweep's order, nor one written earlier and not yet. Up to kBand rows go side by
+// side; a finished row makes room for the next.
+void CRestoreEngine::PlanRows(std::size_t begin, std::size_t end, SweepPlan* plan) const {
+  const std::vector<RowSegment>& rows = m_rowSegments;
+  RowSegment band[kBand];
+  int n = 0;
+  std::size_t next = begin;
+  for (;;) {
+    while (n < kBand && next < end) band[n++] = rows[next++];
+    if (n == 0) break;
+    SweepRound round{std::int32_t(plan->pixels.size()), 0, 0, CFlatRuns::kNone};
+    bool ready[kBand];
+    int limit = CFlatRuns::kNone;
+    for (int i = 0; i < n; ++i) {
+      const int x = m_sweepX[std::size_t(band[i].begin)];
+      ready[i] = limit == CFlatRuns::kNone || x + 3 <= limit;
+      if (ready[i]) {
+        plan->pixels.push_back(band[i].begin);
+        // The band above (another thread's) must have passed it by four.
+        round.need = std::max(round.need, x + 4);
+      }
+      limit = std::min(limit, x);
+    }
+    int kept = 0;
+    for (int i = 0; i < n; ++i) {
+      if (ready[i]) ++band[i].begin;
+      if (band[i].begin < band[i].end) {
+        round.frontier = std::min(round.frontier, m_sweepX[std::size_t(band[i].begin)]);
+        band[kept++] = band[i];
+      }
+    }
+    n = kept;
+    // Rows not yet in the band have not started.
+    if (next < end)
+      round.frontier = std::min(round.frontier, m_sweepX[std::size_t(rows[next].begin)]);
+    round.size = std::int32_t(plan->pixels.size()) - round.first;
+    plan->rounds.push_back(round);
+  }
+}
+
+const CRestoreEngine::SweepPlan& CRestoreEngine::Plan(bool shared, std::size_t first) {
+  SweepPlan& plan = shared ? m_sharedPlan : m_soloPlan;
+  if (plan.built) return plan;
+  const std::size_t rows = m_rowSegments.size();
+  plan.pixels.clear();
+  plan.rounds.clear();
+  plan.bands.assign(1, 0);
+  const std::size_t step = shared ? std::size_t(kThreadBand) : rows;
+  for (std::size_t begin = first; begin < rows; begin += step) {
+    PlanRows(begin, std::min(rows, begin + step), &plan);
+    plan.bands.push_back(plan.rounds.size());
+  }
+  plan.built = true;
+  return plan;
 }
 
 bool CRestoreEngine::IsInterior(int x, int y) const {
@@ -579,12 +639,16 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
     for (int k = rows[0].begin; k < rows[0].end; ++k) UpdateOne(k, dt, vector);
     first = 1;
   }
-  const std::size_t bands = (rows.size() - first + kThreadBand - 1) / kThreadBand;
-  if (m_nThreads < 2 || bands < 2 || std::size_t(count) < m_nParallelFrom || m_nSoloSweeps > 0) {
+  const bool shared = m_nThreads >= 2 && rows.size() - first > std::size_t(kThreadBand) &&
+                      std::size_t(count) >= m_nParallelFrom && m_nSoloSweeps == 0;
+  if (!shared) {
     if (m_nSoloSweeps > 0) --m_nSoloSweeps;
-    SweepRows(first, rows.size(), dt, vector, nullptr, nullptr);
+    const SweepPlan& plan = Plan(false, first);
+    SweepRounds(plan, 0, plan.rounds.size(), dt, vector, nullptr, nullptr, nullptr);
     return;
   }
+  const SweepPlan& plan = Plan(true, first);
+  const std::size_t bands = plan.bands.size() - 1;
   // Band b is rows [first + b K, first + (b + 1) K); its frontier, -1 until it
   // starts, is the column of its rows' next pixel (kNone when done). The threads
   // take the bands in order, so at most two are under way, one after the other.
@@ -596,14 +660,12 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
   // lost its core to another program (a wait for a neighbour takes microseconds):
   // no more bands are taken, and the rest of the sweep runs on this thread alone.
   std::atomic<bool> stalled{false};
-  const auto run = [this, &rows, &nextBand, &stalled, first, bands, dt, vector] {
+  const auto run = [this, &plan, &nextBand, &stalled, bands, dt, vector] {
     while (!stalled.load(std::memory_order_relaxed)) {
       const std::size_t b = nextBand.fetch_add(1, std::memory_order_relaxed);
       if (b >= bands) break;
-      const std::size_t begin = first + b * kThreadBand;
-      const std::size_t end = std::min(rows.size(), begin + kThreadBand);
-      SweepRows(begin, end, dt, vector, b > 0 ? &m_frontiers[b - 1].column : nullptr,
-                &m_frontiers[b].column, &stalled);
+      SweepRounds(plan, plan.bands[b], plan.bands[b + 1], dt, vector,
+                  b > 0 ? &m_frontiers[b - 1].column : nullptr, &m_frontiers[b].column, &stalled);
     }
   };
   // A thread that lost a good part of the sweep off its core (wall time well
@@ -623,7 +685,7 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
   });
   const std::size_t done = std::min(nextBand.load(), bands);
   if (done < bands)
-    SweepRows(first + done * kThreadBand, rows.size(), dt, vector, nullptr, nullptr);
+    SweepRounds(plan, plan.bands[done], plan.rounds.size(), dt, vector, nullptr, nullptr, nullptr);
   // The longer the machine stays busy, the longer before the next try.
   if (stalled.load() || crowded.load()) {
     m_nSoloSweeps = m_nSoloAfterStall;
@@ -633,93 +695,68 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
   }
 }
 
-// Rows rows[begin, end) of a sweep, up to kBand of them side by side. A row takes
-// its next pixel once every row above it here has passed that pixel's column by
-// three, and, when `above` is given, once the rows of the band above (another
-// thread's) have passed it by four: then no cell a pixel reads (the stencil, its
-// row, its column) is one another thread writes, the fourth lane of a store
-// included. `own` publishes how far these rows have come.
-void CRestoreEngine::SweepRows(std::size_t begin, std::size_t end, double dt, bool vector,
-                               const std::atomic<int>* above, std::atomic<int>* own,
-                               std::atomic<bool>* stalled) {
-  const std::vector<RowSegment>& rows = m_rowSegments;
-  RowSegment band[kBand];
-  int n = 0;
-  std::size_t next = begin;
-  int aboveLimit = above ? above->load(std::memory_order_acquire) : CFlatRuns::kNone;
+// Rounds [from, to) of a plan. When `above` is given, a round waits until the band
+// above (another thread's) has passed its pixels by four columns: then no cell a
+// pixel reads is one the other thread writes, the fourth lane of a store included.
+// `own` publishes how far these rows have come.
+void CRestoreEngine::SweepRounds(const SweepPlan& plan, std::size_t from, std::size_t to, double dt,
+                                 bool vector, const std::atomic<int>* above, std::atomic<int>* own,
+                                 std::atomic<bool>* stalled) {
+  static_assert(kBand <= 6, "the rounds are grouped for at most six pixels");
   constexpr unsigned kPublishEvery = 8;
   constexpr unsigned kSpinsBeforeYield = 16384;
-  unsigned round = 0;
-  unsigned waits = 0;
-  std::chrono::steady_clock::time_point waitStart;
-  for (;;) {
-    while (n < kBand && next < end) band[n++] = rows[next++];
-    if (n == 0) break;
-    // The rows that may take their next pixel now, top to bottom.
-    int ready[kBand], nr = 0;
-    int limit = aboveLimit == CFlatRuns::kNone ? CFlatRuns::kNone : aboveLimit - 1;
-    for (int i = 0; i < n; ++i) {
-      const int x = m_sweepX[std::size_t(band[i].begin)];
-      if (limit == CFlatRuns::kNone || x + 3 <= limit) ready[nr++] = i;
-      limit = std::min(limit, x);
-    }
-    if (nr == 0) {
-      // Waiting for the band above, which another thread is running. When that
-      // thread has lost its core to another program, spinning on would only keep
-      // it off this one too.
-      if (++waits < kSpinsBeforeYield) {
-        __builtin_ia32_pause();
-      } else {
-        const auto now = std::chrono::steady_clock::now();
-        if (waits == kSpinsBeforeYield) waitStart = now;
-        if (now - waitStart > kStalledWait) stalled->store(true, std::memory_order_relaxed);
-        std::this_thread::yield();
+  int aboveLimit = above ? above->load(std::memory_order_acquire) : CFlatRuns::kNone;
+  const std::int32_t* const pixels = plan.pixels.data();
+  unsigned count = 0;
+  for (std::size_t r = from; r < to; ++r) {
+    const SweepRound& round = plan.rounds[r];
+    if (round.need > aboveLimit) {
+      // Waiting for the band above. When its thread has lost its core to another
+      // program, spinning on would only keep it off this one too.
+      unsigned waits = 0;
+      std::chrono::steady_clock::time_point waitStart;
+      for (;;) {
+        aboveLimit = above->load(std::memory_order_acquire);
+        if (round.need <= aboveLimit) break;
+        if (++waits < kSpinsBeforeYield) {
+          __builtin_ia32_pause();
+        } else {
+          const auto now = std::chrono::steady_clock::now();
+          if (waits == kSpinsBeforeYield) waitStart = now;
+          if (now - waitStart > kStalledWait) stalled->store(true, std::memory_order_relaxed);
+          std::this_thread::yield();
+        }
       }
-      aboveLimit = above->load(std::memory_order_acquire);
-      continue;
     }
-    waits = 0;
-    int j = 0;
     // Groups of four, three or two (five as three and two): a pixel alone leaves
     // the processor waiting on its chain of roots.
-    while (j < nr) {
-      const int left = nr - j;
-      if (left == 4 || left == 6) {
-        const int group[4] = {band[ready[j]].begin++, band[ready[j + 1]].begin++,
-                              band[ready[j + 2]].begin++, band[ready[j + 3]].begin++};
-        UpdateGroup<4>(group, dt, vector);
-        j += 4;
-      } else if (left == 3 || left == 5) {
-        const int group[3] = {band[ready[j]].begin++, band[ready[j + 1]].begin++,
-                              band[ready[j + 2]].begin++};
-        UpdateGroup<3>(group, dt, vector);
-        j += 3;
-      } else if (left == 2) {
-        const int group[2] = {band[ready[j]].begin++, band[ready[j + 1]].begin++};
-        UpdateGroup<2>(group, dt, vector);
-        j += 2;
-      } else {
-        UpdateOne(band[ready[j]].begin++, dt, vector);
-        j += 1;
-      }
+    const int* k = pixels + round.first;
+    switch (round.size) {
+      case 6:
+        UpdateGroup<4>(k, dt, vector);
+        UpdateGroup<2>(k + 4, dt, vector);
+        break;
+      case 5:
+        UpdateGroup<3>(k, dt, vector);
+        UpdateGroup<2>(k + 3, dt, vector);
+        break;
+      case 4:
+        UpdateGroup<4>(k, dt, vector);
+        break;
+      case 3:
+        UpdateGroup<3>(k, dt, vector);
+        break;
+      case 2:
+        UpdateGroup<2>(k, dt, vector);
+        break;
+      default:
+        UpdateOne(*k, dt, vector);
+        break;
     }
-    int kept = 0;
-    int frontier = CFlatRuns::kNone;
-    for (int i = 0; i < n; ++i)
-      if (band[i].begin < band[i].end) {
-        frontier = std::min(frontier, m_sweepX[std::size_t(band[i].begin)]);
-        band[kept++] = band[i];
-      }
-    n = kept;
-    // The other thread reads and writes these lines from another core, so they
-    // are touched only every few rounds (a stale frontier only waits longer).
-    if (own && (++round & (kPublishEvery - 1)) == 0) {
-      // Rows not yet in the band have not started.
-      if (next < end) frontier = std::min(frontier, m_sweepX[std::size_t(rows[next].begin)]);
-      own->store(frontier, std::memory_order_release);
-      if (above && aboveLimit != CFlatRuns::kNone)
-        aboveLimit = above->load(std::memory_order_acquire);
-    }
+    // The other thread reads this line from another core, so it is written only
+    // every few rounds (a stale frontier only waits longer).
+    if (own && (++count & (kPublishEvery - 1)) == 0)
+      own->store(round.frontier, std::memory_order_release);
   }
   if (own) own->store(CFlatRuns::kNone, std::memory_order_release);
 }
