@@ -703,7 +703,7 @@ void CRestoreEngine::SweepRounds(const SweepPlan& plan, std::size_t from, std::s
                                  bool vector, const std::atomic<int>* above, std::atomic<int>* own,
                                  std::atomic<bool>* stalled) {
   static_assert(kBand <= 6, "the rounds are grouped for at most six pixels");
-  constexpr unsigned kPublishEvery = 8;
+  constexpr unsigned kPublishEvery = 4;
   constexpr unsigned kSpinsBeforeYield = 16384;
   int aboveLimit = above ? above->load(std::memory_order_acquire) : CFlatRuns::kNone;
   const std::int32_t* const pixels = plan.pixels.data();
