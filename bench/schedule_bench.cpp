@@ -22,11 +22,13 @@ bool LoadPicture(CBenchSession& s, int picture, benchmark::State& state) {
   return Load800(s, picture, state);
 }
 
-// Args: the picture (1, 5, 20 percent, -1 hole, -2 full), reference kernels.
+// Args: the picture (1, 5, 20 percent, -1 hole, -2 full), reference kernels,
+// threads.
 void BM_OnRun(benchmark::State& state) {
   CBenchSession s;
   if (!LoadPicture(s, int(state.range(0)), state)) return;
   s.engine.m_bReferenceKernels = state.range(1) != 0;
+  s.engine.m_nThreads = int(state.range(2));
   for (auto _ : state) {
     state.PauseTiming();
     s.Restart();
@@ -43,29 +45,22 @@ void BM_OnRun(benchmark::State& state) {
                          benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_OnRun)
-    ->ArgNames({"picture", "ref"})
-    ->Args({1, 0})
-    ->Args({5, 0})
-    ->Args({20, 0})
-    ->Args({kHole, 0})
-    ->Args({kFull, 0})
+    ->ArgNames({"picture", "ref", "threads"})
+    ->ArgsProduct({{1, 5, 20, kHole, kFull}, {0}, {2, 1}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OnRun)
-    ->ArgNames({"picture", "ref"})
-    ->Args({1, 1})
-    ->Args({5, 1})
-    ->Args({20, 1})
-    ->Args({kHole, 1})
-    ->Args({kFull, 1})
+    ->ArgNames({"picture", "ref", "threads"})
+    ->ArgsProduct({{1, 5, 20, kHole, kFull}, {1}, {1}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
 // The automatic mode on the 5 % picture. Args: threshold in thousandths of a dB,
-// reference kernels.
+// reference kernels, threads.
 void BM_OnAuto(benchmark::State& state) {
   CBenchSession s;
   if (!Load800(s, 5, state)) return;
   s.engine.m_bReferenceKernels = state.range(1) != 0;
+  s.engine.m_nThreads = int(state.range(2));
   const std::string threshold = std::to_string(double(state.range(0)) / 1000.0);
   std::uint32_t iterations = 0;
   for (auto _ : state) {
@@ -85,14 +80,12 @@ void BM_OnAuto(benchmark::State& state) {
   state.counters["psnr_dB"] = double(s.engine.m_fields.m_fPsnrResult);
 }
 BENCHMARK(BM_OnAuto)
-    ->ArgNames({"threshold_mdB", "ref"})
-    ->Args({20, 0})
-    ->Args({15, 0})
-    ->Args({0, 0})
+    ->ArgNames({"threshold_mdB", "ref", "threads"})
+    ->ArgsProduct({{20, 15, 0}, {0}, {2, 1}})
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OnAuto)
-    ->ArgNames({"threshold_mdB", "ref"})
-    ->Args({15, 1})
+    ->ArgNames({"threshold_mdB", "ref", "threads"})
+    ->ArgsProduct({{20, 15}, {1}, {1}})
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 }  // namespace
