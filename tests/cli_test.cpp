@@ -229,7 +229,17 @@ TEST(CliJson, FloatsReadBackToTheSameFloat) {
     ASSERT_TRUE(back.is_number()) << text;
     const float f = float(back.get<double>());
     ASSERT_EQ(std::memcmp(&f, &v, sizeof f), 0) << text << " for " << Printf("%.9g", double(v));
+    // Significant digits: from the first non-zero digit to the last one.
+    const std::string mantissa = text.substr(0, text.find('e'));
+    const std::size_t first = mantissa.find_first_of("123456789");
+    const std::size_t last = mantissa.find_last_of("123456789");
+    std::size_t digits = 0;
+    for (std::size_t i = first; first != std::string::npos && i <= last; ++i)
+      digits += mantissa[i] != '.';
+    ASSERT_LE(digits, 9u) << text;
   }
+  EXPECT_EQ(DumpJson(JsonFloat(22.160717f)), "22.160717");
+  EXPECT_EQ(DumpJson(JsonReal(20.0, "%.9g")), "20.0");
   // The forms of the lines: nine significant digits as the text shows them.
   EXPECT_EQ(DumpJson(JsonFloat(18.7062244f)), "18.7062244");
   EXPECT_EQ(DumpJson(JsonReal(0.099f, "%.3f")), "0.099");
