@@ -68,9 +68,7 @@ std::string Lower(std::string s) {
   return s;
 }
 
-bool IsPngName(const std::string& path) {
-  return Lower(CImageFiles::FileExtension(path)) == "png";
-}
+bool IsPngName(const std::string& path) { return Lower(CImageFiles::FileExtension(path)) == "png"; }
 
 // A picture to a new file, PNG or BMP by its name.
 SaveResult SavePicture(const std::string& path, const RgbImage& picture, FileSink& sink) {
@@ -87,8 +85,8 @@ SaveResult SavePicture(const std::string& path, const RgbImage& picture, FileSin
 
 // Writes a complete new file beside `path`, then puts it in the target's place.
 SaveResult SaveReplacing(const std::string& path, const RgbImage& picture, FileSink& sink) {
-  const std::string temp = path + ".tmp-" + std::to_string(::getpid()) +
-                           (IsPngName(path) ? ".png" : ".bmp");
+  const std::string temp =
+      path + ".tmp-" + std::to_string(::getpid()) + (IsPngName(path) ? ".png" : ".bmp");
   SaveResult s = SavePicture(temp, picture, sink);
   if (!s.ok) return s;
   if (std::rename(temp.c_str(), path.c_str()) != 0) {
@@ -124,9 +122,13 @@ bool CImageFiles::IsWritableName(const std::string& path) {
   return ext == "bmp" || ext == "png";
 }
 
+std::string CImageFiles::AgainstDamaged(const std::string& what, int w, int h) const {
+  return what + " is " + SizeText(w, h) + " but the damaged image is " +
+         SizeText(m_engine.Width(), m_engine.Height());
+}
+
 std::string CImageFiles::OriginalMismatch() const {
-  return "the original image is " + SizeText(m_surfOriginal.nWidth, m_surfOriginal.nHeight) +
-         " but the damaged image is " + SizeText(m_engine.Width(), m_engine.Height());
+  return AgainstDamaged("the original image", m_surfOriginal.nWidth, m_surfOriginal.nHeight);
 }
 
 FileResult CImageFiles::LoadDamaged(const std::string& path) {
@@ -179,14 +181,12 @@ FileResult CImageFiles::LoadMaskImage(const RgbImage& image) {
   FileResult r = CheckSize(image);
   if (!r.ok) return r;
   if (!m_engine.HasDamaged())
-    return Failure("Load a damaged image first.", kNotValid,
-                   "the mask is " + SizeText(image.width, image.height) +
-                       " but no damaged image is loaded");
+    return Failure(
+        "Load a damaged image first.", kNotValid,
+        "the mask is " + SizeText(image.width, image.height) + " but no damaged image is loaded");
   if (image.width != m_engine.Width() || image.height != m_engine.Height())
     return Failure("The mask does not match the damaged image.", kNotValid,
-                   "mask is " + SizeText(image.width, image.height) +
-                       " but the damaged image is " +
-                       SizeText(m_engine.Width(), m_engine.Height()));
+                   AgainstDamaged("mask", image.width, image.height));
   ImageSurface mask;
   if (!CreateSurface(image.width, image.height, &mask)) return OutOfMemory("the mask surface");
   const int count = m_engine.BuildMaskList(Bytes(image));
@@ -205,12 +205,9 @@ FileResult CImageFiles::LoadOriginalImage(const RgbImage& image) {
   if (m_engine.HasDamaged() &&
       (image.width != m_engine.Width() || image.height != m_engine.Height()))
     return Failure("The original does not match the damaged image.", kNotValid,
-                   "the original is " + SizeText(image.width, image.height) +
-                       " but the damaged image is " +
-                       SizeText(m_engine.Width(), m_engine.Height()));
+                   AgainstDamaged("the original", image.width, image.height));
   ImageSurface original;
-  if (!CreateSurface(image.width, image.height, &original))
-    return OutOfMemory("the image surface");
+  if (!CreateSurface(image.width, image.height, &original)) return OutOfMemory("the image surface");
   if (!m_engine.ReadOriginalPixels(Bytes(image))) return OutOfMemory("the original's plane");
   FillSurface(image, &original);
   m_surfOriginal = std::move(original);

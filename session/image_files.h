@@ -40,11 +40,11 @@ class CFileServices {
 
 struct FileResult {
   bool ok = true;
-  std::string message;  // the message box text, e.g. "File Gagal diBuka"
-  std::string caption;  // its caption ("" shows the application title)
-  std::string reason;   // one line a person can act on
+  std::string message;                   // the message box text, e.g. "File Gagal diBuka"
+  std::string caption;                   // its caption ("" shows the application title)
+  std::string reason;                    // one line a person can act on
   ImageError error = ImageError::kNone;  // the reader's, when it refused the file
-  std::string notice;   // after a load that succeeded: something the user should know
+  std::string notice;  // after a load that succeeded: something the user should know
   // message and reason on two lines, as a message box shows them
   std::string Text() const { return reason.empty() ? message : message + "\n" + reason; }
 };
@@ -108,6 +108,8 @@ class CImageFiles {
  private:
   std::optional<std::string> ChooseImageFile(bool bOpen);
   void Report(const FileResult& result);
+  // "<what> is W x H but the damaged image is W x H".
+  std::string AgainstDamaged(const std::string& what, int w, int h) const;
   CEngineServices& Dialog() { return m_engine.Services(); }
 
   CRestoreEngine& m_engine;
