@@ -1,3 +1,5 @@
+#include "engine/membrane.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -5,33 +7,12 @@
 #include <cstdint>
 #include <random>
 
-#include "engine/membrane.h"
+#include "tests/support/plane_builders.h"
 
 namespace {
-
-template <typename F>
-RgbPlane MakePlane(int width, int height, F f) {
-  RgbPlane p;
-  EXPECT_TRUE(p.Resize(width, height));
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c) p.At(x, y)[c] = f(x, y, c);
-  return p;
-}
-
-RgbPlane Noise(int width, int height, std::uint32_t seed) {
-  std::mt19937 gen(seed);
-  return MakePlane(width, height, [&](int, int, int) { return double(gen() % 256); });
-}
-
-template <typename F>
-MaskPlane MakeMask(int width, int height, F masked) {
-  MaskPlane m;
-  EXPECT_TRUE(m.Resize(width, height));
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) m.At(x, y) = masked(x, y) ? 1 : 0;
-  return m;
-}
+using planetest::MakeMask;
+using planetest::MakePlane;
+using planetest::Noise;
 
 // Blobs, a diagonal scratch, a line along the top edge and a corner: holes of
 // several components, some touching the border.
@@ -122,7 +103,8 @@ TEST(MembraneFill, DependsOnTheBoundaryAloneAndStaysWithinIt) {
     for (int x = 0; x < 41; ++x)
       for (int c = 0; c < 3; ++c) ASSERT_EQ(a.At(x, y)[c], b.At(x, y)[c]);
   // Maximum principle: no filled value beyond the range of the known ones.
-  const RgbPlane dark = MakePlane(41, 27, [](int x, int y, int c) { return 60.0 + (x * 7 + y * 3 + c) % 50; });
+  const RgbPlane dark =
+      MakePlane(41, 27, [](int x, int y, int c) { return 60.0 + (x * 7 + y * 3 + c) % 50; });
   RgbPlane work = Damage(dark, mask, 6);
   MembraneFill(&work, mask);
   for (int y = 0; y < 27; ++y)
@@ -153,7 +135,8 @@ TEST(MembraneFill, ReproducesHarmonicPictures) {
     for (int x = 0; x < 40; ++x)
       for (int c = 0; c < 3; ++c) ASSERT_EQ(rounded.At(x, y)[c], ramp(x, y, c));
 
-  const RgbPlane flat = MakePlane(25, 20, [](int, int, int c) { return c == 2 ? 255.0 : 17.0 * c; });
+  const RgbPlane flat =
+      MakePlane(25, 20, [](int, int, int c) { return c == 2 ? 255.0 : 17.0 * c; });
   const MaskPlane blob = Scratches(25, 20);
   RgbPlane constant = Damage(flat, blob, 9);
   MembraneFill(&constant, blob);
@@ -201,7 +184,8 @@ TEST(SolveMembrane, MirroredAndTransposedPicturesGiveTheMirroredSolution) {
   const MaskPlane mask = Scratches(W, H);
   RgbPlane work = photo;
   SolveMembrane(&work, mask, 1e-12);
-  RgbPlane flipped = MakePlane(W, H, [&](int x, int y, int c) { return photo.At(W - 1 - x, y)[c]; });
+  RgbPlane flipped =
+      MakePlane(W, H, [&](int x, int y, int c) { return photo.At(W - 1 - x, y)[c]; });
   const MaskPlane flippedMask = MakeMask(W, H, [&](int x, int y) { return mask.At(W - 1 - x, y); });
   SolveMembrane(&flipped, flippedMask, 1e-12);
   RgbPlane turned = MakePlane(H, W, [&](int x, int y, int c) { return photo.At(y, x)[c]; });
@@ -222,7 +206,8 @@ TEST(MembraneFill, LinesOfOnePixel) {
   const MaskPlane rowMask = MakeMask(20, 1, [](int x, int) { return (x > 3 && x < 13) || x > 15; });
   row.At(15, 0)[0] = 200.0;
   ASSERT_TRUE(SolveMembrane(&row, rowMask, 1e-12).converged);
-  for (int x = 4; x < 13; ++x) EXPECT_NEAR(row.At(x, 0)[1], 11.0 + 90.0 * (x - 3) / 10.0, 1e-9) << x;
+  for (int x = 4; x < 13; ++x)
+    EXPECT_NEAR(row.At(x, 0)[1], 11.0 + 90.0 * (x - 3) / 10.0, 1e-9) << x;
   for (int x = 16; x < 20; ++x) EXPECT_NEAR(row.At(x, 0)[0], 200.0, 1e-9) << x;
   // One column, rounded.
   RgbPlane column = MakePlane(1, 12, [](int, int y, int c) { return y == 0 ? 0.0 : 255.0 - c; });
@@ -241,18 +226,21 @@ TEST(MembraneFill, WithoutABoundaryThePictureStaysAsItWas) {
   EXPECT_EQ(r.iterations, 0);
   ExpectUnmaskedEqual(work, photo, MakeMask(9, 7, [](int, int) { return false; }));
   RgbPlane single = MakePlane(1, 1, [](int, int, int c) { return 0.25 + c; });
-  EXPECT_EQ(MembraneFill(&single, MakeMask(1, 1, [](int, int) { return true; })).unboundedPixels, 1);
+  EXPECT_EQ(MembraneFill(&single, MakeMask(1, 1, [](int, int) { return true; })).unboundedPixels,
+            1);
   EXPECT_EQ(single.At(0, 0)[2], 2.25);
 
   RgbPlane untouched = photo;
-  const MembraneReport none = MembraneFill(&untouched, MakeMask(9, 7, [](int, int) { return false; }));
+  const MembraneReport none =
+      MembraneFill(&untouched, MakeMask(9, 7, [](int, int) { return false; }));
   EXPECT_TRUE(none.converged);
   EXPECT_EQ(none.iterations, 0);
 }
 
 TEST(MembraneFill, RefusesWhatItCannotSolveAndStopsAtTheCap) {
   const RgbPlane photo = Noise(60, 50, 16);
-  const MaskPlane mask = MakeMask(60, 50, [](int x, int y) { return x > 5 && x < 55 && y > 4 && y < 45; });
+  const MaskPlane mask =
+      MakeMask(60, 50, [](int x, int y) { return x > 5 && x < 55 && y > 4 && y < 45; });
   RgbPlane work = photo;
   EXPECT_EQ(MembraneFill(&work, MakeMask(60, 49, [](int, int) { return true; })).status,
             MembraneStatus::kSizeMismatch);

@@ -1,28 +1,17 @@
+#include "engine/metrics.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <random>
 
-#include "engine/metrics.h"
+#include "tests/support/plane_builders.h"
 
 namespace {
-
-// A width x height plane whose channel c of pixel (x, y) is f(x, y, c).
-template <typename F>
-RgbPlane MakePlane(int width, int height, F f) {
-  RgbPlane p;
-  EXPECT_TRUE(p.Resize(width, height));
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x)
-      for (int c = 0; c < 3; ++c) p.At(x, y)[c] = f(x, y, c);
-  return p;
-}
-
-RgbPlane Noise(int width, int height, std::uint32_t seed) {
-  std::mt19937 gen(seed);
-  return MakePlane(width, height, [&](int, int, int) { return double(gen() % 256); });
-}
+using planetest::MakeMask;
+using planetest::MakePlane;
+using planetest::Noise;
 
 // `base` with every value moved by up to +-amount (kept in 0..255).
 RgbPlane Perturbed(const RgbPlane& base, int amount, std::uint32_t seed) {
@@ -31,15 +20,6 @@ RgbPlane Perturbed(const RgbPlane& base, int amount, std::uint32_t seed) {
     const double v = base.At(x, y)[c] + double(int(gen() % (2 * amount + 1)) - amount);
     return v < 0.0 ? 0.0 : v > 255.0 ? 255.0 : v;
   });
-}
-
-template <typename F>
-MaskPlane MakeMask(int width, int height, F masked) {
-  MaskPlane m;
-  EXPECT_TRUE(m.Resize(width, height));
-  for (int y = 0; y < height; ++y)
-    for (int x = 0; x < width; ++x) m.At(x, y) = masked(x, y) ? 1 : 0;
-  return m;
 }
 
 // SSIM straight from its definition: the 2-D window built and normalised as a
@@ -88,9 +68,8 @@ double DirectSsim(const RgbPlane& a, const RgbPlane& b, int x0, int y0, int x1, 
 TEST(MaskedPsnr, CountsOnlyMaskedPixelsOverThreeChannels) {
   const RgbPlane ref = Noise(4, 3, 1);
   RgbPlane img = MakePlane(4, 3, [](int, int, int) { return 0.0; });  // far off everywhere
-  const MaskPlane mask = MakeMask(4, 3, [](int x, int y) {
-    return (x == 1 && y == 0) || (x == 3 && y == 2);
-  });
+  const MaskPlane mask =
+      MakeMask(4, 3, [](int x, int y) { return (x == 1 && y == 0) || (x == 3 && y == 2); });
   const int dA[3] = {3, 0, -4}, dB[3] = {0, 5, 0};  // squares 9 + 16 + 25 = 50 over 2 x 3 values
   for (int c = 0; c < 3; ++c) {
     img.At(1, 0)[c] = ref.At(1, 0)[c] + dA[c];
@@ -116,9 +95,12 @@ TEST(MaskedPsnr, InfiniteWhereEqualNotANumberWhenEmptyOrMismatched) {
 
 TEST(MaskBoundingBox, HalfOpenAroundEveryMaskedCell) {
   PixelBox box{-1, -1, -1, -1};
-  EXPECT_TRUE(MaskBoundingBox(MakeMask(9, 7, [](int x, int y) {
-    return (x == 2 && y == 5) || (x == 6 && y == 1) || (x == 4 && y == 3);
-  }), &box));
+  EXPECT_TRUE(MaskBoundingBox(MakeMask(9, 7,
+                                       [](int x, int y) {
+                                         return (x == 2 && y == 5) || (x == 6 && y == 1) ||
+                                                (x == 4 && y == 3);
+                                       }),
+                              &box));
   EXPECT_EQ(box.x0, 2);
   EXPECT_EQ(box.y0, 1);
   EXPECT_EQ(box.x1, 7);
@@ -149,9 +131,8 @@ TEST(Ssim, AgreesWithTheDirectDefinition) {
   const RgbPlane b = Perturbed(a, 60, 6);
   EXPECT_NEAR(Ssim(a, b), DirectSsim(a, b, 0, 0, 23, 17), 1e-12);
   // A smooth picture against a noisy one: large means, small variances.
-  const RgbPlane smooth = MakePlane(31, 14, [](int x, int y, int c) {
-    return 120.0 + 60.0 * std::sin(0.2 * x + 0.3 * y + c);
-  });
+  const RgbPlane smooth = MakePlane(
+      31, 14, [](int x, int y, int c) { return 120.0 + 60.0 * std::sin(0.2 * x + 0.3 * y + c); });
   const RgbPlane rough = Perturbed(smooth, 8, 7);
   EXPECT_NEAR(Ssim(smooth, rough), DirectSsim(smooth, rough, 0, 0, 31, 14), 1e-12);
   // The smallest picture: one window position.
@@ -205,7 +186,8 @@ TEST(Ssim, NotANumberWithoutAWindowPosition) {
 
 TEST(MeasureQuality, EachFigureFromItsOwnPair) {
   const RgbPlane original = Noise(40, 30, 13);
-  const MaskPlane mask = MakeMask(40, 30, [](int x, int y) { return x >= 12 && x < 20 && y >= 7 && y < 25; });
+  const MaskPlane mask =
+      MakeMask(40, 30, [](int x, int y) { return x >= 12 && x < 20 && y >= 7 && y < 25; });
   RgbPlane damaged = original, result = original;
   for (int y = 7; y < 25; ++y)
     for (int x = 12; x < 20; ++x)
