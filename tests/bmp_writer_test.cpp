@@ -1,6 +1,8 @@
 // The BMP writer: the bytes of the file for surfaces of each size class, the
 // round trip through the reader, and the file handling of SaveBmp (never
 // overwriting, every write checked, a partial file removed).
+#include "imaging/bmp_writer.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "imaging/bmp_reader.h"
-#include "imaging/bmp_writer.h"
 #include "imaging/surface.h"
 #include "tests/support/bmp_builder.h"
 
@@ -22,6 +23,7 @@ namespace {
 using bmptest::Read16;
 using bmptest::Read32;
 using bmptest::TempDir;
+using imagetest::FailingSink;
 
 // A w x h surface holding `image`.
 ImageSurface SurfaceOf(const RgbImage& image) {
@@ -80,8 +82,7 @@ TEST_P(BmpWriterLayout, HeadersRowsAndFiller) {
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BmpWriterLayout,
                          ::testing::Values(Layout{1, 1, 4, 6, 2, 60}, Layout{2, 1, 8, 9, 1, 63},
-                                           Layout{3, 2, 12, 24, 0, 78},
-                                           Layout{4, 2, 12, 30, 6, 84},
+                                           Layout{3, 2, 12, 24, 0, 78}, Layout{4, 2, 12, 30, 6, 84},
                                            Layout{5, 3, 16, 54, 6, 108},
                                            Layout{7, 1, 24, 24, 0, 78},
                                            Layout{800, 800, 2400, 1922400, 2400, 1922454}),
@@ -92,8 +93,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BmpWriterLayout,
 TEST(BmpWriter, FourByTwoStoresTheBottomRowFirst) {
   // Top row red, green, blue, white; bottom row black, grey, yellow, cyan.
   const COLORREF top[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
-  const COLORREF bottom[4] = {RGB(0, 0, 0), RGB(128, 128, 128), RGB(255, 255, 0),
-                              RGB(0, 255, 255)};
+  const COLORREF bottom[4] = {RGB(0, 0, 0), RGB(128, 128, 128), RGB(255, 255, 0), RGB(0, 255, 255)};
   ImageSurface s;
   ASSERT_TRUE(CreateSurface(4, 2, &s));
   for (int x = 0; x < 4; ++x) {
@@ -103,9 +103,9 @@ TEST(BmpWriter, FourByTwoStoresTheBottomRowFirst) {
   const std::vector<std::uint8_t> f = EncodeBmp(s);
   const std::vector<std::uint8_t> pixels(f.begin() + 54, f.end());
   EXPECT_EQ(pixels, (std::vector<std::uint8_t>{
-                        0, 0, 0, 128, 128, 128, 0, 255, 255, 255, 255, 0,      // bottom row
-                        0, 0, 255, 0, 255, 0, 255, 0, 0, 255, 255, 255,        // top row
-                        0, 0, 0, 0, 0, 0}));                                   // filler
+                        0, 0, 0,   128, 128, 128, 0,   255, 255, 255, 255, 0,    // bottom row
+                        0, 0, 255, 0,   255, 0,   255, 0,   0,   255, 255, 255,  // top row
+                        0, 0, 0,   0,   0,   0}));                               // filler
 }
 
 TEST(BmpWriter, EmptySurfaceIsRefusedRatherThanWrittenUnreadable) {
@@ -238,48 +238,6 @@ TEST(SaveBmp, SurfaceThatCannotBeEncodedCreatesNoFile) {
 }
 
 // ---------------------------------------------------------------- failing sinks
-
-// Writes through to disk but fails the write numbered `failWrite` (from 1) after
-// passing on half of its bytes, or fails Close; records what SaveBmp asked for.
-class FailingSink : public FileSink {
- public:
-  int failWrite = 0;
-  bool failClose = false;
-  int writes = 0;
-  std::vector<std::string> removed;
-  std::vector<std::uint8_t> written;
-
-  bool CreateNew(const std::string& path, std::string* error) override {
-    return disk_.CreateNew(path, error);
-  }
-  bool Write(const void* data, std::size_t size, std::string* error) override {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    if (++writes == failWrite) {
-      std::string ignored;
-      disk_.Write(p, size / 2, &ignored);
-      written.insert(written.end(), p, p + size / 2);
-      *error = "disk full";
-      return false;
-    }
-    written.insert(written.end(), p, p + size);
-    return disk_.Write(data, size, error);
-  }
-  bool Close(std::string* error) override {
-    const bool closed = disk_.Close(error);
-    if (failClose) {
-      *error = "close failed";
-      return false;
-    }
-    return closed;
-  }
-  void Remove(const std::string& path) override {
-    removed.push_back(path);
-    disk_.Remove(path);
-  }
-
- private:
-  PosixFileSink disk_;
-};
 
 TEST(SaveBmp, WriteFailingPartWayRemovesThePartialFile) {
   const ImageSurface s = SurfaceOf(bmptest::PatternImage(5, 4));

@@ -128,12 +128,15 @@ bool FailingSink::CreateNew(const std::string& path, std::string* error) {
 }
 
 bool FailingSink::Write(const void* data, std::size_t size, std::string* error) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
   if (++writes == failWrite) {
     std::string ignored;
     disk_.Write(data, size / 2, &ignored);
+    written.insert(written.end(), bytes, bytes + size / 2);
     *error = "disk full after " + std::to_string(size / 2) + " bytes";
     return false;
   }
+  written.insert(written.end(), bytes, bytes + size);
   return disk_.Write(data, size, error);
 }
 

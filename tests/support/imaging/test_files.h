@@ -54,6 +54,7 @@ class FailingSink : public FileSink {
   bool failClose = false;
   int writes = 0;
   std::vector<std::string> removed;
+  std::vector<std::uint8_t> written;  // the bytes it passed on to the disk
 
   bool CreateNew(const std::string& path, std::string* error) override;
   bool Write(const void* data, std::size_t size, std::string* error) override;
