@@ -10,14 +10,14 @@
 // before it is known to fit.
 #include "imaging/bmp_reader.h"
 
-#include "imaging/input_file.h"
-#include "imaging/pixel_rows.h"
-
 #include <algorithm>
 #include <limits>
 #include <new>
 #include <stdexcept>
 #include <vector>
+
+#include "imaging/input_file.h"
+#include "imaging/pixel_rows.h"
 
 namespace {
 
@@ -213,11 +213,7 @@ ImageReadResult DecodeBmp(const std::uint8_t* data, std::size_t size, const Imag
 }
 
 ImageReadResult ReadBmpFile(const std::string& path, const ImageLimits& limits) {
-  InputFile file;
-  ImageError error = ImageError::kNone;
-  std::string reason;
-  if (!file.Open(path, &error, &reason)) return ImageFailure(error, reason);
-  return ReadBmp(file, limits);
+  return ReadOpenedFile(path, [&](InputFile& file) { return ReadBmp(file, limits); });
 }
 
 ImageReadResult ReadBmp(InputFile& file, const ImageLimits& limits) {

@@ -29,31 +29,30 @@ ImageReadResult NotRecognised(const std::uint8_t* head, std::size_t length) {
   if (length == 0)
     return ImageFailure(ImageError::kNotRecognised, "not a BMP, PNG or JPEG file: it is empty");
   return ImageFailure(ImageError::kNotRecognised,
-                      "not a BMP, PNG or JPEG file: it starts with " +
-                          BytesText(head, length, 4));
+                      "not a BMP, PNG or JPEG file: it starts with " + BytesText(head, length, 4));
 }
 
 }  // namespace
 
 ImageReadResult ReadImageFile(const std::string& path, const ImageLimits& limits) {
-  InputFile file;
-  ImageError error = ImageError::kNone;
-  std::string reason;
-  if (!file.Open(path, &error, &reason)) return ImageFailure(error, reason);
-  std::uint8_t head[kSniffBytes];
-  const std::size_t length = std::size_t(std::min<std::uint64_t>(file.size(), kSniffBytes));
-  if (!file.ReadAt(head, length, 0, &reason)) return ImageFailure(ImageError::kReadFailed, reason);
-  switch (FormatOf(head, length)) {
-    case Format::kBmp:
-      return ReadBmp(file, limits);
-    case Format::kPng:
-      return ReadPng(file, limits);
-    case Format::kJpeg:
-      return ReadJpeg(file, limits);
-    case Format::kUnknown:
-      break;
-  }
-  return NotRecognised(head, length);
+  return ReadOpenedFile(path, [&](InputFile& file) {
+    std::uint8_t head[kSniffBytes];
+    const std::size_t length = std::size_t(std::min<std::uint64_t>(file.size(), kSniffBytes));
+    std::string reason;
+    if (!file.ReadAt(head, length, 0, &reason))
+      return ImageFailure(ImageError::kReadFailed, reason);
+    switch (FormatOf(head, length)) {
+      case Format::kBmp:
+        return ReadBmp(file, limits);
+      case Format::kPng:
+        return ReadPng(file, limits);
+      case Format::kJpeg:
+        return ReadJpeg(file, limits);
+      case Format::kUnknown:
+        break;
+    }
+    return NotRecognised(head, length);
+  });
 }
 
 ImageReadResult DecodeImage(const std::uint8_t* data, std::size_t size, const ImageLimits& limits) {

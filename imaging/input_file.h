@@ -42,6 +42,17 @@ class InputFile {
   std::uint64_t position_ = 0;
 };
 
+// Opens `path` and gives the open file to `read(InputFile&)`; a file that cannot be
+// opened is refused with the reason Open gave.
+template <typename Read>
+ImageReadResult ReadOpenedFile(const std::string& path, Read read) {
+  InputFile file;
+  ImageError error = ImageError::kNone;
+  std::string reason;
+  if (!file.Open(path, &error, &reason)) return ImageFailure(error, reason);
+  return read(file);
+}
+
 // A byte as reasons show it: printable ASCII in quotes, anything else in hex.
 std::string ByteText(std::uint8_t b);
 // The first `count` bytes (at most `length`) as ByteText, separated by spaces.

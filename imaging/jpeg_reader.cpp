@@ -318,11 +318,7 @@ ImageReadResult DecodeJpeg(const std::uint8_t* data, std::size_t size, const Ima
 }
 
 ImageReadResult ReadJpegFile(const std::string& path, const ImageLimits& limits) {
-  InputFile file;
-  ImageError error = ImageError::kNone;
-  std::string reason;
-  if (!file.Open(path, &error, &reason)) return ImageFailure(error, reason);
-  return ReadJpeg(file, limits);
+  return ReadOpenedFile(path, [&](InputFile& file) { return ReadJpeg(file, limits); });
 }
 
 ImageReadResult ReadJpeg(InputFile& file, const ImageLimits& limits) {

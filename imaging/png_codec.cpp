@@ -309,11 +309,7 @@ ImageReadResult DecodePng(const std::uint8_t* data, std::size_t size, const Imag
 }
 
 ImageReadResult ReadPngFile(const std::string& path, const ImageLimits& limits) {
-  InputFile file;
-  ImageError error = ImageError::kNone;
-  std::string reason;
-  if (!file.Open(path, &error, &reason)) return ImageFailure(error, reason);
-  return ReadPng(file, limits);
+  return ReadOpenedFile(path, [&](InputFile& file) { return ReadPng(file, limits); });
 }
 
 ImageReadResult ReadPng(InputFile& file, const ImageLimits& limits) {
