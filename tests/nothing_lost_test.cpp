@@ -244,9 +244,9 @@ class FailingSink : public FileSink {
  public:
   explicit FailingSink(std::size_t budget, bool failClose = false)
       : budget_(budget), failClose_(failClose) {}
-  bool CreateNew(const std::string& path, std::string* error) override {
+  bool CreateNew(const std::string& path, int permissions, std::string* error) override {
     created_.push_back(path);
-    return real_.CreateNew(path, error);
+    return real_.CreateNew(path, permissions, error);
   }
   bool Write(const void* data, std::size_t size, std::string* error) override {
     if (written_ + size <= budget_) {
@@ -267,7 +267,13 @@ class FailingSink : public FileSink {
     }
     return ok;
   }
+  bool Sync(std::string* error) override { return real_.Sync(error); }
   void Remove(const std::string& path) override { real_.Remove(path); }
+  bool Move(const std::string& from, const std::string& to, bool replace,
+            std::string* error) override {
+    return real_.Move(from, to, replace, error);
+  }
+  void SyncFolder(const std::string& folder) override { real_.SyncFolder(folder); }
   const std::vector<std::string>& created() const { return created_; }
 
  private:
