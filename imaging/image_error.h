@@ -32,6 +32,28 @@ struct ImageReadResult {
 
 ImageReadResult ImageFailure(ImageError error, std::string reason);
 
+enum class ImageFormat { kBmp, kPng, kJpeg };
+const char* ImageFormatName(ImageFormat format);  // "BMP", "PNG", "JPEG"
+
+// What a picture file's header says, read without decoding any pixel: refused
+// with the same error and reason as the whole reader gives for the same header,
+// size limits included.
+struct ImageHeader {
+  ImageError error = ImageError::kNone;
+  std::string reason;  // empty when ok
+  ImageFormat format = ImageFormat::kBmp;
+  int width = 0;
+  int height = 0;
+  // JPEG: the number of colour components, and whether the decoder keeps every
+  // coefficient of the picture until its last scan (progressive files, and
+  // sequential files whose components come in separate scans).
+  int components = 3;
+  bool wholeCoefficients = false;
+  bool ok() const { return error == ImageError::kNone; }
+};
+
+ImageHeader HeaderFailure(ImageError error, std::string reason);
+
 // The largest picture a reader accepts. The defaults are the window's and the
 // command line's; the session passes the engine's limits.
 struct ImageLimits {
