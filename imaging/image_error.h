@@ -44,11 +44,12 @@ struct ImageHeader {
   ImageFormat format = ImageFormat::kBmp;
   int width = 0;
   int height = 0;
-  // JPEG: the number of colour components, and whether the decoder keeps every
-  // coefficient of the picture until its last scan (progressive files, and
-  // sequential files whose components come in separate scans).
+  // JPEG: the number of colour components, and the bytes of the coefficients the
+  // decoder keeps for the whole picture until its last scan (progressive files,
+  // and sequential files whose components come in separate scans); 0 when it
+  // decodes as it reads.
   int components = 3;
-  bool wholeCoefficients = false;
+  std::uint64_t coefficientBytes = 0;
   bool ok() const { return error == ImageError::kNone; }
 };
 

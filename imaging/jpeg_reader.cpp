@@ -310,7 +310,18 @@ ImageHeader HeaderWith(const std::uint8_t* data, std::size_t size, FileSource* f
   header.width = int(c.image_width);  // within the limits, so within an int
   header.height = int(c.image_height);
   header.components = c.num_components;
-  header.wholeCoefficients = c.progressive_mode || c.comps_in_scan < c.num_components;
+  if (c.progressive_mode || c.comps_in_scan < c.num_components) {
+    // libjpeg's buffer: per component its blocks, rounded up to whole sampling
+    // units, 64 two-byte coefficients each.
+    for (int i = 0; i < c.num_components; ++i) {
+      const jpeg_component_info& k = c.comp_info[i];
+      const std::uint64_t across = (std::uint64_t(k.width_in_blocks) + k.h_samp_factor - 1) /
+                                   std::uint64_t(k.h_samp_factor) * std::uint64_t(k.h_samp_factor);
+      const std::uint64_t down = (std::uint64_t(k.height_in_blocks) + k.v_samp_factor - 1) /
+                                 std::uint64_t(k.v_samp_factor) * std::uint64_t(k.v_samp_factor);
+      header.coefficientBytes += across * down * sizeof(JBLOCK);
+    }
+  }
   return header;
 }
 

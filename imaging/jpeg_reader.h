@@ -29,8 +29,8 @@ ImageReadResult ReadJpegFile(const std::string& path, const ImageLimits& limits 
 // The same for a file already open (the dispatcher opens it to see its first bytes).
 ImageReadResult ReadJpeg(InputFile& file, const ImageLimits& limits = ImageLimits());
 
-// The size, the components and whether the decoder will keep every coefficient,
-// from the decoder's own first step: it reads the markers up to the first scan
+// The size, the components and the coefficients the decoder will keep, from the
+// decoder's own first step: it reads the markers up to the first scan
 // (the frame header and the tables, skipping the contents of APPn and COM
 // segments without reading them) and checks the colour space and the limits, so
 // it refuses every file that step refuses, with the same words. No pixel is read.

@@ -217,18 +217,20 @@ TEST(ReadImageHeader, ReadsAFewBytesWhateverThePicturesSize) {
     std::uint64_t mostRead;
     ImageFormat format;
     int width, height, components;
-    bool wholeCoefficients;
+    std::uint64_t coefficientBytes;
   } cases[] = {
-      {"big.bmp", Bmp(big), 8 + 54, ImageFormat::kBmp, 1800, 1200, 3, false},
-      {"big.png", Png(big), 8 + 8 + 41, ImageFormat::kPng, 1800, 1200, 3, false},
+      {"big.bmp", Bmp(big), 8 + 54, ImageFormat::kBmp, 1800, 1200, 3, 0},
+      {"big.png", Png(big), 8 + 8 + 41, ImageFormat::kPng, 1800, 1200, 3, 0},
       // A 16000 x 2500 PNG that holds no image data at all: its size is known anyway.
       {"declared.png", PngHeaderOnly(16000, 2500), 8 + 8 + 41, ImageFormat::kPng, 16000, 2500, 3,
-       false},
+       0},
       {"big.jpg", WithSegments(EncodeJpegLib(JpegOf(big, 90)), 60000), 8 + 2 + 3 * 1024,
-       ImageFormat::kJpeg, 1800, 1200, 3, false},
+       ImageFormat::kJpeg, 1800, 1200, 3, 0},
+      // 4:2:0: luma 225 x 150 blocks, rounded to 226 across (two blocks a unit),
+      // and 113 x 75 for each chroma component; 128 bytes a block.
       {"progressive.jpg", EncodeJpegLib(progressive), 8 + 2 + 2 * 1024, ImageFormat::kJpeg, 1800,
-       1200, 3, true},
-      {"grey.jpg", EncodeJpegLib(grey), 8 + 2 + 1024, ImageFormat::kJpeg, 640, 480, 1, false},
+       1200, 3, (226u * 150u + 2u * 113u * 75u) * 128u},
+      {"grey.jpg", EncodeJpegLib(grey), 8 + 2 + 1024, ImageFormat::kJpeg, 640, 480, 1, 0},
   };
   // The choice of reader reads 8 bytes, the JPEG reader's SOI check 2 more, then
   // the header's reader its own: 54 bytes, 41, or the JPEG source's 1 KiB reads.
@@ -245,7 +247,7 @@ TEST(ReadImageHeader, ReadsAFewBytesWhateverThePicturesSize) {
     EXPECT_EQ(h.width, c.width);
     EXPECT_EQ(h.height, c.height);
     EXPECT_EQ(h.components, c.components);
-    EXPECT_EQ(h.wholeCoefficients, c.wholeCoefficients);
+    EXPECT_EQ(h.coefficientBytes, c.coefficientBytes);
     EXPECT_LE(file.bytesRead(), c.mostRead) << "of a " << c.bytes.size() << "-byte file";
     const ImageReadResult full = ReadImageFile(dir.File(c.name));
     if (std::string(c.name) != "declared.png") {
