@@ -103,9 +103,8 @@ int RunSingle(const RunRequest& request, const std::string& tracePath, bool json
   }
   CliHooks hooks(err, request.automatic && ::isatty(::fileno(err)), &trace);
   const RunOutcome outcome = ExecuteRun(request, hooks, json || request.metrics);
-  const bool traced = trace.Close(&why);
   // A run that never started leaves no trace behind.
-  if (!tracePath.empty() && !hooks.Started()) ::unlink(tracePath.c_str());
+  const bool traced = trace.Close(&why);
   if (!outcome.ok) {
     std::fprintf(err, "%s\n", outcome.failure.Printed().c_str());
     return 1;

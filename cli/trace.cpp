@@ -1,12 +1,10 @@
-// The trace file: created new with O_EXCL, so an existing file is never replaced.
+// The trace file: written whole or not at all, never over an existing file.
 #include "cli/trace.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include <sys/stat.h>
 
-#include <cerrno>
 #include <cmath>
-#include <cstring>
+#include <cstdio>
 
 namespace {
 std::string Real(double v) {
@@ -18,32 +16,24 @@ std::string Real(double v) {
 }
 }  // namespace
 
-TraceFile::~TraceFile() {
-  if (m_file) std::fclose(m_file);
-}
+TraceFile::~TraceFile() = default;
 
 bool TraceFile::Create(const std::string& path, std::string* why) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    *why = path + (errno == EEXIST ? ": already exists (a trace is always a new file)"
-                                   : ": " + std::string(std::strerror(errno)));
+  struct stat info;
+  if (::lstat(path.c_str(), &info) == 0) {
+    *why = path + ": already exists (a trace is always a new file)";
     return false;
   }
-  m_file = ::fdopen(fd, "w");
-  if (!m_file) {
-    *why = path + ": " + std::strerror(errno);
-    ::close(fd);
-    ::unlink(path.c_str());
-    return false;
-  }
-  m_path = path;
-  if (std::fputs("cycle,iterations,seconds,psnr,mean_change\n", m_file) < 0 ||
-      std::fflush(m_file) != 0)
-    m_error = std::strerror(errno);
+  m_error.clear();
+  m_started = false;
+  if (!m_file.Begin(path, Existing::kKeep, why)) return false;
+  static const char kHeader[] = "cycle,iterations,seconds,psnr,mean_change\n";
+  m_file.Write(kHeader, sizeof kHeader - 1, &m_error);
   return true;
 }
 
 void TraceFile::Start() {
+  m_started = true;
   m_start = std::chrono::steady_clock::now();
   m_block = 0;
   m_lastIterations = 0;
@@ -67,21 +57,25 @@ std::string TraceFile::Row(const RunProgress& p, double seconds, int* block, int
 }
 
 void TraceFile::Add(const RunProgress& progress) {
-  if (!m_file || !m_error.empty()) return;
+  if (!m_file.IsOpen() || !m_error.empty()) return;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
   const std::string row = Row(progress, seconds, &m_block, &m_lastIterations);
   if (row.empty()) return;
-  if (std::fprintf(m_file, "%s\n", row.c_str()) < 0 || std::fflush(m_file) != 0)
-    m_error = std::strerror(errno);
+  const std::string line = row + "\n";
+  m_file.Write(line.data(), line.size(), &m_error);
 }
 
 bool TraceFile::Close(std::string* why) {
-  if (!m_file) return true;
-  const bool closed = std::fclose(m_file) == 0;
-  m_file = nullptr;
-  if (m_error.empty() && !closed) m_error = std::strerror(errno);
-  if (m_error.empty()) return true;
-  *why = m_path + ": " + m_error;
-  return false;
+  if (!m_error.empty()) {
+    m_file.Abandon();
+    *why = m_error;
+    return false;
+  }
+  if (!m_file.IsOpen()) return true;
+  if (!m_started) {
+    m_file.Abandon();  // a run that never started leaves no trace behind
+    return true;
+  }
+  return m_file.Commit(why);
 }

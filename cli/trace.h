@@ -5,14 +5,17 @@
 // `iterations` the transport iterations done so far; `seconds` the time since the
 // run started, from the monotonic clock; `psnr` the result's PSNR in the PSNR
 // mode, `mean_change` the mean absolute change over the cycle in the settle mode
-// (the other left empty, both in a run). Each row is flushed as it is written.
+// (the other left empty, both in a run). Each row is written as it comes, to a
+// temporary file beside the trace's name; the trace appears under its name, whole,
+// only when it is closed after its run (imaging/atomic_file.h), so a kill or a full
+// disk never leaves a trace cut mid-line there.
 #pragma once
 
 #include <chrono>
-#include <cstdio>
 #include <string>
 
 #include "engine/engine.h"
+#include "imaging/atomic_file.h"
 
 class TraceFile {
  public:
@@ -21,14 +24,15 @@ class TraceFile {
   TraceFile(const TraceFile&) = delete;
   TraceFile& operator=(const TraceFile&) = delete;
 
-  // Creates `path`, refusing an existing file, and writes the header. False (and
-  // why) when it cannot.
+  // Begins the trace `path`, refusing an existing file, and writes the header.
+  // False (and why) when it cannot.
   bool Create(const std::string& path, std::string* why);
-  bool IsOpen() const { return m_file != nullptr; }
+  bool IsOpen() const { return m_file.IsOpen(); }
   // The run starts: seconds count from now.
   void Start();
   void Add(const RunProgress& progress);
-  // Closes the file; false (and why) when a write failed.
+  // Puts the trace under its name, or, when its run never started, discards it.
+  // False (and why) when a write failed; then nothing is under the name.
   bool Close(std::string* why);
 
   // The row of a report, without its line end; "" for a report that makes none.
@@ -38,9 +42,11 @@ class TraceFile {
                          int* lastIterations);
 
  private:
-  std::FILE* m_file = nullptr;
-  std::string m_path;
+  // A sink of its own: the trace stays open while the result is saved.
+  PosixFileSink m_sink;
+  AtomicFile m_file{m_sink};
   std::string m_error;
+  bool m_started = false;
   std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
   int m_block = 0;
   int m_lastIterations = 0;

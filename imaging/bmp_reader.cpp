@@ -156,6 +156,15 @@ HeaderCheck CheckHeaders(const std::uint8_t* head, std::size_t headLength, std::
   return HeaderCheck();
 }
 
+ImageHeader HeaderOf(const HeaderCheck& check, const Layout& layout) {
+  if (check.error != ImageError::kNone) return HeaderFailure(check.error, check.reason);
+  ImageHeader header;
+  header.format = ImageFormat::kBmp;
+  header.width = layout.width;
+  header.height = layout.height;
+  return header;
+}
+
 // Makes room for the decoded picture; false when memory runs out.
 bool AllocatePicture(const Layout& layout, RgbImage* image, std::string* reason) {
   // The limits were checked on the header; this guards the arithmetic only.
@@ -249,4 +258,22 @@ ImageReadResult ReadBmp(InputFile& file, const ImageLimits& limits) {
     DecodeRows(layout, buffer.data(), first, count, &result.image);
   }
   return result;
+}
+
+ImageHeader DecodeBmpHeader(const std::uint8_t* data, std::size_t size, const ImageLimits& limits) {
+  if (data == nullptr) size = 0;
+  Layout layout;
+  const HeaderCheck check = CheckHeaders(data, std::min<std::size_t>(size, kHeadersSize),
+                                         std::uint64_t(size), limits, &layout);
+  return HeaderOf(check, layout);
+}
+
+ImageHeader ReadBmpHeader(InputFile& file, const ImageLimits& limits) {
+  std::uint8_t head[kHeadersSize];
+  const std::size_t headLength = std::size_t(std::min<std::uint64_t>(file.size(), kHeadersSize));
+  std::string reason;
+  if (!file.ReadAt(head, headLength, 0, &reason))
+    return HeaderFailure(ImageError::kReadFailed, reason);
+  Layout layout;
+  return HeaderOf(CheckHeaders(head, headLength, file.size(), limits, &layout), layout);
 }

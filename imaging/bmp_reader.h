@@ -19,3 +19,10 @@ ImageReadResult DecodeBmp(const std::uint8_t* data, std::size_t size,
 ImageReadResult ReadBmpFile(const std::string& path, const ImageLimits& limits = ImageLimits());
 // The same for a file already open (the dispatcher opens it to see its first bytes).
 ImageReadResult ReadBmp(InputFile& file, const ImageLimits& limits = ImageLimits());
+
+// The size from the headers alone (the first 54 bytes and the file's size), by the
+// very checks the decoder makes: every refusal of the decoder but a failed read
+// or a lack of memory is the header's.
+ImageHeader DecodeBmpHeader(const std::uint8_t* data, std::size_t size,
+                            const ImageLimits& limits = ImageLimits());
+ImageHeader ReadBmpHeader(InputFile& file, const ImageLimits& limits = ImageLimits());

@@ -31,6 +31,25 @@ ImageReadResult ImageFailure(ImageError error, std::string reason) {
   return r;
 }
 
+const char* ImageFormatName(ImageFormat format) {
+  switch (format) {
+    case ImageFormat::kBmp:
+      return "BMP";
+    case ImageFormat::kPng:
+      return "PNG";
+    case ImageFormat::kJpeg:
+      return "JPEG";
+  }
+  return "unknown";
+}
+
+ImageHeader HeaderFailure(ImageError error, std::string reason) {
+  ImageHeader h;
+  h.error = error;
+  h.reason = std::move(reason);
+  return h;
+}
+
 std::string CheckImageLimits(std::int64_t width, std::int64_t height, const ImageLimits& limits) {
   const std::string size = std::to_string(width) + " x " + std::to_string(height);
   if (width < 1 || height < 1) return "image is " + size + "; both sides must be at least 1";

@@ -32,6 +32,29 @@ struct ImageReadResult {
 
 ImageReadResult ImageFailure(ImageError error, std::string reason);
 
+enum class ImageFormat { kBmp, kPng, kJpeg };
+const char* ImageFormatName(ImageFormat format);  // "BMP", "PNG", "JPEG"
+
+// What a picture file's header says, read without decoding any pixel: refused
+// with the same error and reason as the whole reader gives for the same header,
+// size limits included.
+struct ImageHeader {
+  ImageError error = ImageError::kNone;
+  std::string reason;  // empty when ok
+  ImageFormat format = ImageFormat::kBmp;
+  int width = 0;
+  int height = 0;
+  // JPEG: the number of colour components, and the bytes of the coefficients the
+  // decoder keeps for the whole picture until its last scan (progressive files,
+  // and sequential files whose components come in separate scans); 0 when it
+  // decodes as it reads.
+  int components = 3;
+  std::uint64_t coefficientBytes = 0;
+  bool ok() const { return error == ImageError::kNone; }
+};
+
+ImageHeader HeaderFailure(ImageError error, std::string reason);
+
 // The largest picture a reader accepts. The defaults are the window's and the
 // command line's; the session passes the engine's limits.
 struct ImageLimits {

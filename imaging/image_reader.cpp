@@ -32,15 +32,25 @@ ImageReadResult NotRecognised(const std::uint8_t* head, std::size_t length) {
                       "not a BMP, PNG or JPEG file: it starts with " + BytesText(head, length, 4));
 }
 
+ImageHeader HeaderRefusal(const ImageReadResult& refusal) {
+  return HeaderFailure(refusal.error, refusal.reason);
+}
+
+// The first bytes of an open file and its format; false with the reason when
+// they cannot be read.
+bool Sniff(InputFile& file, std::uint8_t* head, std::size_t* length, std::string* reason) {
+  *length = std::size_t(std::min<std::uint64_t>(file.size(), kSniffBytes));
+  return file.ReadAt(head, *length, 0, reason);
+}
+
 }  // namespace
 
 ImageReadResult ReadImageFile(const std::string& path, const ImageLimits& limits) {
   return ReadOpenedFile(path, [&](InputFile& file) {
     std::uint8_t head[kSniffBytes];
-    const std::size_t length = std::size_t(std::min<std::uint64_t>(file.size(), kSniffBytes));
+    std::size_t length = 0;
     std::string reason;
-    if (!file.ReadAt(head, length, 0, &reason))
-      return ImageFailure(ImageError::kReadFailed, reason);
+    if (!Sniff(file, head, &length, &reason)) return ImageFailure(ImageError::kReadFailed, reason);
     switch (FormatOf(head, length)) {
       case Format::kBmp:
         return ReadBmp(file, limits);
@@ -68,4 +78,46 @@ ImageReadResult DecodeImage(const std::uint8_t* data, std::size_t size, const Im
       break;
   }
   return NotRecognised(data, size);
+}
+
+ImageHeader ReadImageHeader(InputFile& file, const ImageLimits& limits) {
+  std::uint8_t head[kSniffBytes];
+  std::size_t length = 0;
+  std::string reason;
+  if (!Sniff(file, head, &length, &reason)) return HeaderFailure(ImageError::kReadFailed, reason);
+  switch (FormatOf(head, length)) {
+    case Format::kBmp:
+      return ReadBmpHeader(file, limits);
+    case Format::kPng:
+      return ReadPngHeader(file, limits);
+    case Format::kJpeg:
+      return ReadJpegHeader(file, limits);
+    case Format::kUnknown:
+      break;
+  }
+  return HeaderRefusal(NotRecognised(head, length));
+}
+
+ImageHeader ReadImageHeader(const std::string& path, const ImageLimits& limits) {
+  InputFile file;
+  ImageError error = ImageError::kNone;
+  std::string reason;
+  if (!file.Open(path, &error, &reason)) return HeaderFailure(error, reason);
+  return ReadImageHeader(file, limits);
+}
+
+ImageHeader DecodeImageHeader(const std::uint8_t* data, std::size_t size,
+                              const ImageLimits& limits) {
+  if (data == nullptr) size = 0;
+  switch (FormatOf(data, size)) {
+    case Format::kBmp:
+      return DecodeBmpHeader(data, size, limits);
+    case Format::kPng:
+      return DecodePngHeader(data, size, limits);
+    case Format::kJpeg:
+      return DecodeJpegHeader(data, size, limits);
+    case Format::kUnknown:
+      break;
+  }
+  return HeaderRefusal(NotRecognised(data, size));
 }

@@ -30,6 +30,7 @@ bool InputFile::Open(const std::string& path, ImageError* error, std::string* re
   }
   size_ = 0;
   position_ = 0;
+  bytesRead_ = 0;
   // Non-blocking only so that opening a pipe by mistake does not hang; regular
   // files ignore the flag.
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -75,6 +76,7 @@ bool InputFile::ReadAt(void* buffer, std::size_t length, std::uint64_t offset,
       return false;
     }
     done += std::size_t(n);
+    bytesRead_ += std::uint64_t(n);
   }
   return true;
 }

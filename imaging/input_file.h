@@ -5,6 +5,7 @@
 // picture.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -35,11 +36,18 @@ class InputFile {
   std::uint64_t position() const { return position_; }
   // Sequential reading starts again at the beginning.
   void Rewind() { position_ = 0; }
+  // Sequential reading goes on `count` bytes further without reading them.
+  void Skip(std::uint64_t count) {
+    position_ = count < size_ - std::min(position_, size_) ? position_ + count : size_;
+  }
+  // How many bytes all reads have taken from the file.
+  std::uint64_t bytesRead() const { return bytesRead_; }
 
  private:
   int fd_ = -1;
   std::uint64_t size_ = 0;
   std::uint64_t position_ = 0;
+  mutable std::uint64_t bytesRead_ = 0;
 };
 
 // Opens `path` and gives the open file to `read(InputFile&)`; a file that cannot be

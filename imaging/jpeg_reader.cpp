@@ -32,7 +32,10 @@
 
 namespace {
 
+// How much the file source reads at a time: the decoder's, and the header
+// probe's (which needs the tables up to the first scan, usually under 1 KiB).
 constexpr std::size_t kReadChunk = std::size_t(64) << 10;
+constexpr std::size_t kHeaderReadChunk = 1024;
 constexpr const char* kCmykRefused = "CMYK JPEG is not read; convert it to RGB";
 
 std::string N(std::uint64_t v) { return std::to_string(v); }
@@ -82,6 +85,7 @@ struct FileSource {
   jpeg_source_mgr pub;
   InputFile* file = nullptr;
   JOCTET* buffer = nullptr;
+  std::size_t chunk = kReadChunk;
   bool readFailed = false;
   std::string* readError = nullptr;
 };
@@ -90,7 +94,7 @@ struct FileSource {
 // object alive, whatever happened, so that the caller may raise an error.
 bool FillFromFile(FileSource* source, std::size_t* got) {
   try {
-    return source->file->Read(source->buffer, kReadChunk, got, source->readError);
+    return source->file->Read(source->buffer, source->chunk, got, source->readError);
   } catch (...) {
     return false;
   }
@@ -120,17 +124,21 @@ boolean FillInputBuffer(j_decompress_ptr cinfo) {
   return TRUE;
 }
 
+// Skipped bytes beyond the buffer are never read: an APPn or COM segment (EXIF, an
+// ICC profile, a comment) costs nothing. A skip past the end is found by the next
+// fill, which warns of the premature end as a read through would.
 void SkipInputData(j_decompress_ptr cinfo, long count) {
   if (count <= 0) return;
+  FileSource* source = reinterpret_cast<FileSource*>(cinfo->src);
   jpeg_source_mgr* src = cinfo->src;
-  std::size_t left = std::size_t(count);
-  while (left > src->bytes_in_buffer) {
-    left -= src->bytes_in_buffer;
-    src->bytes_in_buffer = 0;
-    (*src->fill_input_buffer)(cinfo);
+  const std::size_t skip = std::size_t(count);
+  if (skip <= src->bytes_in_buffer) {
+    src->next_input_byte += skip;
+    src->bytes_in_buffer -= skip;
+    return;
   }
-  src->next_input_byte += left;
-  src->bytes_in_buffer -= left;
+  source->file->Skip(skip - src->bytes_in_buffer);
+  src->bytes_in_buffer = 0;
 }
 
 // The libjpeg decoder and what its handlers report.
@@ -257,12 +265,15 @@ long MemoryLimit(const ImageLimits& limits) {
   return long(std::min<std::uint64_t>(pixels * 12 + (std::uint64_t(64) << 20), cap));
 }
 
-ImageReadResult DecodeWith(const std::uint8_t* data, std::size_t size, FileSource* fileSource,
-                           const ImageLimits& limits) {
-  Decoder d;
-  if (!ReadHeader(&d, data, size, fileSource)) return Failure(d, fileSource);
-
-  jpeg_decompress_struct& c = d.cinfo;
+// The headers up to the first scan, the colour space and the size checked: the
+// step before any pixel. False with the refusal otherwise.
+bool StartDecoder(Decoder* d, const std::uint8_t* data, std::size_t size, FileSource* fileSource,
+                  const ImageLimits& limits, ImageReadResult* failure) {
+  if (!ReadHeader(d, data, size, fileSource)) {
+    *failure = Failure(*d, fileSource);
+    return false;
+  }
+  const jpeg_decompress_struct& c = d->cinfo;
   switch (c.jpeg_color_space) {
     case JCS_GRAYSCALE:
     case JCS_YCbCr:
@@ -270,15 +281,56 @@ ImageReadResult DecodeWith(const std::uint8_t* data, std::size_t size, FileSourc
       break;
     case JCS_CMYK:
     case JCS_YCCK:
-      return ImageFailure(ImageError::kUnsupported, kCmykRefused);
+      *failure = ImageFailure(ImageError::kUnsupported, kCmykRefused);
+      return false;
     default:
-      return ImageFailure(ImageError::kUnsupported,
-                          "JPEG file of " + std::to_string(c.num_components) +
-                              " colour components in an unknown colour space; only greyscale "
-                              "and colour (YCbCr or RGB) files are read");
+      *failure = ImageFailure(ImageError::kUnsupported,
+                              "JPEG file of " + std::to_string(c.num_components) +
+                                  " colour components in an unknown colour space; only greyscale "
+                                  "and colour (YCbCr or RGB) files are read");
+      return false;
   }
   const std::string limit = CheckImageLimits(c.image_width, c.image_height, limits);
-  if (!limit.empty()) return ImageFailure(ImageError::kTooLarge, limit);
+  if (!limit.empty()) {
+    *failure = ImageFailure(ImageError::kTooLarge, limit);
+    return false;
+  }
+  return true;
+}
+
+ImageHeader HeaderWith(const std::uint8_t* data, std::size_t size, FileSource* fileSource,
+                       const ImageLimits& limits) {
+  Decoder d;
+  ImageReadResult failure;
+  if (!StartDecoder(&d, data, size, fileSource, limits, &failure))
+    return HeaderFailure(failure.error, failure.reason);
+  const jpeg_decompress_struct& c = d.cinfo;
+  ImageHeader header;
+  header.format = ImageFormat::kJpeg;
+  header.width = int(c.image_width);  // within the limits, so within an int
+  header.height = int(c.image_height);
+  header.components = c.num_components;
+  if (c.progressive_mode || c.comps_in_scan < c.num_components) {
+    // libjpeg's buffer: per component its blocks, rounded up to whole sampling
+    // units, 64 two-byte coefficients each.
+    for (int i = 0; i < c.num_components; ++i) {
+      const jpeg_component_info& k = c.comp_info[i];
+      const std::uint64_t across = (std::uint64_t(k.width_in_blocks) + k.h_samp_factor - 1) /
+                                   std::uint64_t(k.h_samp_factor) * std::uint64_t(k.h_samp_factor);
+      const std::uint64_t down = (std::uint64_t(k.height_in_blocks) + k.v_samp_factor - 1) /
+                                 std::uint64_t(k.v_samp_factor) * std::uint64_t(k.v_samp_factor);
+      header.coefficientBytes += across * down * sizeof(JBLOCK);
+    }
+  }
+  return header;
+}
+
+ImageReadResult DecodeWith(const std::uint8_t* data, std::size_t size, FileSource* fileSource,
+                           const ImageLimits& limits) {
+  Decoder d;
+  ImageReadResult failure;
+  if (!StartDecoder(&d, data, size, fileSource, limits, &failure)) return failure;
+  jpeg_decompress_struct& c = d.cinfo;
 
   ImageReadResult result;
   // Within the limits both sides fit an int and the product 64 bits.
@@ -321,20 +373,34 @@ ImageReadResult ReadJpegFile(const std::string& path, const ImageLimits& limits)
   return ReadOpenedFile(path, [&](InputFile& file) { return ReadJpeg(file, limits); });
 }
 
-ImageReadResult ReadJpeg(InputFile& file, const ImageLimits& limits) {
+namespace {
+
+// A refusal as the caller's result.
+ImageReadResult Refusal(const ImageReadResult& failure, const ImageReadResult*) { return failure; }
+ImageHeader Refusal(const ImageReadResult& failure, const ImageHeader*) {
+  return HeaderFailure(failure.error, failure.reason);
+}
+
+// Checks the SOI marker of the open file and gives `use` a source over it that
+// reads `chunk` bytes at a time from the start.
+template <typename Use>
+auto WithFileSource(InputFile& file, std::size_t chunk, Use use) {
+  using Result = decltype(use(static_cast<FileSource*>(nullptr)));
+  const Result* kind = nullptr;
   std::uint8_t head[2];
   const std::size_t headLength = std::size_t(std::min<std::uint64_t>(file.size(), sizeof head));
   std::string reason;
   if (!file.ReadAt(head, headLength, 0, &reason))
-    return ImageFailure(ImageError::kReadFailed, reason);
+    return Refusal(ImageFailure(ImageError::kReadFailed, reason), kind);
   ImageReadResult failure;
-  if (!CheckStart(head, headLength, &failure)) return failure;
+  if (!CheckStart(head, headLength, &failure)) return Refusal(failure, kind);
 
   std::vector<JOCTET> buffer;
   try {
-    buffer.resize(kReadChunk);
+    buffer.resize(chunk);
   } catch (const std::exception&) {
-    return ImageFailure(ImageError::kOutOfMemory, "not enough memory for the read buffer");
+    return Refusal(ImageFailure(ImageError::kOutOfMemory, "not enough memory for the read buffer"),
+                   kind);
   }
   std::string readError;
   FileSource source;
@@ -346,7 +412,28 @@ ImageReadResult ReadJpeg(InputFile& file, const ImageLimits& limits) {
   source.pub.term_source = TermSource;
   source.file = &file;
   source.buffer = buffer.data();
+  source.chunk = chunk;
   source.readError = &readError;
   file.Rewind();
-  return DecodeWith(nullptr, 0, &source, limits);
+  return use(&source);
+}
+
+}  // namespace
+
+ImageReadResult ReadJpeg(InputFile& file, const ImageLimits& limits) {
+  return WithFileSource(file, kReadChunk,
+                        [&](FileSource* source) { return DecodeWith(nullptr, 0, source, limits); });
+}
+
+ImageHeader DecodeJpegHeader(const std::uint8_t* data, std::size_t size,
+                             const ImageLimits& limits) {
+  if (data == nullptr) size = 0;
+  ImageReadResult failure;
+  if (!CheckStart(data, size, &failure)) return HeaderFailure(failure.error, failure.reason);
+  return HeaderWith(data, size, nullptr, limits);
+}
+
+ImageHeader ReadJpegHeader(InputFile& file, const ImageLimits& limits) {
+  return WithFileSource(file, kHeaderReadChunk,
+                        [&](FileSource* source) { return HeaderWith(nullptr, 0, source, limits); });
 }

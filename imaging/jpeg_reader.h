@@ -29,6 +29,15 @@ ImageReadResult ReadJpegFile(const std::string& path, const ImageLimits& limits 
 // The same for a file already open (the dispatcher opens it to see its first bytes).
 ImageReadResult ReadJpeg(InputFile& file, const ImageLimits& limits = ImageLimits());
 
+// The size, the components and the coefficients the decoder will keep, from the
+// decoder's own first step: it reads the markers up to the first scan
+// (the frame header and the tables, skipping the contents of APPn and COM
+// segments without reading them) and checks the colour space and the limits, so
+// it refuses every file that step refuses, with the same words. No pixel is read.
+ImageHeader DecodeJpegHeader(const std::uint8_t* data, std::size_t size,
+                             const ImageLimits& limits = ImageLimits());
+ImageHeader ReadJpegHeader(InputFile& file, const ImageLimits& limits = ImageLimits());
+
 // Progressive files of more scans than this are refused: each scan costs a pass
 // over the whole picture's coefficients, so a small file of thousands of tiny
 // scans would otherwise take minutes. Real encoders write about ten.

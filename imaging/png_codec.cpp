@@ -217,20 +217,47 @@ long BadIndex(const std::uint8_t* in, int depth, std::size_t count, std::uint32_
   return -1;
 }
 
-// Decodes the PNG that `ctx` reads from `source`.
-ImageReadResult DecodeWith(spng_ctx* ctx, const ImageLimits& limits, Source* source) {
-  if (ctx == nullptr)
-    return ImageFailure(ImageError::kOutOfMemory, "not enough memory to start the PNG decoder");
+// Sets `ctx` to read from `source` and reads the signature and the IHDR (libspng
+// reads no further), checked against the limits. False with the refusal otherwise.
+bool ReadHeader(spng_ctx* ctx, const ImageLimits& limits, Source* source, spng_ihdr* ihdr,
+                ImageReadResult* failure) {
+  if (ctx == nullptr) {
+    *failure = ImageFailure(ImageError::kOutOfMemory, "not enough memory to start the PNG decoder");
+    return false;
+  }
   int rc = spng_set_png_stream(ctx, ReadSource, source);
   if (rc == 0) rc = spng_set_chunk_limits(ctx, kChunkSizeLimit, kChunkCacheLimit);
   if (rc == 0) rc = spng_set_crc_action(ctx, SPNG_CRC_ERROR, SPNG_CRC_ERROR);
-  if (rc != 0) return Failure(rc, source);
+  if (rc == 0) rc = spng_get_ihdr(ctx, ihdr);
+  if (rc != 0) {
+    *failure = Failure(rc, source);
+    return false;
+  }
+  const std::string limit = CheckImageLimits(ihdr->width, ihdr->height, limits);
+  if (!limit.empty()) {
+    *failure = ImageFailure(ImageError::kTooLarge, limit);
+    return false;
+  }
+  return true;
+}
 
+ImageHeader HeaderWith(spng_ctx* ctx, const ImageLimits& limits, Source* source) {
   spng_ihdr ihdr;
-  rc = spng_get_ihdr(ctx, &ihdr);
-  if (rc != 0) return Failure(rc, source);
-  const std::string limit = CheckImageLimits(ihdr.width, ihdr.height, limits);
-  if (!limit.empty()) return ImageFailure(ImageError::kTooLarge, limit);
+  ImageReadResult failure;
+  if (!ReadHeader(ctx, limits, source, &ihdr, &failure))
+    return HeaderFailure(failure.error, failure.reason);
+  ImageHeader header;
+  header.format = ImageFormat::kPng;
+  header.width = int(ihdr.width);  // within the limits, so within an int
+  header.height = int(ihdr.height);
+  return header;
+}
+
+// Decodes the PNG that `ctx` reads from `source`.
+ImageReadResult DecodeWith(spng_ctx* ctx, const ImageLimits& limits, Source* source) {
+  spng_ihdr ihdr;
+  ImageReadResult failure;
+  if (!ReadHeader(ctx, limits, source, &ihdr, &failure)) return failure;
 
   ImageReadResult result;
   if (!AllocatePicture(ihdr.width, ihdr.height, &result.image, &result)) return result;
@@ -252,7 +279,7 @@ ImageReadResult DecodeWith(spng_ctx* ctx, const ImageLimits& limits, Source* sou
                         "not enough memory for a scanline of " + N(scanlineBytes) + " bytes");
   }
   // No transparency, no gamma: the samples as stored.
-  rc = spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_PROGRESSIVE);
+  int rc = spng_decode_image(ctx, nullptr, 0, format, SPNG_DECODE_PROGRESSIVE);
   if (rc != 0) return Failure(rc, source);
   spng_plte plte = {};
   if (kind == Samples::kIndices) {
@@ -326,6 +353,33 @@ ImageReadResult ReadPng(InputFile& file, const ImageLimits& limits) {
   file.Rewind();
   Context ctx(0);
   return DecodeWith(ctx.get(), limits, &source);
+}
+
+ImageHeader DecodePngHeader(const std::uint8_t* data, std::size_t size, const ImageLimits& limits) {
+  if (data == nullptr) size = 0;
+  ImageReadResult failure;
+  if (!CheckSignature(data, size, &failure)) return HeaderFailure(failure.error, failure.reason);
+  Source source;
+  source.data = data;
+  source.size = size;
+  Context ctx(0);
+  return HeaderWith(ctx.get(), limits, &source);
+}
+
+ImageHeader ReadPngHeader(InputFile& file, const ImageLimits& limits) {
+  std::uint8_t head[sizeof kSignature];
+  const std::size_t headLength = std::size_t(std::min<std::uint64_t>(file.size(), sizeof head));
+  std::string reason;
+  if (!file.ReadAt(head, headLength, 0, &reason))
+    return HeaderFailure(ImageError::kReadFailed, reason);
+  ImageReadResult failure;
+  if (!CheckSignature(head, headLength, &failure))
+    return HeaderFailure(failure.error, failure.reason);
+  Source source;
+  source.file = &file;
+  file.Rewind();
+  Context ctx(0);
+  return HeaderWith(ctx.get(), limits, &source);
 }
 
 bool EncodePng(const RgbImage& image, std::vector<std::uint8_t>* file, std::string* reason) {

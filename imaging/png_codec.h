@@ -30,6 +30,12 @@ ImageReadResult ReadPngFile(const std::string& path, const ImageLimits& limits =
 // The same for a file already open (the dispatcher opens it to see its first bytes).
 ImageReadResult ReadPng(InputFile& file, const ImageLimits& limits = ImageLimits());
 
+// The size from the signature and the IHDR alone (41 bytes), read and checked by
+// the decoder's own first step.
+ImageHeader DecodePngHeader(const std::uint8_t* data, std::size_t size,
+                            const ImageLimits& limits = ImageLimits());
+ImageHeader ReadPngHeader(InputFile& file, const ImageLimits& limits = ImageLimits());
+
 // A 16-bit sample to 8 bits, rounded to the nearest of v * 255 / 65535:
 // v8 = (v16 * 255 + 32767) / 65535. Exact multiples of 257 map to v / 257.
 constexpr std::uint8_t ReduceSample16(std::uint32_t v16) {

@@ -2,16 +2,17 @@
 // the engine's limits and the pictures already loaded, builds every new surface
 // aside, hands the pixels to the engine (which makes its planes and grids aside
 // too), and only then replaces what the dialog shows; so a refused or failed load
-// leaves every plane, list, grid, surface and field as it was. Save creates a new
-// file (or, asked to overwrite, renames a complete new file over the old one).
+// leaves every plane, list, grid, surface and field as it was. A save writes the
+// whole file or nothing (imaging/atomic_file.h): a new file, or, asked to
+// overwrite, a complete new file moved over the old one.
 #include "session/image_files.h"
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "engine/limits.h"
+#include "imaging/atomic_file.h"
 #include "imaging/bmp_writer.h"
 #include "imaging/image_reader.h"
 #include "imaging/png_codec.h"
@@ -70,31 +71,44 @@ std::string Lower(std::string s) {
 
 bool IsPngName(const std::string& path) { return Lower(CImageFiles::FileExtension(path)) == "png"; }
 
-// A picture to a new file, PNG or BMP by its name.
-SaveResult SavePicture(const std::string& path, const RgbImage& picture, FileSink& sink) {
-  if (IsPngName(path)) return SavePng(path, picture, sink);
+// The file for a picture, PNG or BMP by its name.
+bool EncodePicture(const std::string& path, const RgbImage& picture,
+                   std::vector<std::uint8_t>* file, std::string* reason) {
+  if (IsPngName(path)) return EncodePng(picture, file, reason);
   ImageSurface surface;
   if (!CreateSurface(picture.width, picture.height, &surface)) {
-    SaveResult r;
-    r.reason = "not enough memory for a " + SizeText(picture.width, picture.height) + " image";
-    return r;
+    *reason = "not enough memory for a " + SizeText(picture.width, picture.height) + " image";
+    return false;
   }
   FillSurface(picture, &surface);
-  return SaveBmp(path, surface, sink);
+  return EncodeBmp(surface, file, reason);
 }
 
-// Writes a complete new file beside `path`, then puts it in the target's place.
-SaveResult SaveReplacing(const std::string& path, const RgbImage& picture, FileSink& sink) {
-  const std::string temp =
-      path + ".tmp-" + std::to_string(::getpid()) + (IsPngName(path) ? ".png" : ".bmp");
-  SaveResult s = SavePicture(temp, picture, sink);
-  if (!s.ok) return s;
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    sink.Remove(temp);
-    s.ok = false;
-    s.reason = path + ": cannot replace the existing file";
+// Writes a file whole or not at all (see imaging/atomic_file.h). The name is
+// checked and the temporary file made before anything is encoded, so an existing
+// file is refused at once.
+template <typename Encode>
+SaveResult SaveEncoded(const std::string& path, Existing existing, FileSink& sink, Encode encode) {
+  SaveResult r;
+  AtomicFile file(sink);
+  if (!file.Begin(path, existing, &r.reason)) return r;
+  std::vector<std::uint8_t> bytes;
+  std::string reason;
+  if (!encode(&bytes, &reason)) {
+    r.reason = "cannot save " + path + ": " + reason;
+    return r;  // the temporary file goes with `file`
   }
-  return s;
+  if (!file.Write(bytes.data(), bytes.size(), &r.reason)) return r;
+  r.ok = file.Commit(&r.reason);
+  return r;
+}
+
+// A picture to a new file.
+SaveResult SavePicture(const std::string& path, const RgbImage& picture, FileSink& sink) {
+  return SaveEncoded(path, Existing::kKeep, sink,
+                     [&](std::vector<std::uint8_t>* file, std::string* why) {
+                       return EncodePicture(path, picture, file, why);
+                     });
 }
 }  // namespace
 
@@ -231,16 +245,15 @@ FileResult CImageFiles::SaveResult(const std::string& path, bool overwrite, File
   if (!HasResult())
     return Failure("Nothing to save yet.", kNotValid,
                    "run the restoration (RUVANTA or Go !!!) first; Save writes its result");
-  if (!IsPngName(path) && !overwrite) {
-    // The result surface as it is, in the layout the BMP writer gives every surface.
-    const ::SaveResult s = SaveBmp(path, m_surfResult, sink);
-    if (!s.ok) return Failure("cannot create file", "", s.reason);
-  } else {
-    const RgbImage picture = ::SurfaceImage(m_surfResult);
-    const ::SaveResult s =
-        overwrite ? SaveReplacing(path, picture, sink) : SavePicture(path, picture, sink);
-    if (!s.ok) return Failure("cannot create file", "", s.reason);
-  }
+  const Existing existing = overwrite ? Existing::kReplace : Existing::kKeep;
+  const ::SaveResult s =
+      SaveEncoded(path, existing, sink, [&](std::vector<std::uint8_t>* file, std::string* why) {
+        // A BMP holds the result surface as it is, in the layout the writer gives
+        // every surface.
+        return IsPngName(path) ? EncodePng(::SurfaceImage(m_surfResult), file, why)
+                               : EncodeBmp(m_surfResult, file, why);
+      });
+  if (!s.ok) return Failure("cannot create file", "", s.reason);
   m_nSavedVersion = m_nResultVersion;
   return FileResult();
 }

@@ -72,8 +72,10 @@ class CImageFiles {
   FileResult LoadMaskImage(const RgbImage& image);
   FileResult LoadOriginalImage(const RgbImage& image);
   // Writes the result to a new file: PNG when the name ends in .png (in any
-  // case), a 24-bit BMP otherwise. With `overwrite` an existing file is replaced
-  // only once the new one is complete. Refused before any run.
+  // case), a 24-bit BMP otherwise. The whole file appears or nothing does. With
+  // `overwrite` an existing file is replaced once the new one is complete, keeping
+  // its permission bits, and a link's target is replaced, not the link. Refused
+  // before any run.
   FileResult SaveResult(const std::string& path, bool overwrite = false,
                         FileSink& sink = DefaultFileSink());
   // Writes a mask (a painted one) to a new file, by the same rule; never over an

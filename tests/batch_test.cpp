@@ -322,6 +322,34 @@ TEST_F(BatchRun, AFailedRowDoesNotStopTheOthers) {
   EXPECT_FALSE(bmptest::FileExists(outDir + "/4-p0-damaged.bmp"));
 }
 
+TEST_F(BatchRun, ARunAgainAfterAKillRedoesTheRowsWhoseOutputIsMissing) {
+  // What a kill during row 2's save leaves: row 1's result, and row 2's temporary
+  // file cut short, which is not its output.
+  const PictureFiles& p = pictures[0];
+  const std::string outDir = dir.File("out");
+  const std::string row = Name(p.damaged) + "," + Name(p.mask) + "\n";
+  const std::string manifest = Manifest("damaged,mask\n" + row + row);
+  ASSERT_EQ(::mkdir(outDir.c_str(), 0755), 0);
+  const std::string first = outDir + "/1-p0-damaged.bmp";
+  const std::string stray = outDir + "/.2-p0-damaged.bmp.ruvanta-partial-Q7m2Xa";
+  bmptest::WriteBytes(first, {'d', 'o', 'n', 'e'});
+  bmptest::WriteBytes(stray, {'B', 'M', 0x36});
+
+  const CliRun r = Cli({"--batch", manifest, "--out-dir", outDir});
+  const std::map<int, Json> rows = RowsByNumber(r.out);
+  ASSERT_EQ(rows.size(), 2u) << r.err;
+  EXPECT_EQ(rows.at(1)["error"], first + ": already exists; a batch never replaces a file");
+  EXPECT_FALSE(rows.at(2).contains("error")) << rows.at(2).dump();
+  EXPECT_EQ(rows.at(2)["output"], outDir + "/2-p0-damaged.bmp");
+  const ImageReadResult redone = ReadImageFile(outDir + "/2-p0-damaged.bmp");
+  ASSERT_TRUE(redone.ok()) << redone.reason;
+  EXPECT_EQ(redone.image.height, 28);
+  EXPECT_EQ(ReadText(first), "done");
+  EXPECT_EQ(imagetest::Listing(outDir),
+            (std::vector<std::string>{".2-p0-damaged.bmp.ruvanta-partial-Q7m2Xa",
+                                      "1-p0-damaged.bmp", "2-p0-damaged.bmp"}));
+}
+
 TEST_F(BatchRun, AFaultInTheManifestRunsNothing) {
   const PictureFiles& p = pictures[0];
   const std::string outDir = dir.File("out");

@@ -249,6 +249,7 @@ TEST(SaveBmp, WriteFailingPartWayRemovesThePartialFile) {
   EXPECT_EQ(counting.written, whole);
   ASSERT_GE(counting.writes, 2);
   EXPECT_TRUE(counting.removed.empty());
+  EXPECT_EQ(imagetest::Listing(dir.Path()), std::vector<std::string>{"whole.bmp"});
   for (int fail = 1; fail <= counting.writes; ++fail) {
     SCOPED_TRACE("write " + std::to_string(fail) + " fails");
     const std::string path = dir.File("partial" + std::to_string(fail) + ".bmp");
@@ -258,7 +259,7 @@ TEST(SaveBmp, WriteFailingPartWayRemovesThePartialFile) {
     EXPECT_FALSE(r.ok);
     EXPECT_NE(r.reason.find("disk full"), std::string::npos) << r.reason;
     EXPECT_NE(r.reason.find(path), std::string::npos) << r.reason;
-    EXPECT_EQ(sink.removed, std::vector<std::string>{path});
+    EXPECT_EQ(sink.removed, sink.created) << "the temporary file was not removed";
     EXPECT_FALSE(bmptest::FileExists(path));
     EXPECT_EQ(sink.writes, fail) << "writing went on after a failure";
   }
@@ -272,7 +273,7 @@ TEST(SaveBmp, CloseFailingRemovesTheFile) {
   const SaveResult r = SaveBmp(path, SurfaceOf(bmptest::PatternImage(2, 2)), sink);
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.reason.find("close failed"), std::string::npos) << r.reason;
-  EXPECT_EQ(sink.removed, std::vector<std::string>{path});
+  EXPECT_EQ(sink.removed, sink.created);
   EXPECT_FALSE(bmptest::FileExists(path));
 }
 
@@ -295,26 +296,30 @@ TEST(PosixFileSink, RefusesCallsOutOfOrder) {
   EXPECT_FALSE(sink.Write("x", 1, &error));
   EXPECT_FALSE(error.empty());
   error.clear();
+  EXPECT_FALSE(sink.Sync(&error));
+  EXPECT_FALSE(error.empty());
+  error.clear();
   EXPECT_FALSE(sink.Close(&error));
   EXPECT_FALSE(error.empty());
-  ASSERT_TRUE(sink.CreateNew(dir.File("a"), &error)) << error;
+  ASSERT_TRUE(sink.CreateNew(dir.File("a"), kNewFilePermissions, &error)) << error;
   error.clear();
-  EXPECT_FALSE(sink.CreateNew(dir.File("b"), &error));  // "a" is still open
+  EXPECT_FALSE(sink.CreateNew(dir.File("b"), kNewFilePermissions, &error));  // "a" is still open
   EXPECT_NE(error.find("still open"), std::string::npos) << error;
   EXPECT_TRUE(sink.Write("abc", 3, &error));
+  EXPECT_TRUE(sink.Sync(&error));
   EXPECT_TRUE(sink.Close(&error));
   EXPECT_FALSE(sink.Close(&error));
   EXPECT_EQ(bmptest::ReadBytes(dir.File("a")), (std::vector<std::uint8_t>{'a', 'b', 'c'}));
   EXPECT_FALSE(bmptest::FileExists(dir.File("b")));
   // Reusable after Close.
-  ASSERT_TRUE(sink.CreateNew(dir.File("c"), &error)) << error;
+  ASSERT_TRUE(sink.CreateNew(dir.File("c"), kNewFilePermissions, &error)) << error;
   EXPECT_TRUE(sink.Close(&error));
 }
 
 TEST(PosixFileSink, DeviceNamesCountAsExisting) {
   PosixFileSink sink;
   std::string error;
-  EXPECT_FALSE(sink.CreateNew("/dev/null", &error));
+  EXPECT_FALSE(sink.CreateNew("/dev/null", kNewFilePermissions, &error));
   EXPECT_NE(error.find("already exists"), std::string::npos) << error;
 }
 

@@ -3,6 +3,8 @@
 // the checks of the options and their combinations.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -21,6 +23,7 @@
 #include "cli/trace.h"
 #include "engine/membrane.h"
 #include "engine/metrics.h"
+#include "imaging/atomic_file.h"
 #include "tests/support/cli_runner.h"
 #include "tests/support/engine_fixture.h"
 
@@ -555,6 +558,50 @@ TEST(CliTrace, IsAlwaysANewFileAndARefusedRunLeavesNone) {
   EXPECT_TRUE(r.out.empty());
 }
 
+TEST(CliTrace, AWriteThatFailsLeavesNoTraceCutShort) {
+  // In a child whose file size limit stops the trace part-way, as a full disk does.
+  bmptest::TempDir dir;
+  const std::string trace = dir.File("trace.csv");
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit = {100, 100};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(2);
+    TraceFile file;
+    std::string why;
+    if (!file.Create(trace, &why)) ::_exit(3);
+    file.Start();
+    RunProgress block;
+    for (int i = 1; i <= 5; ++i) {
+      block.iterationsDone = 15 * i;
+      file.Add(block);
+    }
+    const bool refused = !file.Close(&why) && why.find(trace) != std::string::npos &&
+                         why.find("File too large") != std::string::npos;
+    ::_exit(refused ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the trace's failure was not reported";
+  EXPECT_TRUE(imagetest::Listing(dir.Path()).empty()) << "a trace or its temporary file was left";
+
+  // Room enough: the same rows appear whole under the name when it is closed.
+  TraceFile file;
+  std::string why;
+  ASSERT_TRUE(file.Create(trace, &why)) << why;
+  file.Start();
+  RunProgress block;
+  block.iterationsDone = 15;
+  file.Add(block);
+  EXPECT_FALSE(bmptest::FileExists(trace));
+  ASSERT_TRUE(file.Close(&why)) << why;
+  const std::vector<std::string> lines = Lines(ReadText(trace));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].substr(0, 11), "block 1,15,");
+}
+
 TEST(CliTrace, RowsOfEveryKindOfReport) {
   int block = 0, last = 0;
   RunProgress run;
@@ -638,9 +685,16 @@ Interrupted InterruptRun(const std::string& dir, std::vector<std::string> args) 
   Interrupted result;
   CliProcess cli(args, dir + "/stdout", dir + "/stderr");
   EXPECT_TRUE(cli.Started());
+  // While the run goes its trace grows in a temporary file; the name is still free.
+  const auto partialTrace = [&] {
+    for (const std::string& name : imagetest::PartialFiles(dir))
+      if (IsPartialFileOf(name, "trace.csv")) return ReadText(dir + "/" + name);
+    return std::string();
+  };
   const bool running =
-      WaitFor([&] { return Lines(ReadText(trace)).size() >= 2; }, std::chrono::seconds(60));
+      WaitFor([&] { return Lines(partialTrace()).size() >= 2; }, std::chrono::seconds(60));
   EXPECT_TRUE(running) << "the run showed no progress";
+  EXPECT_FALSE(bmptest::FileExists(trace));
   cli.Signal(SIGINT);
   result.status = cli.Wait(std::chrono::seconds(60));
   result.out = ReadText(dir + "/stdout");

@@ -1,13 +1,19 @@
 // The reader chosen by the first bytes: each format whatever the file is called,
 // from disk and from memory; files of no known format; things that are not
-// regular files; and the limits passed through to each reader.
+// regular files; and the limits passed through to each reader. The header alone:
+// the decoder's size on every file the tests hold, its refusals word for word, and
+// a few bytes read whatever the picture's size.
+#include "imaging/image_reader.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "imaging/image_reader.h"
+#include "imaging/input_file.h"
 #include "imaging/jpeg_reader.h"
 #include "tests/support/imaging/encoders.h"
 #include "tests/support/imaging/test_files.h"
@@ -126,6 +132,147 @@ TEST(ReadImageFile, OnlyRegularFilesAreRead) {
   ExpectRefused(ReadImageFile("/dev/null"), ImageError::kNotRegularFile, "not a regular file");
   ExpectRefused(ReadImageFile(dir.File("missing.png")), ImageError::kCannotOpen,
                 "No such file or directory");
+}
+
+// ---------------------------------------------------------------- the header alone
+
+std::string Describe(const ImageHeader& h) {
+  if (!h.ok()) return std::string(ImageErrorName(h.error)) + ": " + h.reason;
+  return std::string(ImageFormatName(h.format)) + " " + std::to_string(h.width) + " x " +
+         std::to_string(h.height);
+}
+
+TEST(ReadImageHeader, AgreesWithTheDecoderOnEveryFileTheTestsHold) {
+  const std::string root = RUVANTA_SOURCE_DIR;
+  std::vector<std::string> files;
+  for (const char* folder : {"tests/data", "tests/fuzz/corpus", "data", "bench/data"})
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root + "/" + folder))
+      if (entry.is_regular_file()) files.push_back(entry.path().string());
+  ASSERT_GT(files.size(), 250u);
+  int decoded = 0, refusedAlike = 0, refusedInPixels = 0;
+  // The usual limits, and limits so small that most pictures are beyond them.
+  for (const ImageLimits& limits : {ImageLimits(), ImageLimits{12, 150}})
+    for (const std::string& path : files) {
+      SCOPED_TRACE(path.substr(root.size() + 1) + " within " + std::to_string(limits.maxSide) +
+                   " a side");
+      const ImageReadResult full = ReadImageFile(path, limits);
+      const ImageHeader header = ReadImageHeader(path, limits);
+      const std::vector<std::uint8_t> bytes = ReadBytes(path);
+      EXPECT_EQ(Describe(DecodeImageHeader(bytes.data(), bytes.size(), limits)), Describe(header));
+      if (full.ok()) {
+        ++decoded;
+        ASSERT_TRUE(header.ok()) << header.reason;
+        EXPECT_EQ(header.width, full.image.width);
+        EXPECT_EQ(header.height, full.image.height);
+      } else if (!header.ok()) {
+        ++refusedAlike;
+        EXPECT_EQ(header.error, full.error) << full.reason;
+        EXPECT_EQ(header.reason, full.reason);
+      } else {
+        // Only the pixels can fail a file whose header passed, and a BMP's pixels
+        // never do.
+        ++refusedInPixels;
+        EXPECT_NE(header.format, ImageFormat::kBmp) << full.reason;
+        EXPECT_NE(full.error, ImageError::kTooLarge) << full.reason;
+        EXPECT_NE(full.error, ImageError::kNotRecognised) << full.reason;
+      }
+    }
+  std::printf("%d decoded, %d refused by the header alike, %d refused in the pixels\n", decoded,
+              refusedAlike, refusedInPixels);
+  EXPECT_GT(decoded, 150);
+  EXPECT_GT(refusedAlike, 200);
+  EXPECT_GT(refusedInPixels, 10);
+}
+
+// A JPEG file with `bytes` of APP1 data (as an EXIF block would be) and a comment
+// before its frame header.
+std::vector<std::uint8_t> WithSegments(const std::vector<std::uint8_t>& jpeg, std::size_t bytes) {
+  std::vector<std::uint8_t> out;
+  out.reserve(jpeg.size() + 2 * (bytes + 4));
+  out.push_back(jpeg[0]);  // SOI
+  out.push_back(jpeg[1]);
+  for (std::uint8_t marker : {0xE1, 0xFE}) {
+    for (std::uint8_t b :
+         {std::uint8_t(0xFF), marker, std::uint8_t((bytes + 2) >> 8), std::uint8_t(bytes + 2)})
+      out.push_back(b);
+    out.resize(out.size() + bytes, 0xA5);
+  }
+  out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+  return out;
+}
+
+TEST(ReadImageHeader, ReadsAFewBytesWhateverThePicturesSize) {
+  TempDir dir;
+  const RgbImage big = SmoothImage(1800, 1200);
+  JpegSpec progressive = JpegOf(big, 90);
+  progressive.progressive = true;
+  JpegSpec grey;
+  grey.width = 640;
+  grey.height = 480;
+  grey.space = JpegSpace::kGrey;
+  grey.samples.assign(std::size_t(640) * 480, 128);
+  const struct {
+    const char* name;
+    std::vector<std::uint8_t> bytes;
+    std::uint64_t mostRead;
+    ImageFormat format;
+    int width, height, components;
+    std::uint64_t coefficientBytes;
+  } cases[] = {
+      {"big.bmp", Bmp(big), 8 + 54, ImageFormat::kBmp, 1800, 1200, 3, 0},
+      {"big.png", Png(big), 8 + 8 + 41, ImageFormat::kPng, 1800, 1200, 3, 0},
+      // A 16000 x 2500 PNG that holds no image data at all: its size is known anyway.
+      {"declared.png", PngHeaderOnly(16000, 2500), 8 + 8 + 41, ImageFormat::kPng, 16000, 2500, 3,
+       0},
+      {"big.jpg", WithSegments(EncodeJpegLib(JpegOf(big, 90)), 60000), 8 + 2 + 3 * 1024,
+       ImageFormat::kJpeg, 1800, 1200, 3, 0},
+      // 4:2:0: luma 225 x 150 blocks, rounded to 226 across (two blocks a unit),
+      // and 113 x 75 for each chroma component; 128 bytes a block.
+      {"progressive.jpg", EncodeJpegLib(progressive), 8 + 2 + 2 * 1024, ImageFormat::kJpeg, 1800,
+       1200, 3, (226u * 150u + 2u * 113u * 75u) * 128u},
+      {"grey.jpg", EncodeJpegLib(grey), 8 + 2 + 1024, ImageFormat::kJpeg, 640, 480, 1, 0},
+  };
+  // The choice of reader reads 8 bytes, the JPEG reader's SOI check 2 more, then
+  // the header's reader its own: 54 bytes, 41, or the JPEG source's 1 KiB reads.
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteBytes(dir.File(c.name), c.bytes);
+    InputFile file;
+    ImageError error = ImageError::kNone;
+    std::string reason;
+    ASSERT_TRUE(file.Open(dir.File(c.name), &error, &reason)) << reason;
+    const ImageHeader h = ReadImageHeader(file);
+    ASSERT_TRUE(h.ok()) << h.reason;
+    EXPECT_EQ(h.format, c.format);
+    EXPECT_EQ(h.width, c.width);
+    EXPECT_EQ(h.height, c.height);
+    EXPECT_EQ(h.components, c.components);
+    EXPECT_EQ(h.coefficientBytes, c.coefficientBytes);
+    EXPECT_LE(file.bytesRead(), c.mostRead) << "of a " << c.bytes.size() << "-byte file";
+    const ImageReadResult full = ReadImageFile(dir.File(c.name));
+    if (std::string(c.name) != "declared.png") {
+      ASSERT_TRUE(full.ok()) << full.reason;
+      EXPECT_EQ(full.image.width, c.width);
+    }
+  }
+  // Cut inside the skipped segment: both refuse the premature end alike.
+  std::vector<std::uint8_t> cut = cases[3].bytes;
+  cut.resize(30000);
+  WriteBytes(dir.File("cut.jpg"), cut);
+  const ImageReadResult full = ReadImageFile(dir.File("cut.jpg"));
+  const ImageHeader header = ReadImageHeader(dir.File("cut.jpg"));
+  EXPECT_EQ(full.error, ImageError::kMalformed) << full.reason;
+  EXPECT_EQ(header.error, full.error);
+  EXPECT_EQ(header.reason, full.reason);
+  EXPECT_NE(header.reason.find("Premature end"), std::string::npos) << header.reason;
+  // The limits are the header's: the declared 16000 x 2500 is refused by the
+  // engine's 40 M pixels as the decoder would refuse it.
+  const ImageLimits engine = {16384, 40000000};
+  const ImageHeader wide = ReadImageHeader(dir.File("declared.png"), {16384, 39999999});
+  EXPECT_EQ(wide.error, ImageError::kTooLarge);
+  EXPECT_EQ(wide.reason, "image is 16000 x 2500 (40000000 pixels); the limit is 39999999 pixels");
+  EXPECT_TRUE(ReadImageHeader(dir.File("declared.png"), engine).ok());
+  EXPECT_EQ(ReadImageFile(dir.File("declared.png"), engine).error, ImageError::kMalformed);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 
 #include "imaging/bmp_reader.h"
 #include "imaging/bmp_writer.h"
+#include "imaging/image_reader.h"
 #include "session/headless_session.h"
 #include "tests/support/load_state.h"
 
@@ -244,9 +245,9 @@ class FailingSink : public FileSink {
  public:
   explicit FailingSink(std::size_t budget, bool failClose = false)
       : budget_(budget), failClose_(failClose) {}
-  bool CreateNew(const std::string& path, std::string* error) override {
+  bool CreateNew(const std::string& path, int permissions, std::string* error) override {
     created_.push_back(path);
-    return real_.CreateNew(path, error);
+    return real_.CreateNew(path, permissions, error);
   }
   bool Write(const void* data, std::size_t size, std::string* error) override {
     if (written_ + size <= budget_) {
@@ -267,7 +268,13 @@ class FailingSink : public FileSink {
     }
     return ok;
   }
+  bool Sync(std::string* error) override { return real_.Sync(error); }
   void Remove(const std::string& path) override { real_.Remove(path); }
+  bool Move(const std::string& from, const std::string& to, bool replace,
+            std::string* error) override {
+    return real_.Move(from, to, replace, error);
+  }
+  void SyncFolder(const std::string& folder) override { real_.SyncFolder(folder); }
   const std::vector<std::string>& created() const { return created_; }
 
  private:
@@ -383,6 +390,30 @@ TEST(NothingLostTest, WriteFailingPartWayLeavesNoPartialFile) {
   for (int y = 0; y < 4; ++y)
     for (int x = 0; x < 6; ++x)
       EXPECT_EQ(back.image.Pixel(x, y), GetPixel(dlg.files.m_surfResult.hMemDC.get(), x, y));
+}
+
+TEST(NothingLostTest, OverwriteKeepsTheOldFilesModeAndItsLink) {
+  TempDir dir;
+  CHeadlessSession dlg;
+  Prepare(dlg, dir);
+  if (HasFatalFailure()) return;
+  for (const char* name : {"kept.bmp", "kept.png"}) {
+    SCOPED_TRACE(name);
+    const std::string target = dir / name, link = dir / (std::string("link-") + name);
+    WriteBytes(target, {'o', 'l', 'd'});
+    ASSERT_EQ(chmod(target.c_str(), 0600), 0);
+    ASSERT_EQ(symlink(name, link.c_str()), 0);
+    const FileResult r = dlg.files.SaveResult(link, true);
+    ASSERT_TRUE(r.ok) << r.reason;
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(std::filesystem::status(target).permissions(), std::filesystem::perms(0600));
+    const ImageReadResult back = ReadImageFile(target);
+    ASSERT_TRUE(back.ok()) << back.reason;
+    EXPECT_EQ(back.image.height, 4);
+  }
+  EXPECT_EQ(Listing(dir.path()),
+            (std::vector<std::string>{"damaged.bmp", "kept.bmp", "kept.png", "link-kept.bmp",
+                                      "link-kept.png", "mask.bmp", "original.bmp"}));
 }
 
 // --- huge declared sizes -----------------------------------------------------------

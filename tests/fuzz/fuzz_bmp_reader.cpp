@@ -1,7 +1,8 @@
 // The reader on arbitrary bytes. Besides the sanitizers, every input checks that
 // the reader accepts exactly the well-formed 24-bit files, decodes them to the
 // right size and pixels, gives a reason for every refusal, and that a decoded
-// image written by the writer reads back unchanged.
+// image written by the writer reads back unchanged. The header alone gives the
+// decoder's answer exactly: its size, or its refusal word for word.
 #include <cstddef>
 #include <cstdint>
 
@@ -23,6 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool within = e.ok && CheckImageLimits(e.width, e.height, ImageLimits()).empty();
   FUZZ_CHECK(limited.ok() == within);
   if (e.ok && !within) FUZZ_CHECK(limited.error == ImageError::kTooLarge);
+  for (const bool withLimits : {false, true}) {
+    const ImageReadResult& full = withLimits ? limited : r;
+    const ImageHeader header = DecodeBmpHeader(data, size, withLimits ? ImageLimits() : unlimited);
+    FUZZ_CHECK(header.ok() == full.ok());
+    if (full.ok()) FUZZ_CHECK(header.width == full.image.width && header.height == full.image.height);
+    if (!full.ok()) FUZZ_CHECK(header.error == full.error && header.reason == full.reason);
+  }
   if (!r.ok()) {
     FUZZ_CHECK(!r.reason.empty());
     FUZZ_CHECK(r.image.rgb.empty());

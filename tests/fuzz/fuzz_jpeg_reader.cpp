@@ -2,7 +2,9 @@
 // that a refusal has a reason and no picture; that an accepted picture has the
 // frame header's size, within the limits, with equal channels when the frame has
 // one component; and that the accepted file cut inside its EOI marker is refused
-// (a truncated file never decodes).
+// (a truncated file never decodes). The header alone agrees with the decoder: the
+// same size whenever both accept, the decoder's refusal word for word whenever it
+// refuses.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -71,6 +73,10 @@ Frame Walk(const std::uint8_t* d, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const ImageReadResult r = DecodeJpeg(data, size, kLimits);
+  const ImageHeader header = DecodeJpegHeader(data, size, kLimits);
+  if (r.ok())
+    FUZZ_CHECK(header.ok() && header.width == r.image.width && header.height == r.image.height);
+  if (!header.ok()) FUZZ_CHECK(!r.ok() && header.error == r.error && header.reason == r.reason);
   if (!r.ok()) {
     FUZZ_CHECK(!r.reason.empty());
     FUZZ_CHECK(r.image.rgb.empty() && r.image.width == 0 && r.image.height == 0);

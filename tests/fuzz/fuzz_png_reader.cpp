@@ -2,7 +2,8 @@
 // that a refusal has a reason and no picture; that an accepted picture has the
 // IHDR's size, within the limits; that it survives the writer and the reader
 // unchanged; and that the accepted file cut short (inside its IEND chunk, and
-// half-way) is refused.
+// half-way) is refused. The header alone agrees with the decoder: the same size
+// whenever both accept, the decoder's refusal word for word whenever it refuses.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -38,6 +39,10 @@ std::size_t IendEnd(const std::uint8_t* d, std::size_t size) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const ImageReadResult r = DecodePng(data, size, kLimits);
+  const ImageHeader header = DecodePngHeader(data, size, kLimits);
+  if (r.ok())
+    FUZZ_CHECK(header.ok() && header.width == r.image.width && header.height == r.image.height);
+  if (!header.ok()) FUZZ_CHECK(!r.ok() && header.error == r.error && header.reason == r.reason);
   if (!r.ok()) {
     FUZZ_CHECK(!r.reason.empty());
     FUZZ_CHECK(r.image.rgb.empty() && r.image.width == 0 && r.image.height == 0);

@@ -12,6 +12,8 @@
 #include <random>
 #include <sstream>
 
+#include "imaging/atomic_file.h"
+
 namespace imagetest {
 
 RgbImage PatternImage(int w, int h) {
@@ -123,8 +125,9 @@ bool FileExists(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0;
 }
 
-bool FailingSink::CreateNew(const std::string& path, std::string* error) {
-  return disk_.CreateNew(path, error);
+bool FailingSink::CreateNew(const std::string& path, int permissions, std::string* error) {
+  created.push_back(path);
+  return disk_.CreateNew(path, permissions, error);
 }
 
 bool FailingSink::Write(const void* data, std::size_t size, std::string* error) {
@@ -140,6 +143,14 @@ bool FailingSink::Write(const void* data, std::size_t size, std::string* error) 
   return disk_.Write(data, size, error);
 }
 
+bool FailingSink::Sync(std::string* error) {
+  if (failSync) {
+    *error = "sync failed";
+    return false;
+  }
+  return disk_.Sync(error);
+}
+
 bool FailingSink::Close(std::string* error) {
   const bool closed = disk_.Close(error);
   if (failClose) {
@@ -152,6 +163,33 @@ bool FailingSink::Close(std::string* error) {
 void FailingSink::Remove(const std::string& path) {
   removed.push_back(path);
   disk_.Remove(path);
+}
+
+bool FailingSink::Move(const std::string& from, const std::string& to, bool replace,
+                       std::string* error) {
+  if (beforeMove) beforeMove();
+  if (failMove) {
+    *error = "move failed";
+    return false;
+  }
+  return disk_.Move(from, to, replace, error);
+}
+
+void FailingSink::SyncFolder(const std::string& folder) { disk_.SyncFolder(folder); }
+
+std::vector<std::string> Listing(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> PartialFiles(const std::string& folder) {
+  std::vector<std::string> partial;
+  for (const std::string& name : Listing(folder))
+    if (IsPartialFileName(name)) partial.push_back(name);
+  return partial;
 }
 
 }  // namespace imagetest

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,23 +48,38 @@ std::vector<std::uint8_t> ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
 
 // Writes through to disk, but fails the write numbered `failWrite` (from 1) after
-// passing on half of its bytes, or fails Close; records what it was asked to do.
+// passing on half of its bytes, or fails Sync, Close or Move; runs `beforeMove`
+// just before the move (a test makes a file appear there); records what it was
+// asked to do.
 class FailingSink : public FileSink {
  public:
   int failWrite = 0;
+  bool failSync = false;
   bool failClose = false;
+  bool failMove = false;
+  std::function<void()> beforeMove;
   int writes = 0;
+  std::vector<std::string> created;
   std::vector<std::string> removed;
   std::vector<std::uint8_t> written;  // the bytes it passed on to the disk
 
-  bool CreateNew(const std::string& path, std::string* error) override;
+  bool CreateNew(const std::string& path, int permissions, std::string* error) override;
   bool Write(const void* data, std::size_t size, std::string* error) override;
+  bool Sync(std::string* error) override;
   bool Close(std::string* error) override;
   void Remove(const std::string& path) override;
+  bool Move(const std::string& from, const std::string& to, bool replace,
+            std::string* error) override;
+  void SyncFolder(const std::string& folder) override;
 
  private:
   PosixFileSink disk_;
 };
+
+// The names in `folder`, sorted.
+std::vector<std::string> Listing(const std::string& folder);
+// The temporary files of saves in `folder`.
+std::vector<std::string> PartialFiles(const std::string& folder);
 
 // The largest single request to operator new since the last reset, and a ceiling
 // above which operator new throws std::bad_alloc as if memory had run out (0: no
