@@ -11,7 +11,7 @@ packages=(
   qt6-base-dev libgl-dev xvfb xauth xdotool
   fonts-liberation2
   clang libclang-rt-14-dev
-  man-db desktop-file-utils dpkg-dev
+  man-db desktop-file-utils dpkg-dev file
 )
 
 if [ "${1:-}" = --list ]; then

@@ -14,6 +14,7 @@ fail() {
 }
 command -v dpkg-deb >/dev/null || fail "dpkg-deb is missing"
 command -v dpkg-shlibdeps >/dev/null || fail "dpkg-shlibdeps is missing (scripts/deps.sh installs dpkg-dev)"
+command -v file >/dev/null || fail "file is missing (scripts/deps.sh installs it; cpack needs it for dpkg-shlibdeps)"
 
 cpack --config "$build/CPackConfig.cmake" -G DEB -B "$work" >"$work/cpack.log" 2>&1 ||
   { cat "$work/cpack.log"; fail "cpack -G DEB failed"; }
