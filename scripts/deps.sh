@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the tools need, skipping
 # those already installed (a second run asks apt nothing). Runs without a terminal.
+# --list prints the packages, one a line, and installs nothing.
 set -euo pipefail
 
 packages=(
@@ -10,7 +11,13 @@ packages=(
   qt6-base-dev libgl-dev xvfb xauth xdotool
   fonts-liberation2
   clang libclang-rt-14-dev
+  man-db desktop-file-utils dpkg-dev file
 )
+
+if [ "${1:-}" = --list ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 missing=()
 for p in "${packages[@]}"; do
