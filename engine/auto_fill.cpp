@@ -101,8 +101,9 @@ AutoReport AutoFill(RgbPlane* work, const MaskPlane& mask, const AutoOptions& op
                   "threads " + std::to_string(options.threads) + " is not 1 or 2");
   if (!(options.heldOutTolerance >= 0.0 && std::isfinite(options.heldOutTolerance)))
     return Refuse(FillStatus::kBadArgument, "held-out tolerance is not a finite number >= 0");
-  if (!(options.prior >= 0.0 && std::isfinite(options.prior)))
-    return Refuse(FillStatus::kBadArgument, "prior is not a finite number >= 0");
+  if (!(options.prior.pixels >= 0.0 && std::isfinite(options.prior.pixels) &&
+        options.prior.copies >= 0.0 && std::isfinite(options.prior.copies)))
+    return Refuse(FillStatus::kBadArgument, "the prior is not two finite numbers >= 0");
 
   AutoReport report;
   try {

@@ -29,7 +29,7 @@ struct AutoOptions {
   TextureOptions textureOptions;
   HeldOutOptions heldOut;
   double heldOutTolerance = 1e-4;  // of the plate fills on the held-out copies
-  double prior = 16.0;             // see ChooseHeldOut
+  HeldOutPrior prior;              // see ChooseHeldOut
   int threads = 1;                 // 1 or 2
 };
 

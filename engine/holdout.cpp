@@ -24,6 +24,15 @@ constexpr int kDirY[kDirections] = {0, 0, 1, -1, 1, 1, -1, -1};
 
 bool OnEdge(int x, int y, int W, int H) { return x == 0 || y == 0 || x == W - 1 || y == H - 1; }
 
+// A copy's pixel lies as near the picture's edge as the pixel it copies, up to this
+// distance: a band on the edge moves along it, a region in the middle never comes
+// nearer the edge than this. (A fill's support is one-sided at the edge.)
+constexpr int kEdgeReach = 8;
+
+int EdgeDistance(int x, int y, int W, int H) {
+  return std::min(kEdgeReach, std::min(std::min(x, y), std::min(W - 1 - x, H - 1 - y)));
+}
+
 // out = the dilation of `in` by r in both directions (box of side 2r + 1).
 void Dilate(const std::vector<unsigned char>& in, int W, int H, int r,
             std::vector<unsigned char>* out) {
@@ -61,11 +70,10 @@ enum class CopyKind { kWhole, kPartial, kOverlapping };
 struct Option {
   int d, dir;
   CopyKind kind;
-  int edgeGap;  // edge pixels of the region less those of the copy
 };
 
 // The share of a region a partial copy must keep.
-constexpr double kPartialShare = 0.6;
+constexpr double kPartialShare = 1.0 / 3.0;
 
 // How far region r reaches along direction dir (the extent of its box, projected).
 int Extent(const MaskRegion& r, int dir) {
@@ -104,68 +112,75 @@ struct Planner {
     return &regions.cells[std::size_t(r.first)];
   }
 
-  // A copy moved by (dx, dy) that lies inside, meets the edge no more than the region,
-  // keeps clear of the mask and of `placed`; its edge pixels into *edges.
-  bool StrictFits(const MaskRegion& r, int dx, int dy, const std::vector<unsigned char>* placed,
-                  int* edges = nullptr) const {
+  // Whether the pixel of the region at `cell` may be held out at (x, y): inside, as
+  // near the edge as it is (see kEdgeReach).
+  bool SameEdge(std::int32_t cell, int x, int y) const {
+    return x >= 0 && y >= 0 && x < W && y < H &&
+           EdgeDistance(x, y, W, H) == EdgeDistance(cell % W, cell / W, W, H);
+  }
+
+  // A whole copy moved by (dx, dy): every pixel kept, clear of the mask and of `placed`.
+  bool StrictFits(const MaskRegion& r, int dx, int dy,
+                  const std::vector<unsigned char>* placed) const {
     if (!BoxInside(r, dx, dy)) return false;
     const std::int32_t* cells = Cells(r);
-    int edge = 0;
     for (int i = 0; i < r.pixels; ++i) {
       const int x = cells[i] % W + dx, y = cells[i] / W + dy;
-      if (x < 0 || y < 0 || x >= W || y >= H) return false;
+      if (!SameEdge(cells[i], x, y)) return false;
       const std::size_t c = std::size_t(y) * W + x;
       if (clear[c] || (placed && (*placed)[c])) return false;
-      if (OnEdge(x, y, W, H) && ++edge > r.edgePixels) return false;
     }
-    if (edges) *edges = edge;
     return true;
   }
 
-  // The pixels of a copy moved by (dx, dy) that lie inside, clear of the mask and of
-  // `placed`; -1 when fewer than `need` remain or the kept ones meet the edge more
-  // than the region does.
+  // The pixels of a copy moved by (dx, dy) that may be held out and lie clear of the
+  // mask and of `placed`; -1 when fewer than `need` remain.
   int PartialKept(const MaskRegion& r, int dx, int dy, int need,
-                  const std::vector<unsigned char>* placed, std::vector<std::int32_t>* keep,
-                  int* edges = nullptr) const {
+                  const std::vector<unsigned char>* placed, std::vector<std::int32_t>* keep) const {
     if (keep) keep->clear();
     const std::int32_t* cells = Cells(r);
-    int edge = 0, dropped = 0;
+    int dropped = 0;
     const int spare = r.pixels - need;
     for (int i = 0; i < r.pixels; ++i) {
       const int x = cells[i] % W + dx, y = cells[i] / W + dy;
-      const bool inside = x >= 0 && y >= 0 && x < W && y < H;
-      const std::size_t c = inside ? std::size_t(y) * W + x : 0;
-      if (!inside || clear[c] || (placed && (*placed)[c])) {
+      const bool fits = SameEdge(cells[i], x, y);
+      const std::size_t c = fits ? std::size_t(y) * W + x : 0;
+      if (!fits || clear[c] || (placed && (*placed)[c])) {
         if (++dropped > spare) return -1;
         continue;
       }
-      if (OnEdge(x, y, W, H) && ++edge > r.edgePixels) return -1;
       if (keep) keep->push_back(std::int32_t(c));
     }
-    if (edges) *edges = edge;
     return r.pixels - dropped;
+  }
+
+  // A region that lies along the edge (its pixels on the edge at least twice its mean
+  // depth: a band, a blotch cut by the edge, not a scratch that ends there) is filled
+  // from one side only; a copy beside it, two pixels from the mask, would be filled
+  // from both, so it gets edge rounds instead.
+  static bool Banded(const MaskRegion& r) {
+    return std::int64_t(r.edgePixels) * r.edgePixels >= 2 * std::int64_t(r.pixels);
   }
 
   int PartialNeed(const MaskRegion& r) const {
     return std::max(1, int(std::ceil(kPartialShare * r.pixels)));
   }
 
-  // The held-out pixels of a copy over the region's own place: inside, outside the
-  // mask, clear of the rest of the mask and of `placed`. -1 when the copy leaves the
-  // picture or meets the edge more than the region.
+  // The held-out pixels of a copy over the region's own place (a hole too large to
+  // move, a band along a whole edge): those inside the picture and outside the mask,
+  // clear of the rest of it and of `placed`, and on the picture's edge only where the
+  // pixel they copy is. Such a copy lies deeper inside than the region, next to it.
   int OverlapKept(const MaskRegion& r, int dx, int dy, const std::vector<unsigned char>& rest,
                   const std::vector<unsigned char>* placed, std::vector<std::int32_t>* keep) const {
     if (keep) keep->clear();
-    if (!BoxInside(r, dx, dy)) return -1;
     const std::int32_t* cells = Cells(r);
-    int edge = 0, kept = 0;
+    int kept = 0;
     for (int i = 0; i < r.pixels; ++i) {
       const int x = cells[i] % W + dx, y = cells[i] / W + dy;
-      if (x < 0 || y < 0 || x >= W || y >= H) return -1;
+      if (x < 0 || y < 0 || x >= W || y >= H) continue;
+      if (OnEdge(x, y, W, H) && !OnEdge(cells[i] % W, cells[i] / W, W, H)) continue;
       const std::size_t c = std::size_t(y) * W + x;
       if (mask.Data()[c] || rest[c] || (placed && (*placed)[c])) continue;
-      if (OnEdge(x, y, W, H) && ++edge > r.edgePixels) return -1;
       ++kept;
       if (keep) keep->push_back(std::int32_t(c));
     }
@@ -178,20 +193,18 @@ struct Planner {
     for (int dir = 0; dir < kDirections; ++dir) {
       const int longest = Extent(r, dir) + 2 * options.margin + options.reach;
       bool found = false;
-      int edges = 0;
       for (int d = 1; d <= longest && !found; ++d)
-        if (StrictFits(r, d * kDirX[dir], d * kDirY[dir], nullptr, &edges)) {
-          list.push_back({d, dir, CopyKind::kWhole, r.edgePixels - edges});
+        if (StrictFits(r, d * kDirX[dir], d * kDirY[dir], nullptr)) {
+          list.push_back({d, dir, CopyKind::kWhole});
           found = true;
         }
-      for (int d = 1; d <= longest && !found; ++d)
-        if (PartialKept(r, d * kDirX[dir], d * kDirY[dir], PartialNeed(r), nullptr, nullptr,
-                        &edges) >= 0) {
-          list.push_back({d, dir, CopyKind::kPartial, r.edgePixels - edges});
+      for (int d = 1; d <= longest && !found && !Banded(r); ++d)
+        if (PartialKept(r, d * kDirX[dir], d * kDirY[dir], PartialNeed(r), nullptr, nullptr) >= 0) {
+          list.push_back({d, dir, CopyKind::kPartial});
           found = true;
         }
     }
-    if (list.empty()) {
+    if (list.empty() && !Banded(r)) {
       const std::vector<unsigned char>& rest = Others(index);
       const int need = (r.pixels + 3) / 4;
       for (int dir = 0; dir < kDirections; ++dir) {
@@ -199,17 +212,14 @@ struct Planner {
         const int step = std::max(1, longest / 32);
         for (int d = step; d <= longest; d += step)
           if (OverlapKept(r, d * kDirX[dir], d * kDirY[dir], rest, nullptr, nullptr) >= need) {
-            list.push_back({d, dir, CopyKind::kOverlapping, 0});
+            list.push_back({d, dir, CopyKind::kOverlapping});
             break;
           }
       }
     }
-    // Whole copies first, then those that meet the edge as the region does (a band on
-    // the edge moves along it), then the shortest.
+    // Whole copies first, then the shortest.
     std::stable_sort(list.begin(), list.end(), [](const Option& a, const Option& b) {
-      if (a.kind != b.kind) return a.kind < b.kind;
-      if (a.edgeGap != b.edgeGap) return a.edgeGap < b.edgeGap;
-      return a.d < b.d;
+      return a.kind != b.kind ? a.kind < b.kind : a.d < b.d;
     });
     return list;
   }
@@ -273,6 +283,68 @@ bool FindRegions(const MaskPlane& mask, MaskRegions* out) {
   return false;
 }
 
+namespace {
+// Edge rounds after the shifted ones, at most.
+constexpr std::size_t kMostEdgeRounds = 8;
+
+// The edge (0 left, 1 right, 2 top, 3 bottom) nearest (x, y), the first of equals, and
+// the distance to it.
+int NearestEdge(int x, int y, int W, int H, int* distance) {
+  const int d[4] = {x, W - 1 - x, y, H - 1 - y};
+  int e = 0;
+  for (int k = 1; k < 4; ++k)
+    if (d[k] < d[e]) e = k;
+  *distance = d[e];
+  return e;
+}
+
+// The edge round of region `index` for `edge`: its pixels nearest that edge moved
+// inward by their depth, the picture cut by that depth. False when the region has no
+// pixel nearest that edge, is too deep (over a third of the picture) or keeps less
+// than a third of those pixels clear of the rest of the mask.
+bool EdgeRound(const MaskPlane& mask, const MaskRegions& regions, int index, int edge, int margin,
+               HeldOutRound* round) {
+  const int W = mask.Width(), H = mask.Height();
+  const MaskRegion& r = regions.regions[std::size_t(index)];
+  const std::int32_t* cells = &regions.cells[std::size_t(r.first)];
+  std::vector<std::int32_t> near;
+  int depth = 0;
+  for (int j = 0; j < r.pixels; ++j) {
+    int d = 0;
+    if (NearestEdge(cells[j] % W, cells[j] / W, W, H, &d) != edge) continue;
+    near.push_back(cells[j]);
+    depth = std::max(depth, d + 1);
+  }
+  if (near.empty() || 3 * depth > (edge < 2 ? W : H)) return false;
+  const int dx = edge == 0 ? depth : edge == 1 ? -depth : 0;
+  const int dy = edge == 2 ? depth : edge == 3 ? -depth : 0;
+  PixelBox crop{edge == 0 ? depth : 0, edge == 2 ? depth : 0, edge == 1 ? W - depth : W,
+                edge == 3 ? H - depth : H};
+  const int cw = crop.x1 - crop.x0, ch = crop.y1 - crop.y0;
+  std::vector<unsigned char> inside(std::size_t(cw) * ch), clear;
+  for (int y = 0; y < ch; ++y)
+    for (int x = 0; x < cw; ++x)
+      inside[std::size_t(y) * cw + x] = mask.At(x + crop.x0, y + crop.y0) != 0;
+  Dilate(inside, cw, ch, margin, &clear);
+  round->crop = crop;
+  if (!round->target.Resize(cw, ch) || !round->hidden.Resize(cw, ch)) throw std::bad_alloc();
+  int kept = 0;
+  for (std::int32_t c : near) {
+    const int x = c % W + dx - crop.x0, y = c / W + dy - crop.y0;
+    if (x < 0 || y < 0 || x >= cw || y >= ch || clear[std::size_t(y) * cw + x]) continue;
+    round->target.At(x, y) = 1;
+    ++kept;
+  }
+  if (3 * kept < int(near.size())) return false;
+  for (std::size_t c = 0; c < inside.size(); ++c)
+    round->hidden.Data()[c] = inside[c] | round->target.Data()[c];
+  round->shifts.assign(regions.regions.size(), HeldOutShift());
+  round->shifts[std::size_t(index)] = {dx, dy, true, false, kept};
+  round->separated = true;
+  return true;
+}
+}  // namespace
+
 FillOutcome PlanHeldOut(const MaskPlane& mask, const HeldOutOptions& options, HeldOutPlan* plan) {
   if (options.rounds < 1 || options.rounds > 8)
     return {FillStatus::kBadArgument,
@@ -298,8 +370,11 @@ FillOutcome PlanHeldOut(const MaskPlane& mask, const HeldOutOptions& options, He
 
     std::vector<unsigned char> placed;
     std::vector<std::int32_t> keep;
+    std::vector<std::vector<unsigned char>> used(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) used[std::size_t(i)].assign(choices[std::size_t(i)].size(), 0);
     for (int k = 0; k < options.rounds; ++k) {
       HeldOutRound round;
+      round.crop = {0, 0, W, H};
       if (!round.target.Resize(W, H)) throw std::bad_alloc();
       round.hidden = mask;
       if (round.hidden.Width() != W) throw std::bad_alloc();
@@ -309,7 +384,9 @@ FillOutcome PlanHeldOut(const MaskPlane& mask, const HeldOutOptions& options, He
         const MaskRegion& r = p.regions.regions[std::size_t(i)];
         const std::vector<Option>& list = choices[std::size_t(i)];
         for (std::size_t t = 0; t < list.size(); ++t) {
-          const Option& o = list[(std::size_t(k) + t) % list.size()];
+          const std::size_t which = (std::size_t(k) + t) % list.size();
+          if (used[std::size_t(i)][which]) continue;  // no round repeats a copy
+          const Option& o = list[which];
           const int dx = o.d * kDirX[o.dir], dy = o.d * kDirY[o.dir];
           keep.clear();
           const bool overlapping = o.kind == CopyKind::kOverlapping;
@@ -326,6 +403,7 @@ FillOutcome PlanHeldOut(const MaskPlane& mask, const HeldOutOptions& options, He
             for (int j = 0; j < r.pixels; ++j)
               keep.push_back(std::int32_t((cells[j] / W + dy) * W + cells[j] % W + dx));
           }
+          used[std::size_t(i)][which] = 1;
           HeldOutShift& s = round.shifts[std::size_t(i)];
           s = {dx, dy, true, overlapping, int(keep.size())};
           if (overlapping) round.separated = false;
@@ -339,6 +417,19 @@ FillOutcome PlanHeldOut(const MaskPlane& mask, const HeldOutOptions& options, He
       }
       p.rounds.push_back(std::move(round));
     }
+    for (int i = 0; i < count && p.rounds.size() < std::size_t(options.rounds) + kMostEdgeRounds;
+         ++i) {
+      const MaskRegion& r = p.regions.regions[std::size_t(i)];
+      if (!planner.Banded(r)) continue;
+      bool whole = false;
+      for (const Option& o : choices[std::size_t(i)]) whole = whole || o.kind == CopyKind::kWhole;
+      if (whole) continue;
+      for (int edge = 0; edge < 4; ++edge) {
+        HeldOutRound round;
+        if (EdgeRound(mask, p.regions, i, edge, options.margin, &round))
+          p.rounds.push_back(std::move(round));
+      }
+    }
     *plan = std::move(p);
   } catch (const std::bad_alloc&) {
     return {FillStatus::kOutOfMemory, "not enough memory to plan the held-out pixels"};
@@ -349,9 +440,11 @@ FillOutcome PlanHeldOut(const MaskPlane& mask, const HeldOutOptions& options, He
 }
 
 namespace {
-// Whether (x, y) is a held-out pixel of the round (a partial copy's pixels may fall
-// outside the picture).
+// Whether the picture's pixel (x, y) is a held-out pixel of the round (a partial
+// copy's pixels may fall outside the picture).
 bool InCopy(const HeldOutRound& round, int x, int y) {
+  x -= round.crop.x0;
+  y -= round.crop.y0;
   return x >= 0 && y >= 0 && x < round.target.Width() && y < round.target.Height() &&
          round.target.At(x, y);
 }
@@ -360,9 +453,12 @@ bool InCopy(const HeldOutRound& round, int x, int y) {
 bool HeldOutPicture(const RgbPlane& damaged, const HeldOutPlan& plan, std::size_t round,
                     RgbPlane* out) {
   if (round >= plan.rounds.size()) return false;
-  *out = damaged;
-  if (out->Width() != damaged.Width() || out->Height() != damaged.Height()) return false;
   const HeldOutRound& k = plan.rounds[round];
+  const int cw = k.crop.x1 - k.crop.x0, ch = k.crop.y1 - k.crop.y0;
+  if (!out->Resize(cw, ch)) return false;
+  for (int y = 0; y < ch; ++y)
+    std::copy(damaged.At(k.crop.x0, k.crop.y0 + y), damaged.At(k.crop.x0, k.crop.y0 + y) + 3 * cw,
+              out->At(0, y));
   const int W = damaged.Width();
   for (std::size_t i = 0; i < plan.regions.regions.size(); ++i) {
     const HeldOutShift& s = k.shifts[i];
@@ -373,8 +469,8 @@ bool HeldOutPicture(const RgbPlane& damaged, const HeldOutPlan& plan, std::size_
       const int x = c % W, y = c / W;
       if (!InCopy(k, x + s.dx, y + s.dy)) continue;
       const double* from = damaged.At(x, y);
-      double* to = out->At(x + s.dx, y + s.dy);
-      for (int ch = 0; ch < 3; ++ch) to[ch] = from[ch];
+      double* to = out->At(x + s.dx - k.crop.x0, y + s.dy - k.crop.y0);
+      for (int c3 = 0; c3 < 3; ++c3) to[c3] = from[c3];
     }
   }
   return true;
@@ -416,7 +512,7 @@ FillOutcome ScoreLane(const RgbPlane& damaged, const HeldOutPlan& plan,
     const HeldOutRound& round = plan.rounds[k];
     for (int c : which) {
       work = pictures[k];
-      if (work.Width() != W)
+      if (work.Width() != pictures[k].Width())
         return {FillStatus::kOutOfMemory, "not enough memory for a held-out picture"};
       const FillOutcome o = candidates[std::size_t(c)].restore(&work, round.hidden, round.target);
       if (!o.ok()) {
@@ -433,7 +529,7 @@ FillOutcome ScoreLane(const RgbPlane& damaged, const HeldOutPlan& plan,
           const std::int32_t cell = plan.regions.cells[std::size_t(r.first + j)];
           const int x = cell % W + s.dx, y = cell / W + s.dy;
           if (!InCopy(round, x, y)) continue;
-          const double* a = work.At(x, y);
+          const double* a = work.At(x - round.crop.x0, y - round.crop.y0);
           const double* b = damaged.At(x, y);
           for (int ch = 0; ch < 3; ++ch) {
             const double e = a[ch] - b[ch];
@@ -465,6 +561,11 @@ FillOutcome ScoreHeldOut(const RgbPlane& damaged, const HeldOutPlan& plan,
     s.candidates = int(candidates.size());
     s.squares.assign(std::size_t(s.regions) * std::size_t(s.candidates), 0.0);
     s.pixels.assign(s.squares.size(), 0);
+    s.copies.assign(std::size_t(s.regions), 0);
+    for (const HeldOutRound& round : plan.rounds)
+      for (int r = 0; r < s.regions; ++r)
+        s.copies[std::size_t(r)] +=
+            round.shifts[std::size_t(r)].placed && round.shifts[std::size_t(r)].pixels > 0;
     std::vector<RgbPlane> pictures(plan.rounds.size());
     for (std::size_t k = 0; k < plan.rounds.size(); ++k)
       if (!HeldOutPicture(damaged, plan, k, &pictures[k])) throw std::bad_alloc();
@@ -517,17 +618,22 @@ FillOutcome ScoreHeldOut(const RgbPlane& damaged, const HeldOutPlan& plan,
 }
 
 namespace {
-// A region's error with `prior` pixels of the pooled error mixed in.
-double Shrunk(const HeldOutScores& s, int region, int candidate, double prior, double pooled) {
+// A region's error with the pooled error mixed in (see ChooseHeldOut).
+double Shrunk(const HeldOutScores& s, int region, int candidate, const HeldOutPrior& prior,
+              double pooled) {
   const std::size_t i = std::size_t(region) * std::size_t(s.candidates) + std::size_t(candidate);
   const double n = double(s.pixels[i]);
   if (n == 0.0) return pooled;
-  if (std::isnan(pooled)) return s.squares[i] / (3.0 * n);
-  return (s.squares[i] + 3.0 * prior * pooled) / (3.0 * (n + prior));
+  const double own = s.squares[i] / (3.0 * n);
+  if (std::isnan(pooled)) return own;
+  const double c = s.copies.empty() ? 1.0 : double(s.copies[std::size_t(region)]);
+  const double w = (n / (n + prior.pixels)) * (c / (c + prior.copies));
+  return w * own + (1.0 - w) * pooled;
 }
 }  // namespace
 
-HeldOutChoice ChooseHeldOut(const HeldOutPlan& plan, const HeldOutScores& scores, double prior) {
+HeldOutChoice ChooseHeldOut(const HeldOutPlan& plan, const HeldOutScores& scores,
+                            const HeldOutPrior& prior) {
   HeldOutChoice choice;
   const int nc = scores.candidates;
   std::vector<double> pooled(static_cast<std::size_t>(nc));
@@ -565,7 +671,7 @@ HeldOutChoice ChooseHeldOut(const HeldOutPlan& plan, const HeldOutScores& scores
 }
 
 double EstimatedPsnr(const HeldOutPlan& plan, const HeldOutScores& scores, int candidate,
-                     double prior) {
+                     const HeldOutPrior& prior) {
   if (candidate < 0 || candidate >= scores.candidates)
     return std::numeric_limits<double>::quiet_NaN();
   const double pooled = scores.PooledMse(candidate);

@@ -7,16 +7,27 @@
 //
 // A region is a connected part of the mask (8-neighbours). Its copy in a round is the
 // region moved by a whole-pixel shift such that the copy
-//   - lies inside the picture and has no more pixels on the picture's edge than the
-//     region itself (a region on the edge is moved along it, one in the middle never
-//     meets it),
+//   - keeps every pixel as near the picture's edge as the pixel it copies, up to 8
+//     pixels (a band on the edge moves along it; a region in the middle never comes
+//     within 8 pixels of the edge): a fill has support on one side only at the edge,
 //   - keeps `margin` pixels (in both directions) clear of the mask and of the copies
 //     of other regions placed in the same round, so that no copy merges with a hole,
 // taking, among the eight directions, the shortest shifts that satisfy this; each
-// round takes the next direction. A region that has no such copy (a hole too large to
-// move inside the picture) gets a copy that overlaps its own place instead: the
-// shortest shift whose pixels outside the mask are at least half the region's, those
-// pixels held out, with the mask still hidden beside them.
+// round takes the next direction, and no round repeats a copy. Where no whole copy
+// fits (a scratch that crosses others), the pixels that break the rules are left out,
+// as long as a third of the region remains.
+//
+// A region that lies along the edge (its pixels on the edge at least twice its mean
+// depth: a band, a blotch cut by the edge) is filled from one side only, so a copy beside it, with
+// the mask 2 pixels away, would be an easier problem. Unless it has a whole copy along the edge, it
+// gets edge rounds instead: for each edge it touches, its pixels nearest that edge move inward by
+// its depth there, and the round's restorations see the picture less that band, so the copy meets
+// the new edge as the region meets the old one.
+//
+// A region in the middle that has no copy at all (a hole too large to move) gets a
+// copy over its own place instead: the shortest shift whose pixels outside the mask
+// are at least a quarter of the region, those pixels held out (on the edge only where
+// the region is), with the mask still hidden beside them.
 //
 // The held-out pixels of a round take the damaged values of the pixels they were
 // copied from, so that a restoration that reads the values under its mask sees the
@@ -65,6 +76,10 @@ struct HeldOutShift {
 };
 
 struct HeldOutRound {
+  // The part of the picture the round's restorations see: all of it, or for an edge
+  // round the picture less a band along one edge. target and hidden are of its size,
+  // cell (x, y) standing for the picture's (crop.x0 + x, crop.y0 + y).
+  PixelBox crop;
   MaskPlane target;  // the held-out pixels of the round
   MaskPlane hidden;  // the mask and the held-out pixels: what the restorations may not read
   std::vector<HeldOutShift> shifts;  // per region
@@ -105,6 +120,7 @@ struct HeldOutScores {
   int regions = 0, candidates = 0;
   std::vector<double> squares;
   std::vector<std::int64_t> pixels;  // held-out pixels (each counts three values)
+  std::vector<int> copies;           // per region: the rounds that held some of its pixels out
   double Mse(int region, int candidate) const;
   // Over all regions' copies.
   double PooledMse(int candidate) const;
@@ -136,17 +152,25 @@ struct HeldOutChoice {
   double estimatedPsnr = 0.0;
 };
 
-// Per region the candidate of least held-out error. A region's error is taken with
-// `prior` pixels' worth of the candidate's pooled error mixed in, so that a region
-// with few held-out pixels leans on the picture as a whole; a region without copies
-// takes the pooled choice. Ties go to the earlier candidate.
+// How much a region's own held-out error counts against the pooled error of all
+// regions: with n held-out pixels in c copies, its share is n / (n + pixels) times
+// c / (c + copies). A few copies sample a large region at a few places only, where the
+// picture may differ from the region's own place; the pooled error samples many.
+struct HeldOutPrior {
+  double pixels = 16.0;
+  double copies = 8.0;
+};
+
+// Per region the candidate of least held-out error, each region's error mixed with the
+// candidate's pooled error by `prior`; a region without copies takes the pooled
+// choice. Ties go to the earlier candidate.
 HeldOutChoice ChooseHeldOut(const HeldOutPlan& plan, const HeldOutScores& scores,
-                            double prior = 16.0);
+                            const HeldOutPrior& prior = {});
 
 // The estimated hole PSNR of filling every region with `candidate`: each region's
-// held-out error (with `prior` as in ChooseHeldOut) weighted by its size.
+// held-out error (mixed as in ChooseHeldOut) weighted by its size.
 double EstimatedPsnr(const HeldOutPlan& plan, const HeldOutScores& scores, int candidate,
-                     double prior = 16.0);
+                     const HeldOutPrior& prior = {});
 
 // A restoration whose pixels depend only on known pixels within `reach` (in the sense
 // of |dx| + |dy|, 2 for the plate fills, 1 for the membrane) made into a Restorer:

@@ -54,7 +54,7 @@ void ExpectSame(const RgbPlane& a, const RgbPlane& b) {
 AutoOptions Exact() {
   AutoOptions o;
   o.heldOutTolerance = 1e-11;
-  o.prior = 0.0;
+  o.prior = {0.0, 0.0};
   return o;
 }
 

@@ -68,36 +68,45 @@ TEST(PlanHeldOut, CopiesKeepClearOfTheMaskTheEdgeAndEachOther) {
   ASSERT_EQ(plan.rounds.size(), 3u);
   const auto& regions = plan.regions.regions;
   for (const HeldOutRound& round : plan.rounds) {
-    std::vector<int> owner(std::size_t(W) * H, -1);
+    // Everything in the round's own cells: the picture seen is the crop.
+    const PixelBox& crop = round.crop;
+    const int cw = crop.x1 - crop.x0, ch = crop.y1 - crop.y0;
+    ASSERT_EQ(round.target.Width(), cw);
+    const MaskPlane seen =
+        MakeMask(cw, ch, [&](int x, int y) { return mask.At(x + crop.x0, y + crop.y0) != 0; });
+    std::vector<int> owner(std::size_t(cw) * ch, -1);
     for (std::size_t i = 0; i < regions.size(); ++i) {
       const HeldOutShift& s = round.shifts[i];
       if (!s.placed) continue;
       EXPECT_FALSE(s.overlapping);
-      int count = 0, edge = 0;
+      int count = 0;
       for (int j = 0; j < regions[i].pixels; ++j) {
         const std::int32_t c = plan.regions.cells[std::size_t(regions[i].first + j)];
-        const int x = c % W + s.dx, y = c / W + s.dy;
-        if (x < 0 || y < 0 || x >= W || y >= H || !round.target.At(x, y)) continue;
-        ASSERT_EQ(owner[std::size_t(y) * W + x], -1);
-        owner[std::size_t(y) * W + x] = int(i);
+        const int x = c % W + s.dx - crop.x0, y = c / W + s.dy - crop.y0;
+        if (x < 0 || y < 0 || x >= cw || y >= ch || !round.target.At(x, y)) continue;
+        ASSERT_EQ(owner[std::size_t(y) * cw + x], -1);
+        owner[std::size_t(y) * cw + x] = int(i);
         ++count;
-        edge += x == 0 || y == 0 || x == W - 1 || y == H - 1;
-        EXPECT_GT(Distance(mask, x, y), 2) << x << "," << y;
+        EXPECT_GT(Distance(seen, x, y), 2) << x << "," << y;
+        // As near the edge of what the round sees as the copied pixel is to the picture's.
+        auto near = [](int px, int py, int w, int h) {
+          return std::min(8, std::min(std::min(px, py), std::min(w - 1 - px, h - 1 - py)));
+        };
+        EXPECT_EQ(near(x, y, cw, ch), near(c % W, c / W, W, H));
       }
       EXPECT_EQ(count, s.pixels);
-      EXPECT_GE(count, (regions[i].pixels * 3 + 4) / 5);
-      EXPECT_LE(edge, regions[i].edgePixels);
+      EXPECT_GT(count, 0);
     }
-    for (int y = 0; y < H; ++y)
-      for (int x = 0; x < W; ++x) {
-        const std::size_t c = std::size_t(y) * W + x;
+    for (int y = 0; y < ch; ++y)
+      for (int x = 0; x < cw; ++x) {
+        const std::size_t c = std::size_t(y) * cw + x;
         ASSERT_EQ(round.target.At(x, y) != 0, owner[c] >= 0);  // every held-out pixel owned
-        ASSERT_EQ(round.hidden.At(x, y) != 0, mask.At(x, y) || round.target.At(x, y));
+        ASSERT_EQ(round.hidden.At(x, y) != 0, seen.At(x, y) || round.target.At(x, y));
         // Copies of different regions keep the margin between them.
         if (owner[c] < 0) continue;
-        for (int yy = std::max(0, y - 2); yy <= std::min(H - 1, y + 2); ++yy)
-          for (int xx = std::max(0, x - 2); xx <= std::min(W - 1, x + 2); ++xx) {
-            const int o = owner[std::size_t(yy) * W + xx];
+        for (int yy = std::max(0, y - 2); yy <= std::min(ch - 1, y + 2); ++yy)
+          for (int xx = std::max(0, x - 2); xx <= std::min(cw - 1, x + 2); ++xx) {
+            const int o = owner[std::size_t(yy) * cw + xx];
             ASSERT_TRUE(o < 0 || o == owner[c]);
           }
       }
@@ -106,30 +115,54 @@ TEST(PlanHeldOut, CopiesKeepClearOfTheMaskTheEdgeAndEachOther) {
   // The same mask, the same plan.
   HeldOutPlan again;
   PlanHeldOut(mask, {}, &again);
+  ASSERT_EQ(again.rounds.size(), plan.rounds.size());
   for (std::size_t k = 0; k < plan.rounds.size(); ++k)
-    for (std::size_t c = 0; c < mask.Size(); ++c)
+    for (std::size_t c = 0; c < plan.rounds[k].target.Size(); ++c)
       ASSERT_EQ(plan.rounds[k].target.Data()[c], again.rounds[k].target.Data()[c]);
 }
 
 TEST(PlanHeldOut, ShortestShiftsAlongTheEdgeAndOverTooLargeHoles) {
-  // A line one pixel high moves 3 rows (2 clear between), a different way each round.
+  // A line one pixel high moves 3 rows (2 clear between), a different way each round:
+  // whole down and up, then diagonally without the pixel that would come within 8 of
+  // the right edge.
   const MaskPlane line =
       MakeMask(40, 30, [](int x, int y) { return y == 15 && x >= 10 && x < 30; });
   HeldOutPlan plan;
   ASSERT_TRUE(PlanHeldOut(line, {}, &plan).ok());
-  for (const HeldOutRound& round : plan.rounds) {
-    EXPECT_EQ(std::abs(round.shifts[0].dy), 3);
-    EXPECT_EQ(round.shifts[0].pixels, 20);
-  }
-  EXPECT_NE(plan.rounds[0].shifts[0].dy, plan.rounds[1].shifts[0].dy);
-  // A band on the left edge moves along it, down and up, before it leaves the edge.
-  const MaskPlane band = MakeMask(40, 30, [](int x, int y) { return x < 5 && y >= 10 && y < 16; });
+  for (const HeldOutRound& round : plan.rounds) EXPECT_EQ(std::abs(round.shifts[0].dy), 3);
+  EXPECT_EQ(plan.rounds[0].shifts[0].dy, 3);
+  EXPECT_EQ(plan.rounds[1].shifts[0].dy, -3);
+  EXPECT_EQ(plan.rounds[0].shifts[0].pixels, 20);
+  EXPECT_EQ(plan.rounds[1].shifts[0].pixels, 20);
+  EXPECT_EQ(plan.rounds[2].shifts[0].dx, 3);
+  EXPECT_EQ(plan.rounds[2].shifts[0].pixels, 19);
+  // A band on the left edge moves along it, whole (10 rows and 2 clear), and nowhere else:
+  // up it would come near the top edge, and a part beside the mask would be filled
+  // from both sides.
+  const MaskPlane band = MakeMask(40, 30, [](int x, int y) { return x < 3 && y >= 5 && y < 15; });
   ASSERT_TRUE(PlanHeldOut(band, {}, &plan).ok());
+  ASSERT_EQ(plan.rounds.size(), 3u);
   EXPECT_EQ(plan.rounds[0].shifts[0].dx, 0);
-  EXPECT_EQ(plan.rounds[0].shifts[0].dy, 8);  // 6 rows and 2 clear
-  EXPECT_EQ(plan.rounds[1].shifts[0].dx, 0);
-  EXPECT_EQ(plan.rounds[1].shifts[0].dy, -8);
-  EXPECT_TRUE(plan.rounds[2].shifts[0].placed);
+  EXPECT_EQ(plan.rounds[0].shifts[0].dy, 12);
+  EXPECT_EQ(plan.rounds[0].shifts[0].pixels, 30);
+  EXPECT_FALSE(plan.rounds[1].shifts[0].placed);
+  // A band along the whole left edge, 3 to 5 deep, cannot move: an edge round cuts the
+  // picture by its depth and holds out the band moved in by it (its pixels nearer the
+  // top or bottom edge than the left left out).
+  const MaskPlane edge = MakeMask(40, 30, [](int x, int y) { return x < 3 + (y / 7) % 3; });
+  ASSERT_TRUE(PlanHeldOut(edge, {}, &plan).ok());
+  ASSERT_EQ(plan.rounds.size(), 4u);
+  for (int k = 0; k < 3; ++k) EXPECT_FALSE(plan.rounds[std::size_t(k)].shifts[0].placed);
+  const HeldOutRound& cut = plan.rounds[3];
+  EXPECT_EQ(cut.crop.x0, 5);
+  EXPECT_EQ(cut.crop.x1, 40);
+  EXPECT_EQ(cut.shifts[0].dx, 5);
+  for (int y = 0; y < 30; ++y)
+    for (int x = 0; x < 35; ++x) {
+      const bool left = x < 3 + (y / 7) % 3 && x <= y && x <= 29 - y;
+      ASSERT_EQ(cut.target.At(x, y) != 0, left) << x << "," << y;
+      ASSERT_EQ(cut.hidden.At(x, y), cut.target.At(x, y));
+    }
   // A hole of most of the picture cannot move clear: its copies lie over its place.
   const MaskPlane hole =
       MakeMask(40, 30, [](int x, int y) { return x >= 8 && x < 32 && y >= 6 && y < 24; });
@@ -237,7 +270,8 @@ TEST(ChooseHeldOut, LeastErrorPerRegionWithThePooledErrorMixedIn) {
   // but with only 2 pixels held out.
   s.squares = {3 * 9.0 * 100, 3 * 4.0 * 100, 3 * 1.0 * 2, 3 * 16.0 * 2, 0, 0};
   s.pixels = {100, 100, 2, 2, 0, 0};
-  HeldOutChoice plain = ChooseHeldOut(plan, s, 0.0);
+  s.copies = {3, 1, 0};
+  HeldOutChoice plain = ChooseHeldOut(plan, s, {0.0, 0.0});
   EXPECT_EQ(plain.regions[0].candidate, 1);
   EXPECT_EQ(plain.regions[1].candidate, 0);
   EXPECT_EQ(plain.overall, 1);  // pooled: 906 / 102 against 432 / 102
@@ -247,13 +281,23 @@ TEST(ChooseHeldOut, LeastErrorPerRegionWithThePooledErrorMixedIn) {
   // The estimate weighs each region's error by its size; region 2 takes the pooled one.
   const double pooled1 = (3 * 4.0 * 100 + 3 * 16.0 * 2) / (3.0 * 102);
   EXPECT_NEAR(plain.estimatedPsnr, PsnrOfMse((100 * 4.0 + 50 * 1.0 + 10 * pooled1) / 160), 1e-12);
-  EXPECT_NEAR(EstimatedPsnr(plan, s, 1, 0.0),
+  EXPECT_NEAR(EstimatedPsnr(plan, s, 1, {0.0, 0.0}),
               PsnrOfMse((100 * 4.0 + 50 * 16.0 + 10 * pooled1) / 160), 1e-12);
-  // With a prior of 16 pixels, region 1's two pixels no longer outweigh the picture.
-  EXPECT_EQ(ChooseHeldOut(plan, s, 16.0).regions[1].candidate, 1);
+  // With a prior of 16 pixels, region 1's two pixels no longer outweigh the picture;
+  // with one of 8 copies, its single copy does not either.
+  EXPECT_EQ(ChooseHeldOut(plan, s, {16.0, 0.0}).regions[1].candidate, 1);
+  EXPECT_EQ(ChooseHeldOut(plan, s, {0.0, 8.0}).regions[1].candidate, 1);
+  EXPECT_EQ(ChooseHeldOut(plan, s, {0.0, 8.0}).regions[0].candidate, 1);
+  // Its share: 2 / (2 + 2) of its own error, the rest pooled.
+  EXPECT_NEAR(ChooseHeldOut(plan, s, {2.0, 0.0}).estimatedPsnr,
+              PsnrOfMse((100 * (4.0 * 100 / 102 + pooled1 * 2 / 102) +
+                         50 * (0.5 * 1.0 + 0.5 * (3 * 9.0 * 100 + 3 * 1.0 * 2) / (3.0 * 102)) +
+                         10 * pooled1) /
+                        160),
+              1e-9);
   // Ties go to the earlier candidate.
   s.squares = {5, 5, 5, 5, 0, 0};
-  EXPECT_EQ(ChooseHeldOut(plan, s, 0.0).regions[0].candidate, 0);
+  EXPECT_EQ(ChooseHeldOut(plan, s, {0.0, 0.0}).regions[0].candidate, 0);
 }
 
 TEST(LocalRestorer, RestoresTheConnectedPartsAsTheWholeFillWould) {
