@@ -120,7 +120,7 @@ double Mean(const std::vector<double>& v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  int seeds = 2, threads = 1, margin = 2;
+  int seeds = 2, threads = 1, margin = 2, rounds = 3, tile = 64;
   double priorCopies = 8.0;
   bool transportAuto = true;
   for (int i = 1; i < argc; ++i) {
@@ -132,6 +132,10 @@ int main(int argc, char** argv) {
       transportAuto = false;
     else if (!std::strcmp(argv[i], "--margin") && i + 1 < argc)
       margin = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc)
+      rounds = std::atoi(argv[++i]);
+    else if (!std::strcmp(argv[i], "--tile") && i + 1 < argc)
+      tile = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--prior-copies") && i + 1 < argc)
       priorCopies = std::atof(argv[++i]);
   }
@@ -144,61 +148,102 @@ int main(int argc, char** argv) {
   const std::size_t firstTension = 4, texture = firstTension + tensions.size(),
                     automatic = texture + 1;
 
+  struct Case {
+    std::string name;
+    const RgbPlane* photo;
+    MaskPlane mask;
+    RgbPlane damaged;
+  };
+  std::vector<RgbPlane> photos(2);
+  std::vector<Case> cases;
   const char* pictures[] = {"data/original.bmp", "bench/data/photo800.bmp"};
   const MaskKind kinds[] = {MaskKind::kScratches, MaskKind::kThickLines, MaskKind::kText,
                             MaskKind::kBlotches,  MaskKind::kBorders,    MaskKind::kHole};
-  std::vector<Row> rows;
-  for (const char* file : pictures) {
-    ImageReadResult read = ReadBmpFile(std::string(RUVANTA_SOURCE_DIR) + "/" + file);
-    if (!read.ok()) {
-      std::fprintf(stderr, "%s: %s\n", file, read.reason.c_str());
-      return 1;
+  auto read = [](const std::string& file, RgbPlane* out) {
+    ImageReadResult r = ReadBmpFile(std::string(RUVANTA_SOURCE_DIR) + "/" + file);
+    if (!r.ok()) {
+      std::fprintf(stderr, "%s: %s\n", file.c_str(), r.reason.c_str());
+      return false;
     }
-    const RgbPlane photo = ToPlane(read.image);
+    *out = ToPlane(r.image);
+    return true;
+  };
+  for (int p = 0; p < 2; ++p) {
+    if (!read(pictures[p], &photos[std::size_t(p)])) return 1;
+    const RgbPlane& photo = photos[std::size_t(p)];
     for (int seed = 1; seed <= seeds; ++seed)
       for (MaskKind kind : kinds) {
-        const MaskPlane mask =
-            MakeFillMask(kind, photo.Width(), photo.Height(), std::uint32_t(seed));
-        const RgbPlane damaged = Damage(photo, mask, kind);
-        Row row;
-        std::size_t masked = 0;
-        for (std::size_t i = 0; i < mask.Size(); ++i) masked += mask.Data()[i] != 0;
-        row.masked = 100.0 * double(masked) / double(mask.Size());
-        row.name = std::string(photo.Width() == 320 ? "cat" : "astronaut") + ", " +
-                   MaskKindName(kind) + " " + std::to_string(seed);
-        row.results.resize(methods.size());
-        row.results[0] = Transport(photo, damaged, mask, false);
-        if (transportAuto) row.results[1] = Transport(photo, damaged, mask, true);
-        RgbPlane work = damaged;
-        double ms = Millis([&] { MembraneFill(&work, mask); });
-        row.results[2] = Measure(photo, mask, work, ms);
-        work = damaged;
-        ms = Millis([&] { BiharmonicFill(&work, mask); });
-        row.results[3] = Measure(photo, mask, work, ms);
-        for (std::size_t t = 0; t < tensions.size(); ++t) {
-          work = damaged;
-          ms = Millis([&] { TensionFill(&work, mask, tensions[t]); });
-          row.results[firstTension + t] = Measure(photo, mask, work, ms);
-        }
-        work = damaged;
-        ms = Millis([&] { TextureFill(&work, mask); });
-        row.results[texture] = Measure(photo, mask, work, ms);
-        work = damaged;
-        AutoOptions options;
-        options.threads = threads;
-        options.heldOut.margin = margin;
-        options.prior.copies = priorCopies;
-        AutoReport report;
-        ms = Millis([&] { report = AutoFill(&work, mask, options); });
-        row.results[automatic] = Measure(photo, mask, work, ms);
-        row.estimate = report.estimatedPsnr;
-        row.choice =
-            report.single >= 0 ? report.candidates[std::size_t(report.single)] : "per region";
-        std::fprintf(stderr, "%-28s %5.2f %%  auto %.2f dB (est %.2f, %s) in %.0f ms\n",
-                     row.name.c_str(), row.masked, row.results[automatic].psnr, row.estimate,
-                     row.choice.c_str(), ms);
-        rows.push_back(std::move(row));
+        Case c;
+        c.name = std::string(p == 0 ? "cat" : "astronaut") + ", " + MaskKindName(kind) + " " +
+                 std::to_string(seed);
+        c.photo = &photo;
+        c.mask = MakeFillMask(kind, photo.Width(), photo.Height(), std::uint32_t(seed));
+        c.damaged = Damage(photo, c.mask, kind);
+        cases.push_back(std::move(c));
       }
+  }
+  // The project's own damaged pictures and masks.
+  const char* samples[][3] = {
+      {"cat, sample mask", "data/damaged.bmp", "data/mask.bmp"},
+      {"astronaut, sample 1 %", "bench/data/damaged800_1.bmp", "bench/data/mask800_1.bmp"},
+      {"astronaut, sample 5 %", "bench/data/damaged800_5.bmp", "bench/data/mask800_5.bmp"},
+      {"astronaut, sample 20 %", "bench/data/damaged800_20.bmp", "bench/data/mask800_20.bmp"}};
+  for (int i = 0; i < 4; ++i) {
+    Case c;
+    c.name = samples[i][0];
+    c.photo = &photos[i == 0 ? 0 : 1];
+    RgbPlane m;
+    if (!read(samples[i][1], &c.damaged) || !read(samples[i][2], &m)) return 1;
+    c.mask.Resize(m.Width(), m.Height());
+    for (int y = 0; y < m.Height(); ++y)
+      for (int x = 0; x < m.Width(); ++x)
+        c.mask.At(x, y) = (m.At(x, y)[0] + m.At(x, y)[1] + m.At(x, y)[2]) > 0;
+    cases.push_back(std::move(c));
+  }
+
+  std::vector<Row> rows;
+  for (const Case& c : cases) {
+    const RgbPlane& photo = *c.photo;
+    const MaskPlane& mask = c.mask;
+    const RgbPlane& damaged = c.damaged;
+    Row row;
+    std::size_t masked = 0;
+    for (std::size_t i = 0; i < mask.Size(); ++i) masked += mask.Data()[i] != 0;
+    row.masked = 100.0 * double(masked) / double(mask.Size());
+    row.name = c.name;
+    row.results.resize(methods.size());
+    row.results[0] = Transport(photo, damaged, mask, false);
+    if (transportAuto) row.results[1] = Transport(photo, damaged, mask, true);
+    RgbPlane work = damaged;
+    double ms = Millis([&] { MembraneFill(&work, mask); });
+    row.results[2] = Measure(photo, mask, work, ms);
+    work = damaged;
+    ms = Millis([&] { BiharmonicFill(&work, mask); });
+    row.results[3] = Measure(photo, mask, work, ms);
+    for (std::size_t t = 0; t < tensions.size(); ++t) {
+      work = damaged;
+      ms = Millis([&] { TensionFill(&work, mask, tensions[t]); });
+      row.results[firstTension + t] = Measure(photo, mask, work, ms);
+    }
+    work = damaged;
+    ms = Millis([&] { TextureFill(&work, mask); });
+    row.results[texture] = Measure(photo, mask, work, ms);
+    work = damaged;
+    AutoOptions options;
+    options.threads = threads;
+    options.heldOut.margin = margin;
+    options.heldOut.rounds = rounds;
+    options.heldOut.tile = tile;
+    options.prior.copies = priorCopies;
+    AutoReport report;
+    ms = Millis([&] { report = AutoFill(&work, mask, options); });
+    row.results[automatic] = Measure(photo, mask, work, ms);
+    row.estimate = report.estimatedPsnr;
+    row.choice = report.single >= 0 ? report.candidates[std::size_t(report.single)] : "per region";
+    std::fprintf(stderr, "%-28s %5.2f %%  auto %.2f dB (est %.2f, %s) in %.0f ms\n",
+                 row.name.c_str(), row.masked, row.results[automatic].psnr, row.estimate,
+                 row.choice.c_str(), ms);
+    rows.push_back(std::move(row));
   }
 
   // The single methods auto competes with: the fills it chooses from.

@@ -46,8 +46,9 @@ void CFourier2d::Transform1d(double* re, double* im, int stride) const {
   }
 }
 
-void CFourier2d::Forward(double* re, double* im) const {
+void CFourier2d::Forward(double* re, double* im, int rows) const {
   const int F = m_nSide;
-  for (int n = 0; n < F; ++n) Transform1d(re + std::size_t(n) * F, im + std::size_t(n) * F, 1);
+  for (int n = 0; n < rows && n < F; ++n)
+    Transform1d(re + std::size_t(n) * F, im + std::size_t(n) * F, 1);
   for (int m = 0; m < F; ++m) Transform1d(re + m, im + m, F);
 }

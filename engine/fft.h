@@ -15,8 +15,10 @@ class CFourier2d {
   // side: a power of two from 2 to 1024.
   explicit CFourier2d(int side);
   int Side() const { return m_nSide; }
-  // re, im: Side() x Side() values, transformed in place.
-  void Forward(double* re, double* im) const;
+  // re, im: Side() x Side() values, transformed in place. Rows from `rows` on must be
+  // zero (their row transforms are skipped).
+  void Forward(double* re, double* im, int rows) const;
+  void Forward(double* re, double* im) const { Forward(re, im, m_nSide); }
   // exp(2 pi i j / F) for j = 0 .. F - 1: the basis functions' values.
   double CosTurn(int j) const { return m_cos[std::size_t(j & (m_nSide - 1))]; }
   double SinTurn(int j) const { return m_sin[std::size_t(j & (m_nSide - 1))]; }

@@ -83,11 +83,17 @@ int Extent(const MaskRegion& r, int dir) {
   return std::min(w, h);
 }
 
+// A masked pixel as the planner reads it: its place and its distance to the edge.
+struct Cell {
+  std::int32_t x, y, edge;
+};
+
 struct Planner {
   const MaskPlane& mask;
   const MaskRegions& regions;
   const HeldOutOptions& options;
   int W, H;
+  std::vector<Cell> cells;           // of regions.cells, in their order
   std::vector<unsigned char> clear;  // dilation of the mask
   // For the regions that need a copy over their own place: the dilation of the rest
   // of the mask, made when first asked for.
@@ -111,21 +117,21 @@ struct Planner {
   const std::int32_t* Cells(const MaskRegion& r) const {
     return &regions.cells[std::size_t(r.first)];
   }
+  const Cell* Places(const MaskRegion& r) const { return &cells[std::size_t(r.first)]; }
 
-  // Whether the pixel of the region at `cell` may be held out at (x, y): inside, as
-  // near the edge as it is (see kEdgeReach).
-  bool SameEdge(std::int32_t cell, int x, int y) const {
-    return x >= 0 && y >= 0 && x < W && y < H &&
-           EdgeDistance(x, y, W, H) == EdgeDistance(cell % W, cell / W, W, H);
+  // Whether a pixel of the region may be held out at (x, y): inside, as near the edge
+  // as it is (see kEdgeReach).
+  bool SameEdge(const Cell& from, int x, int y) const {
+    return x >= 0 && y >= 0 && x < W && y < H && EdgeDistance(x, y, W, H) == from.edge;
   }
 
   // A whole copy moved by (dx, dy): every pixel kept, clear of the mask and of `placed`.
   bool StrictFits(const MaskRegion& r, int dx, int dy,
                   const std::vector<unsigned char>* placed) const {
     if (!BoxInside(r, dx, dy)) return false;
-    const std::int32_t* cells = Cells(r);
+    const Cell* cells = Places(r);
     for (int i = 0; i < r.pixels; ++i) {
-      const int x = cells[i] % W + dx, y = cells[i] / W + dy;
+      const int x = cells[i].x + dx, y = cells[i].y + dy;
       if (!SameEdge(cells[i], x, y)) return false;
       const std::size_t c = std::size_t(y) * W + x;
       if (clear[c] || (placed && (*placed)[c])) return false;
@@ -138,11 +144,11 @@ struct Planner {
   int PartialKept(const MaskRegion& r, int dx, int dy, int need,
                   const std::vector<unsigned char>* placed, std::vector<std::int32_t>* keep) const {
     if (keep) keep->clear();
-    const std::int32_t* cells = Cells(r);
+    const Cell* cells = Places(r);
     int dropped = 0;
     const int spare = r.pixels - need;
     for (int i = 0; i < r.pixels; ++i) {
-      const int x = cells[i] % W + dx, y = cells[i] / W + dy;
+      const int x = cells[i].x + dx, y = cells[i].y + dy;
       const bool fits = SameEdge(cells[i], x, y);
       const std::size_t c = fits ? std::size_t(y) * W + x : 0;
       if (!fits || clear[c] || (placed && (*placed)[c])) {
@@ -173,12 +179,12 @@ struct Planner {
   int OverlapKept(const MaskRegion& r, int dx, int dy, const std::vector<unsigned char>& rest,
                   const std::vector<unsigned char>* placed, std::vector<std::int32_t>* keep) const {
     if (keep) keep->clear();
-    const std::int32_t* cells = Cells(r);
+    const Cell* cells = Places(r);
     int kept = 0;
     for (int i = 0; i < r.pixels; ++i) {
-      const int x = cells[i] % W + dx, y = cells[i] / W + dy;
+      const int x = cells[i].x + dx, y = cells[i].y + dy;
       if (x < 0 || y < 0 || x >= W || y >= H) continue;
-      if (OnEdge(x, y, W, H) && !OnEdge(cells[i] % W, cells[i] / W, W, H)) continue;
+      if (OnEdge(x, y, W, H) && cells[i].edge != 0) continue;
       const std::size_t c = std::size_t(y) * W + x;
       if (mask.Data()[c] || rest[c] || (placed && (*placed)[c])) continue;
       ++kept;
@@ -198,7 +204,9 @@ struct Planner {
           list.push_back({d, dir, CopyKind::kWhole});
           found = true;
         }
-      for (int d = 1; d <= longest && !found && !Banded(r); ++d)
+      // A partial copy is for a region that crosses others: near it or not at all.
+      const int nearby = std::min(longest, options.reach + 2 * options.margin);
+      for (int d = 1; d <= nearby && !found && !Banded(r); ++d)
         if (PartialKept(r, d * kDirX[dir], d * kDirY[dir], PartialNeed(r), nullptr, nullptr) >= 0) {
           list.push_back({d, dir, CopyKind::kPartial});
           found = true;
@@ -226,44 +234,79 @@ struct Planner {
 };
 }  // namespace
 
-bool FindRegions(const MaskPlane& mask, MaskRegions* out) {
-  try {
-    const int W = mask.Width(), H = mask.Height();
-    MaskRegions m;
-    m.width = W;
-    m.height = H;
-    m.label.assign(std::size_t(W) * H, -1);
-    std::vector<std::int32_t> stack;
-    for (int y = 0; y < H; ++y)
-      for (int x = 0; x < W; ++x) {
-        const std::size_t c = std::size_t(y) * W + x;
-        if (!mask.Data()[c] || m.label[c] >= 0) continue;
-        const std::int32_t id = std::int32_t(m.regions.size());
-        MaskRegion r;
-        r.box = {x, y, x + 1, y + 1};
-        m.label[c] = id;
-        stack.assign(1, std::int32_t(c));
-        while (!stack.empty()) {
-          const std::int32_t at = stack.back();
-          stack.pop_back();
-          const int px = at % W, py = at / W;
-          ++r.pixels;
-          r.edgePixels += OnEdge(px, py, W, H);
-          r.box.x0 = std::min(r.box.x0, px);
-          r.box.y0 = std::min(r.box.y0, py);
-          r.box.x1 = std::max(r.box.x1, px + 1);
-          r.box.y1 = std::max(r.box.y1, py + 1);
-          for (int ny = std::max(0, py - 1); ny <= std::min(H - 1, py + 1); ++ny)
-            for (int nx = std::max(0, px - 1); nx <= std::min(W - 1, px + 1); ++nx) {
-              const std::size_t n = std::size_t(ny) * W + nx;
-              if (mask.Data()[n] && m.label[n] < 0) {
-                m.label[n] = id;
-                stack.push_back(std::int32_t(n));
-              }
+namespace {
+// Labels the parts of the mask connected by 8-neighbours for which same(c, n) holds,
+// numbered in the row order of their first pixels, with their sizes, boxes and edge
+// pixels.
+template <typename Same>
+void Label(const MaskPlane& mask, Same same, MaskRegions* m) {
+  const int W = mask.Width(), H = mask.Height();
+  m->width = W;
+  m->height = H;
+  m->label.assign(std::size_t(W) * H, -1);
+  m->regions.clear();
+  std::vector<std::int32_t> stack;
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x) {
+      const std::size_t c = std::size_t(y) * W + x;
+      if (!mask.Data()[c] || m->label[c] >= 0) continue;
+      const std::int32_t id = std::int32_t(m->regions.size());
+      MaskRegion r;
+      r.box = {x, y, x + 1, y + 1};
+      m->label[c] = id;
+      stack.assign(1, std::int32_t(c));
+      while (!stack.empty()) {
+        const std::int32_t at = stack.back();
+        stack.pop_back();
+        const int px = at % W, py = at / W;
+        ++r.pixels;
+        r.edgePixels += OnEdge(px, py, W, H);
+        r.box.x0 = std::min(r.box.x0, px);
+        r.box.y0 = std::min(r.box.y0, py);
+        r.box.x1 = std::max(r.box.x1, px + 1);
+        r.box.y1 = std::max(r.box.y1, py + 1);
+        for (int ny = std::max(0, py - 1); ny <= std::min(H - 1, py + 1); ++ny)
+          for (int nx = std::max(0, px - 1); nx <= std::min(W - 1, px + 1); ++nx) {
+            const std::size_t n = std::size_t(ny) * W + nx;
+            if (mask.Data()[n] && m->label[n] < 0 && same(std::size_t(at), n)) {
+              m->label[n] = id;
+              stack.push_back(std::int32_t(n));
             }
-        }
-        m.regions.push_back(r);
+          }
       }
+      m->regions.push_back(r);
+    }
+}
+}  // namespace
+
+bool FindRegions(const MaskPlane& mask, MaskRegions* out, int tile) {
+  try {
+    const int W = mask.Width();
+    MaskRegions m;
+    Label(
+        mask, [](std::size_t, std::size_t) { return true; }, &m);
+    if (tile > 0) {
+      // A part wider or higher than a tile that fills less than a quarter of its box
+      // (a web of scratches, a long line) is cut along the tile grid.
+      std::vector<unsigned char> cut(m.regions.size(), 0);
+      bool any = false;
+      for (std::size_t i = 0; i < m.regions.size(); ++i) {
+        const MaskRegion& r = m.regions[i];
+        const std::int64_t w = r.box.x1 - r.box.x0, h = r.box.y1 - r.box.y0;
+        cut[i] = (w > tile || h > tile) && 4 * std::int64_t(r.pixels) < w * h;
+        any = any || cut[i];
+      }
+      if (any) {
+        const std::vector<std::int32_t> whole = m.label;
+        auto same = [&](std::size_t a, std::size_t b) {
+          if (!cut[std::size_t(whole[a])]) return true;
+          const int ax = int(a % std::size_t(W)), ay = int(a / std::size_t(W));
+          const int bx = int(b % std::size_t(W)), by = int(b / std::size_t(W));
+          return ax / tile == bx / tile && ay / tile == by / tile;
+        };
+        Label(mask, same, &m);
+      }
+    }
     std::int64_t offset = 0;
     for (MaskRegion& r : m.regions) {
       r.first = offset;
@@ -284,9 +327,6 @@ bool FindRegions(const MaskPlane& mask, MaskRegions* out) {
 }
 
 namespace {
-// Edge rounds after the shifted ones, at most.
-constexpr std::size_t kMostEdgeRounds = 8;
-
 // The edge (0 left, 1 right, 2 top, 3 bottom) nearest (x, y), the first of equals, and
 // the distance to it.
 int NearestEdge(int x, int y, int W, int H, int* distance) {
@@ -298,24 +338,32 @@ int NearestEdge(int x, int y, int W, int H, int* distance) {
   return e;
 }
 
-// The edge round of region `index` for `edge`: its pixels nearest that edge moved
-// inward by their depth, the picture cut by that depth. False when the region has no
-// pixel nearest that edge, is too deep (over a third of the picture) or keeps less
-// than a third of those pixels clear of the rest of the mask.
-bool EdgeRound(const MaskPlane& mask, const MaskRegions& regions, int index, int edge, int margin,
-               HeldOutRound* round) {
+// The edge round for `edge` of the regions `which`: their pixels nearest that edge
+// moved inward by the deepest of them, the picture cut by that depth. A region deeper
+// than a third of the picture takes no part, nor one that keeps less than a third of
+// its pixels nearest that edge clear of the rest of the mask. False when none is left.
+bool EdgeRound(const MaskPlane& mask, const MaskRegions& regions, const std::vector<int>& which,
+               int edge, int margin, HeldOutRound* round) {
   const int W = mask.Width(), H = mask.Height();
-  const MaskRegion& r = regions.regions[std::size_t(index)];
-  const std::int32_t* cells = &regions.cells[std::size_t(r.first)];
-  std::vector<std::int32_t> near;
+  const int side = edge < 2 ? W : H;
+  std::vector<std::vector<std::int32_t>> near(which.size());
   int depth = 0;
-  for (int j = 0; j < r.pixels; ++j) {
-    int d = 0;
-    if (NearestEdge(cells[j] % W, cells[j] / W, W, H, &d) != edge) continue;
-    near.push_back(cells[j]);
-    depth = std::max(depth, d + 1);
+  for (std::size_t w = 0; w < which.size(); ++w) {
+    const MaskRegion& r = regions.regions[std::size_t(which[w])];
+    const std::int32_t* cells = &regions.cells[std::size_t(r.first)];
+    int own = 0;
+    for (int j = 0; j < r.pixels; ++j) {
+      int d = 0;
+      if (NearestEdge(cells[j] % W, cells[j] / W, W, H, &d) != edge) continue;
+      near[w].push_back(cells[j]);
+      own = std::max(own, d + 1);
+    }
+    if (3 * own > side)
+      near[w].clear();
+    else
+      depth = std::max(depth, own);
   }
-  if (near.empty() || 3 * depth > (edge < 2 ? W : H)) return false;
+  if (depth == 0) return false;
   const int dx = edge == 0 ? depth : edge == 1 ? -depth : 0;
   const int dy = edge == 2 ? depth : edge == 3 ? -depth : 0;
   PixelBox crop{edge == 0 ? depth : 0, edge == 2 ? depth : 0, edge == 1 ? W - depth : W,
@@ -328,19 +376,26 @@ bool EdgeRound(const MaskPlane& mask, const MaskRegions& regions, int index, int
   Dilate(inside, cw, ch, margin, &clear);
   round->crop = crop;
   if (!round->target.Resize(cw, ch) || !round->hidden.Resize(cw, ch)) throw std::bad_alloc();
-  int kept = 0;
-  for (std::int32_t c : near) {
-    const int x = c % W + dx - crop.x0, y = c / W + dy - crop.y0;
-    if (x < 0 || y < 0 || x >= cw || y >= ch || clear[std::size_t(y) * cw + x]) continue;
-    round->target.At(x, y) = 1;
-    ++kept;
+  round->shifts.assign(regions.regions.size(), HeldOutShift());
+  round->separated = true;
+  auto fits = [&](std::int32_t c, int* x, int* y) {
+    *x = c % W + dx - crop.x0;
+    *y = c / W + dy - crop.y0;
+    return *x >= 0 && *y >= 0 && *x < cw && *y < ch && !clear[std::size_t(*y) * cw + *x];
+  };
+  bool any = false;
+  for (std::size_t w = 0; w < which.size(); ++w) {
+    int kept = 0, x, y;
+    for (std::int32_t c : near[w]) kept += fits(c, &x, &y);
+    if (kept == 0 || 3 * kept < int(near[w].size())) continue;
+    for (std::int32_t c : near[w])
+      if (fits(c, &x, &y)) round->target.At(x, y) = 1;
+    round->shifts[std::size_t(which[w])] = {dx, dy, true, false, kept};
+    any = true;
   }
-  if (3 * kept < int(near.size())) return false;
+  if (!any) return false;
   for (std::size_t c = 0; c < inside.size(); ++c)
     round->hidden.Data()[c] = inside[c] | round->target.Data()[c];
-  round->shifts.assign(regions.regions.size(), HeldOutShift());
-  round->shifts[std::size_t(index)] = {dx, dy, true, false, kept};
-  round->separated = true;
   return true;
 }
 }  // namespace
@@ -355,11 +410,19 @@ FillOutcome PlanHeldOut(const MaskPlane& mask, const HeldOutOptions& options, He
   if (options.reach < 1 || options.reach > 4096)
     return {FillStatus::kBadArgument,
             "reach " + std::to_string(options.reach) + " is not 1 .. 4096"};
+  if (options.tile != 0 && (options.tile < 8 || options.tile > 4096))
+    return {FillStatus::kBadArgument,
+            "tile " + std::to_string(options.tile) + " is not 0 or 8 .. 4096"};
   try {
     HeldOutPlan p;
-    if (!FindRegions(mask, &p.regions)) throw std::bad_alloc();
+    if (!FindRegions(mask, &p.regions, options.tile)) throw std::bad_alloc();
     const int W = mask.Width(), H = mask.Height();
-    Planner planner{mask, p.regions, options, W, H, {}, {}};
+    Planner planner{mask, p.regions, options, W, H, {}, {}, {}};
+    planner.cells.resize(p.regions.cells.size());
+    for (std::size_t i = 0; i < p.regions.cells.size(); ++i) {
+      const int x = p.regions.cells[i] % W, y = p.regions.cells[i] / W;
+      planner.cells[i] = {x, y, EdgeDistance(x, y, W, H)};
+    }
     std::vector<unsigned char> masked(std::size_t(W) * H);
     for (std::size_t c = 0; c < masked.size(); ++c) masked[c] = mask.Data()[c] != 0;
     Dilate(masked, W, H, options.margin, &planner.clear);
@@ -399,9 +462,9 @@ FillOutcome PlanHeldOut(const MaskPlane& mask, const HeldOutOptions& options, He
               continue;
           } else {
             if (!planner.StrictFits(r, dx, dy, &placed)) continue;
-            const std::int32_t* cells = planner.Cells(r);
+            const Cell* cells = planner.Places(r);
             for (int j = 0; j < r.pixels; ++j)
-              keep.push_back(std::int32_t((cells[j] / W + dy) * W + cells[j] % W + dx));
+              keep.push_back(std::int32_t((cells[j].y + dy) * W + cells[j].x + dx));
           }
           used[std::size_t(i)][which] = 1;
           HeldOutShift& s = round.shifts[std::size_t(i)];
@@ -417,18 +480,18 @@ FillOutcome PlanHeldOut(const MaskPlane& mask, const HeldOutOptions& options, He
       }
       p.rounds.push_back(std::move(round));
     }
-    for (int i = 0; i < count && p.rounds.size() < std::size_t(options.rounds) + kMostEdgeRounds;
-         ++i) {
-      const MaskRegion& r = p.regions.regions[std::size_t(i)];
-      if (!planner.Banded(r)) continue;
+    // Edge rounds, one per edge, for the regions along an edge that cannot move whole.
+    std::vector<int> banded;
+    for (int i = 0; i < count; ++i) {
+      if (!planner.Banded(p.regions.regions[std::size_t(i)])) continue;
       bool whole = false;
       for (const Option& o : choices[std::size_t(i)]) whole = whole || o.kind == CopyKind::kWhole;
-      if (whole) continue;
-      for (int edge = 0; edge < 4; ++edge) {
-        HeldOutRound round;
-        if (EdgeRound(mask, p.regions, i, edge, options.margin, &round))
-          p.rounds.push_back(std::move(round));
-      }
+      if (!whole) banded.push_back(i);
+    }
+    for (int edge = 0; edge < 4 && !banded.empty(); ++edge) {
+      HeldOutRound round;
+      if (EdgeRound(mask, p.regions, banded, edge, options.margin, &round))
+        p.rounds.push_back(std::move(round));
     }
     *plan = std::move(p);
   } catch (const std::bad_alloc&) {
@@ -508,12 +571,23 @@ FillOutcome ScoreLane(const RgbPlane& damaged, const HeldOutPlan& plan,
   const int W = damaged.Width();
   const int nc = int(candidates.size());
   RgbPlane work;
+  std::vector<std::size_t> hidden;  // the round's hidden cells, put back between candidates
   for (std::size_t k = 0; k < plan.rounds.size(); ++k) {
     const HeldOutRound& round = plan.rounds[k];
+    work = pictures[k];
+    if (work.Width() != pictures[k].Width())
+      return {FillStatus::kOutOfMemory, "not enough memory for a held-out picture"};
+    hidden.clear();
+    for (std::size_t cell = 0; cell < round.hidden.Size(); ++cell)
+      if (round.hidden.Data()[cell]) hidden.push_back(cell);
+    bool first = true;
     for (int c : which) {
-      work = pictures[k];
-      if (work.Width() != pictures[k].Width())
-        return {FillStatus::kOutOfMemory, "not enough memory for a held-out picture"};
+      if (!first)
+        for (std::size_t cell : hidden)
+          for (int ch = 0; ch < 3; ++ch)
+            work.Data()[cell * 3 + std::size_t(ch)] =
+                pictures[k].Data()[cell * 3 + std::size_t(ch)];
+      first = false;
       const FillOutcome o = candidates[std::size_t(c)].restore(&work, round.hidden, round.target);
       if (!o.ok()) {
         *failedAt = k * std::size_t(nc) + std::size_t(c);

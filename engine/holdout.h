@@ -5,7 +5,9 @@
 // come the choice of a candidate per region and an estimate of the hole PSNR of
 // whatever candidate fills the real mask.
 //
-// A region is a connected part of the mask (8-neighbours). Its copy in a round is the
+// A region is a connected part of the mask (8-neighbours; a sparse part larger than a
+// tile is cut along the tile grid, so that a web of scratches over the whole picture
+// is checked, and filled, piece by piece). Its copy in a round is the
 // region moved by a whole-pixel shift such that the copy
 //   - keeps every pixel as near the picture's edge as the pixel it copies, up to 8
 //     pixels (a band on the edge moves along it; a region in the middle never comes
@@ -51,7 +53,9 @@ struct MaskRegion {
   std::int64_t first = 0;  // the offset into `cells` of its pixels, in row order
 };
 
-// The regions of a mask, numbered in the row order of their first pixels.
+// The regions of a mask, numbered in the row order of their first pixels: its parts
+// connected by 8-neighbours, a sparse part larger than a tile (a web of scratches
+// that crosses the picture, a long line) cut along the grid of tiles of side `tile`.
 struct MaskRegions {
   int width = 0, height = 0;
   std::vector<std::int32_t> label;  // width x height: the region of each pixel, -1 if unmasked
@@ -59,13 +63,14 @@ struct MaskRegions {
   std::vector<MaskRegion> regions;
 };
 
-// False (regions empty) when out of memory.
-bool FindRegions(const MaskPlane& mask, MaskRegions* out);
+// False (regions empty) when out of memory. tile 0: parts are never cut.
+bool FindRegions(const MaskPlane& mask, MaskRegions* out, int tile = 0);
 
 struct HeldOutOptions {
   int rounds = 3;  // copies per region, each in a round of its own: 1 .. 8
   int margin = 2;  // clear pixels between a copy and the mask or another copy: 0 .. 16
   int reach = 64;  // the longest shift tried, in pixels along its direction: 1 .. 4096
+  int tile = 64;   // the side of the tiles a sparse region is cut into (FindRegions): 0, 8 .. 4096
 };
 
 struct HeldOutShift {
@@ -103,6 +108,7 @@ bool HeldOutPicture(const RgbPlane& damaged, const HeldOutPlan& plan, std::size_
 
 // A restoration under test: restores the pixels `target` marks in *work, with the
 // pixels `hidden` marks (target among them) unknown: their values are not to be used.
+// It changes no pixel outside `hidden`.
 using Restorer =
     std::function<FillOutcome(RgbPlane* work, const MaskPlane& hidden, const MaskPlane& target)>;
 

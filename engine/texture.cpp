@@ -64,11 +64,8 @@ struct Chosen {
 struct Workspace {
   Workspace(int F, const TextureOptions& o)
       : fourier(F),
-        weight(std::size_t(F) * F),
         wRe(std::size_t(F) * F),
         wIm(std::size_t(F) * F),
-        fftRe(std::size_t(F) * F),
-        fftIm(std::size_t(F) * F),
         wExtRe(std::size_t(F) * 2 * F),
         wExtIm(std::size_t(F) * 2 * F),
         freqWeight(std::size_t(F / 2 + 1) * F),
@@ -76,6 +73,10 @@ struct Workspace {
     for (int c = 0; c < 3; ++c) {
       rRe[c].resize(std::size_t(F) * F);
       rIm[c].resize(std::size_t(F) * F);
+    }
+    for (int k = 0; k < 2; ++k) {
+      packRe[k].resize(std::size_t(F) * F);
+      packIm[k].resize(std::size_t(F) * F);
     }
     // rho^d by (2 dx)^2 + (2 dy)^2: a pixel lies at most block + border from the centre.
     const int reach = o.block + 2 * o.border;
@@ -90,7 +91,8 @@ struct Workspace {
       }
   }
   CFourier2d fourier;
-  std::vector<double> weight, wRe, wIm, fftRe, fftIm, decay;
+  std::vector<double> wRe, wIm, decay;
+  std::vector<double> packRe[2], packIm[2];  // the transforms' input, two real arrays in each
   std::vector<Real> wExtRe, wExtIm, freqWeight, energy;
   std::vector<Real> rRe[3], rIm[3];
   std::vector<Chosen> chosen;
@@ -226,10 +228,9 @@ bool FillBlock(RgbPlane* work, const MaskPlane& fill, const MaskPlane* hidden,
   const int bx1 = std::min(W, tile.x + B), by1 = std::min(H, tile.y + B);
   const int cx2 = tile.x + bx1 - 1, cy2 = tile.y + by1 - 1;  // twice the centre
 
-  std::fill(s->weight.begin(), s->weight.end(), 0.0);
-  for (int c = 0; c < 3; ++c) {
-    std::fill(s->rRe[c].begin(), s->rRe[c].end(), 0.0);
-    std::fill(s->rIm[c].begin(), s->rIm[c].end(), 0.0);
+  for (int k = 0; k < 2; ++k) {
+    std::fill(s->packRe[k].begin(), s->packRe[k].end(), 0.0);
+    std::fill(s->packIm[k].begin(), s->packIm[k].end(), 0.0);
   }
   double total = 0.0;
   for (int y = y0; y < y1; ++y)
@@ -244,30 +245,43 @@ bool FillBlock(RgbPlane* work, const MaskPlane& fill, const MaskPlane* hidden,
       const int ex = 2 * x - cx2, ey = 2 * y - cy2;
       const double w = share * s->decay[std::size_t(ex * ex + ey * ey)];
       const std::size_t i = std::size_t(y - y0) * F + (x - x0);
-      s->weight[i] = w;
       total += w;
       const double* v = work->At(x, y);
-      for (int c = 0; c < 3; ++c) s->rRe[c][i] = Real(w * v[c]);
+      s->packRe[0][i] = w;
+      s->packIm[0][i] = w * v[0];
+      s->packRe[1][i] = w * v[1];
+      s->packIm[1][i] = w * v[2];
     }
   if (!(total > 0.0)) return false;
 
-  std::copy(s->weight.begin(), s->weight.end(), s->wRe.begin());
-  std::fill(s->wIm.begin(), s->wIm.end(), 0.0);
-  s->fourier.Forward(s->wRe.data(), s->wIm.data());
+  // Two real arrays per complex transform, X = DFT(a + i b): then
+  // DFT(a)[k] = (X[k] + conj X[-k]) / 2 and DFT(b)[k] = (X[k] - conj X[-k]) / 2i.
+  const int rows = y1 - y0;
+  s->fourier.Forward(s->packRe[0].data(), s->packIm[0].data(), rows);  // w, w f_0
+  s->fourier.Forward(s->packRe[1].data(), s->packIm[1].data(), rows);  // w f_1, w f_2
+  for (int l = 0; l < F; ++l)
+    for (int k = 0; k < F; ++k) {
+      const std::size_t at = std::size_t(l) * F + k;
+      const std::size_t neg = std::size_t((F - l) & (F - 1)) * F + ((F - k) & (F - 1));
+      const double xr = s->packRe[0][at], xi = s->packIm[0][at];
+      const double yr = s->packRe[0][neg], yi = s->packIm[0][neg];
+      s->wRe[at] = 0.5 * (xr + yr);
+      s->wIm[at] = 0.5 * (xi - yi);
+      if (l > F / 2) continue;
+      s->rRe[0][at] = Real(0.5 * (xi + yi));
+      s->rIm[0][at] = Real(0.5 * (yr - xr));
+      const double ur = s->packRe[1][at], ui = s->packIm[1][at];
+      const double vr = s->packRe[1][neg], vi = s->packIm[1][neg];
+      s->rRe[1][at] = Real(0.5 * (ur + vr));
+      s->rIm[1][at] = Real(0.5 * (ui - vi));
+      s->rRe[2][at] = Real(0.5 * (ui + vi));
+      s->rIm[2][at] = Real(0.5 * (vr - ur));
+    }
   for (int l = 0; l < F; ++l)
     for (int k = 0; k < 2 * F; ++k) {
       s->wExtRe[std::size_t(l) * 2 * F + k] = Real(s->wRe[std::size_t(l) * F + (k % F)]);
       s->wExtIm[std::size_t(l) * 2 * F + k] = Real(s->wIm[std::size_t(l) * F + (k % F)]);
     }
-  for (int c = 0; c < 3; ++c) {
-    std::copy(s->rRe[c].begin(), s->rRe[c].end(), s->fftRe.begin());
-    std::fill(s->fftIm.begin(), s->fftIm.end(), 0.0);
-    s->fourier.Forward(s->fftRe.data(), s->fftIm.data());
-    for (std::size_t i = 0; i < s->fftRe.size(); ++i) {
-      s->rRe[c][i] = Real(s->fftRe[i]);
-      s->rIm[c][i] = Real(s->fftIm[i]);
-    }
-  }
 
   Choose(o, s);
 

@@ -58,6 +58,22 @@ TEST(FindRegions, EightNeighboursNumberedInRowOrder) {
   // Cells region by region, each in row order.
   const std::vector<std::int32_t> cells = {5, 9, 18, 38, 39};
   EXPECT_EQ(r.cells, cells);
+
+  // With tiles of 16, a sparse cross over 40 x 40 is cut along the tile grid; a solid
+  // block of 30 x 30 is not.
+  const MaskPlane cross = MakeMask(40, 40, [](int x, int y) { return x == y || x + y == 39; });
+  ASSERT_TRUE(FindRegions(cross, &r, 16));
+  EXPECT_EQ(r.regions.size(), 7u);  // a piece per tile each diagonal crosses, one where they meet
+  for (const MaskRegion& region : r.regions) {
+    EXPECT_EQ(region.box.x0 / 16, (region.box.x1 - 1) / 16);
+    EXPECT_EQ(region.box.y0 / 16, (region.box.y1 - 1) / 16);
+  }
+  ASSERT_TRUE(FindRegions(cross, &r));
+  EXPECT_EQ(r.regions.size(), 1u);
+  const MaskPlane block =
+      MakeMask(40, 40, [](int x, int y) { return x >= 5 && x < 35 && y >= 5 && y < 35; });
+  ASSERT_TRUE(FindRegions(block, &r, 16));
+  EXPECT_EQ(r.regions.size(), 1u);
 }
 
 TEST(PlanHeldOut, CopiesKeepClearOfTheMaskTheEdgeAndEachOther) {
