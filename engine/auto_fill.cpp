@@ -187,7 +187,13 @@ double EstimateHolePsnr(const RgbPlane& damaged, const MaskPlane& mask, const Re
   HeldOutPlan plan;
   HeldOutScores scores;
   if (o.ok()) o = PlanHeldOut(mask, options, &plan);
-  if (o.ok()) o = ScoreHeldOut(damaged, plan, {{"restoration", restore, 0}}, 1, &scores);
+  if (o.ok()) {
+    try {
+      o = ScoreHeldOut(damaged, plan, {{"restoration", restore, 0}}, 1, &scores);
+    } catch (const std::bad_alloc&) {
+      o = {FillStatus::kOutOfMemory, "not enough memory for the held-out restorations"};
+    }
+  }
   if (outcome) *outcome = o;
   return o.ok() ? EstimatedPsnr(plan, scores, 0) : nan;
 }

@@ -706,8 +706,26 @@ double Shrunk(const HeldOutScores& s, int region, int candidate, const HeldOutPr
 }
 }  // namespace
 
+namespace {
+HeldOutChoice Choose(const HeldOutPlan& plan, const HeldOutScores& scores,
+                     const HeldOutPrior& prior);
+}  // namespace
+
 HeldOutChoice ChooseHeldOut(const HeldOutPlan& plan, const HeldOutScores& scores,
                             const HeldOutPrior& prior) {
+  try {
+    return Choose(plan, scores, prior);
+  } catch (const std::bad_alloc&) {
+  } catch (const std::length_error&) {
+  }
+  HeldOutChoice none;
+  none.heldOutPsnr = none.estimatedPsnr = std::numeric_limits<double>::quiet_NaN();
+  return none;
+}
+
+namespace {
+HeldOutChoice Choose(const HeldOutPlan& plan, const HeldOutScores& scores,
+                     const HeldOutPrior& prior) {
   HeldOutChoice choice;
   const int nc = scores.candidates;
   std::vector<double> pooled(static_cast<std::size_t>(nc));
@@ -743,6 +761,8 @@ HeldOutChoice ChooseHeldOut(const HeldOutPlan& plan, const HeldOutScores& scores
       total > 0.0 ? PsnrOfMse(weighted / total) : std::numeric_limits<double>::quiet_NaN();
   return choice;
 }
+
+}  // namespace
 
 double EstimatedPsnr(const HeldOutPlan& plan, const HeldOutScores& scores, int candidate,
                      const HeldOutPrior& prior) {

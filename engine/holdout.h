@@ -169,7 +169,7 @@ struct HeldOutPrior {
 
 // Per region the candidate of least held-out error, each region's error mixed with the
 // candidate's pooled error by `prior`; a region without copies takes the pooled
-// choice. Ties go to the earlier candidate.
+// choice. Ties go to the earlier candidate. Out of memory: no regions, NaN figures.
 HeldOutChoice ChooseHeldOut(const HeldOutPlan& plan, const HeldOutScores& scores,
                             const HeldOutPrior& prior = {});
 
