@@ -123,6 +123,7 @@ int main(int argc, char** argv) {
   int seeds = 2, threads = 1, margin = 2, rounds = 3, tile = 64;
   double priorCopies = 8.0;
   bool transportAuto = true;
+  std::vector<double> autoTensions = AutoOptions().tensions;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--seeds") && i + 1 < argc)
       seeds = std::atoi(argv[++i]);
@@ -136,7 +137,11 @@ int main(int argc, char** argv) {
       rounds = std::atoi(argv[++i]);
     else if (!std::strcmp(argv[i], "--tile") && i + 1 < argc)
       tile = std::atoi(argv[++i]);
-    else if (!std::strcmp(argv[i], "--prior-copies") && i + 1 < argc)
+    else if (!std::strcmp(argv[i], "--auto-tensions") && i + 1 < argc) {
+      autoTensions.clear();
+      for (char* t = std::strtok(argv[++i], ","); t; t = std::strtok(nullptr, ","))
+        autoTensions.push_back(std::atof(t));
+    } else if (!std::strcmp(argv[i], "--prior-copies") && i + 1 < argc)
       priorCopies = std::atof(argv[++i]);
   }
   const std::vector<double> tensions = {0.02, 0.05, 0.1, 0.3, 1.0, 3.0};
@@ -234,6 +239,7 @@ int main(int argc, char** argv) {
     options.heldOut.margin = margin;
     options.heldOut.rounds = rounds;
     options.heldOut.tile = tile;
+    options.tensions = autoTensions;
     options.prior.copies = priorCopies;
     AutoReport report;
     ms = Millis([&] { report = AutoFill(&work, mask, options); });
