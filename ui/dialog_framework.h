@@ -200,6 +200,8 @@ class CDialog : public QDialog {
   std::optional<QString> ChooseFile(bool bOpen, const QString& proposed = QString());
 
   void SetIcon(const QIcon& icon);
+  // The folder the next file dialog opens in.
+  void SetLastFolder(const QString& folder) { m_lastFolder = folder; }
 
   // The widget the controls live on and the pictures are painted on: the dialog
   // itself, or for a resizable dialog the page inside its scroll area.

@@ -219,6 +219,7 @@ void CMainDlg::SetUpControls() {
     edit->SetTakesFraction(def.typedFraction);
     edit->SetFieldName(QString::fromUtf8(def.label));
     edit->SetMaximum(def.kind == FieldKind::kInt ? qulonglong(INT_MAX) : qulonglong(UINT_MAX));
+    edit->setAccessibleName(QString::fromUtf8(def.label));  // its caption, for a screen reader
   }
   // The measured figures are shown, not typed.
   for (int id : {int(IDC_EDIT_PSNR_DAMAGED), int(IDC_EDIT_PSNR_RESULT), int(IDC_EDIT_SECONDS),
@@ -229,6 +230,7 @@ void CMainDlg::SetUpControls() {
     }
   if (auto* settle = qobject_cast<CDigitEdit*>(GetDlgItem(IDC_EDIT_SETTLE))) {
     settle->SetFieldName(QStringLiteral("Settle"));
+    settle->setAccessibleName(QStringLiteral("Settle"));
     settle->setText(QString::fromStdString(FormatFloatField(float(kDefaultSettleLevel))));
     settle->setToolTip(QStringLiteral(
         "Settle: without an original, Go !!! runs further cycles while the mean change of the "
@@ -1025,6 +1027,8 @@ void CMainDlg::LoadPicture(int paneId, const QString& path) {
                                             : m_files.LoadDamagedImage(*image);
         if (r.ok) {
           if (paneId == IDC_PANE_DAMAGED) m_damagedPath = path;
+          // A file dropped or given on the command line: its folder is the one used last.
+          SetLastFolder(QFileInfo(path).absolutePath());
           // The undo steps belong to one damaged image and one mask.
           if (paneId != IDC_PANE_ORIGINAL) ClearHistory();
           SetStatus(QStringLiteral("Loaded %1 as the %2 (%3).")
@@ -1171,6 +1175,8 @@ void CMainDlg::SaveMask(const QImage& mask) {
                                                : QFileInfo(m_damagedPath).completeBaseName() +
                                                      QStringLiteral("-mask");
   const std::optional<QString> chosen = ChooseFile(false, stem + QStringLiteral(".png"));
+  // The keys go back to the viewer the command came from.
+  if (m_pViewer) m_pViewer->activateWindow();
   if (!chosen) return;
   const std::string file = QFile::encodeName(*chosen).toStdString();
   if (!CImageFiles::IsWritableName(file)) {
