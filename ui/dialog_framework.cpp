@@ -331,6 +331,7 @@ void CDialog::Create() {
     m_client = page;
     scroll->setWidget(page);
     page->setMinimumSize(MinimumClientSize());
+    page->resize(DesignSize());
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(scroll);
@@ -373,6 +374,11 @@ int CDialog::DoModal() {
 }
 
 void CDialog::EndDialog(int result) { done(result); }
+
+void CDialog::AfterModal() {
+  m_bEnterGuard = true;
+  if (isVisible()) activateWindow();
+}
 
 QWidget* CDialog::GetDlgItem(int id) const {
   const auto it = m_byId.find(id);
@@ -458,7 +464,7 @@ void CDialog::ShowMessage(const QString& text, const QString& caption) {
     ModalHooks().messageBox(box);
   else
     box.exec();
-  GuardEnter();
+  AfterModal();
 }
 
 bool CDialog::AskQuestion(const QString& text, const QString& caption, const QString& yes,
@@ -478,7 +484,7 @@ bool CDialog::AskQuestion(const QString& text, const QString& caption, const QSt
     for (QWidget* child : box.findChildren<QWidget*>()) child->setStyle(style);
   }
   const int answer = ModalHooks().messageBox ? ModalHooks().messageBox(box) : box.exec();
-  GuardEnter();
+  AfterModal();
   return answer == QMessageBox::Yes;
 }
 
@@ -513,7 +519,7 @@ std::optional<QString> CDialog::ChooseFile(bool bOpen, const QString& proposed) 
   } else if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty()) {
     chosen = dialog.selectedFiles().constFirst();
   }
-  GuardEnter();
+  AfterModal();
   if (!chosen || chosen->isEmpty()) return std::nullopt;
   if (!bOpen && QFileInfo(*chosen).suffix().isEmpty()) {
     // A name typed without an extension gets the chosen type's.

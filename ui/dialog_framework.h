@@ -243,7 +243,10 @@ class CDialog : public QDialog {
   friend class CClientPage;
   void Dispatch(int id);
   QWidget* MakeControl(const ControlTemplate& c);
-  void GuardEnter() { m_bEnterGuard = true; }
+  // After a modal box or file dialog: the keys come back to this window (also
+  // without a window manager, which would otherwise leave them nowhere), and the
+  // next Enter is guarded.
+  void AfterModal();
 
   DialogTemplate m_template;
   DialogUnits m_units;

@@ -17,6 +17,8 @@ bool CMainApp::InitInstance() {
   // (Exit, the close box) ends the program, whatever else is open.
   QObject::connect(m_pDlg.get(), &QDialog::finished, qApp, &QCoreApplication::quit);
   m_pDlg->show();
+  m_pDlg->raise();
+  m_pDlg->activateWindow();
   const QStringList args = QCoreApplication::arguments();
   if (args.size() > 1) m_pDlg->OpenFile(IDC_PANE_DAMAGED, args.at(1));
   return true;

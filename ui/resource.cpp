@@ -57,7 +57,7 @@ DialogTemplate MakeMainTemplate() {
       // The strip.
       {IDC_PROGRESS, K::Progress, "", 7, 404, 302, 12},
       {IDC_LABEL_METHOD, K::Label, "Method", 316, 405, 26, 9},
-      {IDC_COMBO_METHOD, K::Combo, "", 343, 402, 121, 14},
+      {IDC_COMBO_METHOD, K::Combo, "", 343, 403, 121, 14},
       {IDC_STATUS, K::Label, "", 7, 420, 302, 12},
       {IDC_BTN_STOP, K::PushButton, "Stop", 316, 419, 69, 14, true, false},
       {IDC_BTN_VIEW, K::PushButton, "View...", 395, 419, 69, 14},

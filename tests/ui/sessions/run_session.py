@@ -19,8 +19,9 @@ The steps are those of the shared driver (drive.py, found by --drive) plus:
   expect-no-label TEXT      fail if a visible control's name or text contains TEXT
   maximize TITLE            double-click the window manager's title bar of that window (without
                             a window manager: size it to the screen)
-  close-box TITLE           click the window manager's close box of that window (without one:
-                            the window's close request, as xdotool sends it)
+  close-box TITLE           close that window as its close box does: the window manager's close
+                            request (Alt+F4); without a window manager, which draws no close
+                            box, Escape
   fits TITLE W H            fail unless that window lies wholly within W x H pixels
   expect-running            fail if the program has ended
   wait-exit CODE [S]        wait until the program ends, and fail unless with CODE
@@ -113,8 +114,10 @@ def make_session_class(drive):
                        for c in self.controls())
 
         def lookup(self, name):
+            # An edit before the label that names it ("Ruvanta"), then the innermost.
             hits = [c for c in self.controls() if c['name'] == name and c['showing']]
-            return hits[-1] if hits else None
+            edits = [c for c in hits if c['role'] == 'text']
+            return (edits or hits or [None])[-1]
 
         def step(self, words):
             cmd = words[0]
@@ -170,14 +173,9 @@ def make_session_class(drive):
                 if self.shows(args[0]):
                     drive.die(f'a control shows {args[0]!r}')
             elif cmd == 'close-box':
-                x, y, w, h = self.window_area(args[0])
-                if self.wm:
-                    self.x('mousemove', str(x + w - 10), str(max(y - 10, 1)), check=True)
-                    self.x('click', '1', check=True)
-                else:
-                    wid = next(i for i, n in self.windows() if args[0] in n)
-                    self.x('windowclose', wid)
-                time.sleep(0.3)
+                wid = next(i for i, n in self.windows() if args[0] in n)
+                self.x('windowactivate', '--sync', wid) if self.wm else None
+                self.x('key', 'alt+F4' if self.wm else 'Escape', check=True)
             elif cmd == 'maximize' and not self.wm:
                 wid = next(i for i, n in self.windows() if args[0] in n)
                 width, height = self.x('getdisplaygeometry').split()
