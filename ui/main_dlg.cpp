@@ -424,6 +424,13 @@ void CMainDlg::keyPressEvent(QKeyEvent* event) {
   CDialog::keyPressEvent(event);
 }
 
+bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
+  // Without a window manager nothing else gives the keys back when a window closes.
+  if (event->type() == QEvent::Hide && (watched == m_pViewer || watched == m_pHelp) && isVisible())
+    activateWindow();
+  return CDialog::eventFilter(watched, event);
+}
+
 void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
   if (m_pSysMenu) m_pSysMenu->exec(event->globalPos());
   event->accept();
@@ -1117,6 +1124,7 @@ void CMainDlg::OpenViewer(ViewerPicture picture, bool paint, const QPointF* at) 
     m_pViewer = new CPictureViewer(this, nullptr);
     m_pViewer->setWindowTitle(QStringLiteral("ruvanta - picture"));
     m_pViewer->setWindowIcon(m_hIcon);
+    m_pViewer->installEventFilter(this);
   }
   RefreshViewer();
   if (created) m_pViewer->SetMask(m_files.m_surfMask.bLoaded == 1 ? SurfaceImage(m_files.m_surfMask) : QImage());
@@ -1261,6 +1269,7 @@ void CMainDlg::ShowHelp() {
     layout->addWidget(text);
     layout->addWidget(close, 0, Qt::AlignRight);
     m_pHelp->resize(620, 640);
+    m_pHelp->installEventFilter(this);
   }
   m_pHelp->show();
   m_pHelp->raise();

@@ -134,6 +134,8 @@ class CMainDlg : public CDialog,
   bool ClientEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
+  // The viewer or the help page closed: the keys come back to this window.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // --- engine services (the worker thread uses them while a run goes) --------

@@ -39,8 +39,8 @@ def load_drive(path):
     return module
 
 
-def free_display():
-    for n in range(140, 400):
+def free_display(first=140):
+    for n in range(first, 400):
         if not os.path.exists(f'/tmp/.X{n}-lock') and not os.path.exists(f'/tmp/.X11-unix/X{n}'):
             return f':{n}'
     sys.exit('run_session: no free X display number')
@@ -57,11 +57,19 @@ def make_session_class(drive):
                             QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1', NO_AT_BRIDGE='0')
             self.env.pop('QT_SCALE_FACTOR', None)
             self.procs, self.area, self.bus_pid, self.wm = [], None, None, wm
-            self.procs.append(subprocess.Popen(['Xvfb', display, '-screen', '0', geometry, '-nolisten', 'tcp'],
-                                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                               start_new_session=True))
-            self.wait_for(lambda: subprocess.run(['xdotool', 'getdisplaygeometry'], env=self.env,
-                                                 capture_output=True).returncode == 0, 20, 'the X server')
+            for attempt in range(5):
+                # A display number taken meanwhile by someone else ends this server: the next one.
+                server = subprocess.Popen(['Xvfb', display, '-screen', '0', geometry, '-nolisten', 'tcp'],
+                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                          start_new_session=True)
+                self.wait_for(lambda: server.poll() is not None or subprocess.run(
+                    ['xdotool', 'getdisplaygeometry'], env=self.env, capture_output=True).returncode == 0,
+                    20, 'the X server')
+                if server.poll() is None:
+                    break
+                display = free_display(int(display[1:]) + 1)
+                self.env['DISPLAY'] = display
+            self.procs.append(server)
             if wm:
                 self.procs.append(subprocess.Popen([wm], env=self.env, stdout=subprocess.DEVNULL,
                                                    stderr=subprocess.DEVNULL, start_new_session=True))
@@ -93,6 +101,8 @@ def make_session_class(drive):
                                         stderr=subprocess.STDOUT, start_new_session=True)
             self.procs.append(self.app)
             self.name = os.path.basename(program)
+            if server.poll() is not None:
+                drive.die(f'the X server on {display} has ended')
             try:
                 self.wait_for(lambda: any(c['role'] == 'push button' for c in self.controls()), 60,
                               f'an accessible window of {self.name}')
