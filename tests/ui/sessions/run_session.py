@@ -17,12 +17,13 @@ The steps are those of the shared driver (drive.py, found by --drive) plus:
   click-at X Y              a click at a place ('in' percentages work)
   let-label NAME REGEX      keep the first group of REGEX in a visible control's text as $NAME
   expect-no-label TEXT      fail if a visible control's name or text contains TEXT
-  maximize TITLE            double-click the window manager's title bar of that window (without
-                            a window manager: size it to the screen)
+  maximize TITLE            maximise that window by the window manager's key (openbox-rc.xml;
+                            without a window manager: size it to the screen)
   close-box TITLE           close that window as its close box does: the window manager's close
                             request (Alt+F4); without a window manager, which draws no close
                             box, Escape
   fits TITLE W H            fail unless that window lies wholly within W x H pixels
+  shot-window TITLE FILE    a screenshot of that window alone (with its frame) into OUTDIR/FILE
   expect-running            fail if the program has ended
   wait-exit CODE [S]        wait until the program ends, and fail unless with CODE
 $SRC, $OUT and $CLI are replaced in every step. Script lines '#! screen WxHxD', '#! wm NAME',
@@ -71,7 +72,9 @@ def make_session_class(drive):
                 self.env['DISPLAY'] = display
             self.procs.append(server)
             if wm:
-                self.procs.append(subprocess.Popen([wm], env=self.env, stdout=subprocess.DEVNULL,
+                config = os.path.join(os.path.dirname(os.path.abspath(__file__)), f'{wm}-rc.xml')
+                command = [wm, '--config-file', config] if os.path.exists(config) else [wm]
+                self.procs.append(subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
                                                    stderr=subprocess.DEVNULL, start_new_session=True))
             bus = subprocess.run(['dbus-launch', '--sh-syntax'], capture_output=True, text=True,
                                  env=self.env).stdout
@@ -194,14 +197,26 @@ def make_session_class(drive):
                 self.wait_for(lambda: self.window_area(args[0])[2] == int(width), 20, f'{args[0]!r} to grow')
             elif cmd == 'maximize':
                 x, y, w, h = self.window_area(args[0])
-                self.x('mousemove', str(x + w // 2), str(max(y - 8, 1)), check=True)
-                self.x('click', '--repeat', '2', '--delay', '90', '1', check=True)
+                wid = next(i for i, n in self.windows() if args[0] in n)
+                self.x('windowactivate', '--sync', wid)
+                self.x('key', 'super+Up', check=True)
                 self.wait_for(lambda: self.window_area(args[0])[2] > w, 20, f'{args[0]!r} to grow')
-                time.sleep(0.5)
+                seen = []  # until two readings in a row agree: the window has its new size
+                self.wait_for(lambda: seen.append(self.window_area(args[0])) or
+                              (len(seen) > 1 and seen[-1] == seen[-2]), 20, f'{args[0]!r} to settle')
             elif cmd == 'fits':
                 x, y, w, h = self.window_area(args[0])
                 if x < 0 or y < 0 or x + w > int(args[1]) or y + h > int(args[2]):
                     drive.die(f'{args[0]!r} is at {x},{y} and {w} x {h}: it does not fit {args[1]} x {args[2]}')
+            elif cmd == 'shot-window':
+                x, y, w, h = self.window_area(args[0])
+                top = 40 if self.wm else 0
+                side = 4 if self.wm else 0
+                x0, y0 = max(x - side, 0), max(y - top, 0)
+                path = os.path.join(self.out, args[1])
+                subprocess.run(['import', '-window', 'root', '-crop',
+                                f'{w + 2 * side}x{h + top + side}+{x0}+{y0}', '+repage', path],
+                               env=self.env, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             elif cmd == 'expect-running':
                 if self.app.poll() is not None:
                     drive.die(f'the program has ended (exit code {self.app.returncode})')
