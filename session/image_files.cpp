@@ -233,7 +233,8 @@ void CImageFiles::ShowResult() {
 
 void CImageFiles::ClearResult() {
   ImageSurface blank;
-  if (m_surfDamaged.bLoaded == 1 && CreateSurface(m_surfDamaged.nWidth, m_surfDamaged.nHeight, &blank))
+  if (m_surfDamaged.bLoaded == 1 &&
+      CreateSurface(m_surfDamaged.nWidth, m_surfDamaged.nHeight, &blank))
     m_surfResult = std::move(blank);
   m_nResultVersion = m_nSavedVersion = 0;
   m_services.PaneChanged(IDC_PANE_RESULT);

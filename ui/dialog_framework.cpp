@@ -15,19 +15,17 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QToolTip>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QToolTip>
 #include <QVBoxLayout>
-
 #include <algorithm>
 #include <cmath>
 
 QFont DialogFont() {
   QFont font;
-  font.setFamilies({QStringLiteral("MS Sans Serif"),
-                    QStringLiteral("Liberation Sans"), QStringLiteral("Arial"),
-                    QStringLiteral("DejaVu Sans")});
+  font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Liberation Sans"),
+                    QStringLiteral("Arial"), QStringLiteral("DejaVu Sans")});
   font.setStyleHint(QFont::SansSerif);
   font.setPointSize(8);
   font.setWeight(QFont::Normal);
@@ -54,8 +52,8 @@ QString AppTitle() {
 
 DialogUnits::DialogUnits(const QFont& font) {
   const QFontMetrics metrics(font);
-  const int letters =
-      metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+  const int letters = metrics.horizontalAdvance(
+      QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
   // The average of the 52 letters, rounded to whole pixels.
   m_baseX = (letters / 26 + 1) / 2;
   m_baseY = metrics.height();
@@ -80,14 +78,16 @@ QRect DialogUnits::ToPixels(int x, int y, int cx, int cy) const {
 QString CDigitEdit::Takes() const {
   const QString name = m_name.isEmpty() ? QStringLiteral("This field") : m_name;
   if (m_bFraction)
-    return name + QStringLiteral(" takes a number 0 or more, with a decimal point or comma (0.01 or 0,01)");
+    return name + QStringLiteral(
+                      " takes a number 0 or more, with a decimal point or comma (0.01 or 0,01)");
   return name + QStringLiteral(" takes a whole number from 0 to %1")
                     .arg(m_most ? m_most : qulonglong(4294967295u));
 }
 
 void CDigitEdit::keyPressEvent(QKeyEvent* event) {
   const QString text = event->text();
-  const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+  const bool command =
+      event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
   if (!isReadOnly() && !command && !text.isEmpty() && text.at(0).isPrint()) {
     // The text as it stands once the selection is replaced: one point at most.
     QString kept = this->text();
@@ -252,7 +252,8 @@ QWidget* CDialog::MakeControl(const ControlTemplate& c) {
   }
   if (QStyle* style = DialogStyle()) w->setStyle(style);
   QRect r = m_units.ToPixels(c.x, c.y, c.cx, c.cy);
-  if (c.kind == ControlKind::Icon) r.setSize(QSize(32, 32));  // an icon control takes the icon's size
+  if (c.kind == ControlKind::Icon)
+    r.setSize(QSize(32, 32));  // an icon control takes the icon's size
   w->setGeometry(r);
   w->setEnabled(c.enabled);
   w->setVisible(c.visible);
@@ -490,14 +491,16 @@ bool CDialog::AskQuestion(const QString& text, const QString& caption, const QSt
 
 std::optional<QString> CDialog::ChooseFile(bool bOpen, const QString& proposed) {
   QFileDialog dialog(this);
-  QFileDialog::Options options = QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails;
+  QFileDialog::Options options =
+      QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails;
   if (!bOpen) options |= QFileDialog::DontConfirmOverwrite;
   dialog.setOptions(options);
   dialog.setAcceptMode(bOpen ? QFileDialog::AcceptOpen : QFileDialog::AcceptSave);
   // Any name may be typed; the command checks the extension and the file itself.
   dialog.setFileMode(QFileDialog::AnyFile);
   // Linux names are case-sensitive and the commands accept either case.
-  const QString bmp = QStringLiteral("*.bmp *.BMP *.Bmp"), png = QStringLiteral("*.png *.PNG *.Png");
+  const QString bmp = QStringLiteral("*.bmp *.BMP *.Bmp"),
+                png = QStringLiteral("*.png *.PNG *.Png");
   const QString jpeg = QStringLiteral("*.jpg *.JPG *.Jpg *.jpeg *.JPEG *.Jpeg");
   const QString pngFilter = QStringLiteral("PNG (%1)").arg(png);
   const QString bmpFilter = QStringLiteral("BMP (%1)").arg(bmp);

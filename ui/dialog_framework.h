@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QString>
-
 #include <functional>
 #include <map>
 #include <optional>
@@ -67,7 +66,7 @@ enum class Anchor {
 struct DialogTemplate {
   int id;
   const char* caption;
-  int cx, cy;  // client size in dialog units
+  int cx, cy;                             // client size in dialog units
   std::vector<ControlTemplate> controls;  // template order
   // A resizable dialog: the part of the client up to (gridRight, gridBottom) in
   // dialog units is a grid of pictures that grows and shrinks with the window; the

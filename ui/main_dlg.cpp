@@ -263,21 +263,37 @@ void CMainDlg::SetUpControls() {
   for (const Tip& t : kTips)
     if (QWidget* w = GetDlgItem(t.id)) w->setToolTip(QString::fromUtf8(t.text));
   // The panes by name, for a screen reader (and for driving the window from outside).
-  for (int id : {int(IDC_PANE_ORIGINAL), int(IDC_PANE_DAMAGED), int(IDC_PANE_MASK), int(IDC_PANE_RESULT)})
+  for (int id :
+       {int(IDC_PANE_ORIGINAL), int(IDC_PANE_DAMAGED), int(IDC_PANE_MASK), int(IDC_PANE_RESULT)})
     if (QWidget* pane = GetDlgItem(id))
-      pane->setAccessibleName(id == IDC_PANE_RESULT ? QStringLiteral("result pane")
-                                                    : QString::fromUtf8(PaneWhat(id)) + QStringLiteral(" pane"));
+      pane->setAccessibleName(id == IDC_PANE_RESULT
+                                  ? QStringLiteral("result pane")
+                                  : QString::fromUtf8(PaneWhat(id)) + QStringLiteral(" pane"));
 
   // The keyboard goes through the controls in the order of the layout: the loads,
   // the mask, the iterations, DeltaT, the run and its method, the automatic mode,
   // Save, then the strip below, Reset and Exit.
-  const int order[] = {IDC_BTN_LOAD_ORIGINAL,  IDC_BTN_LOAD_DAMAGED,    IDC_BTN_LOAD_MASK,
-                       IDC_EDIT_TRANSPORT_ITER, IDC_EDIT_DIFFUSION_ITER, IDC_EDIT_TRANSPORT_PER_DIFFUSION,
-                       IDC_EDIT_DELTA_T,        IDC_BTN_RUN,             IDC_COMBO_METHOD,
-                       IDC_EDIT_THRESHOLD,      IDC_BTN_AUTO,            IDC_BTN_SAVE,
-                       IDC_BTN_STOP,            IDC_BTN_VIEW,            IDC_EDIT_SETTLE,
-                       IDC_BTN_PAINT,           IDC_BTN_UNDO,            IDC_BTN_REDO,
-                       IDC_BTN_HELP,            IDC_BTN_RESET,           IDCANCEL};
+  const int order[] = {IDC_BTN_LOAD_ORIGINAL,
+                       IDC_BTN_LOAD_DAMAGED,
+                       IDC_BTN_LOAD_MASK,
+                       IDC_EDIT_TRANSPORT_ITER,
+                       IDC_EDIT_DIFFUSION_ITER,
+                       IDC_EDIT_TRANSPORT_PER_DIFFUSION,
+                       IDC_EDIT_DELTA_T,
+                       IDC_BTN_RUN,
+                       IDC_COMBO_METHOD,
+                       IDC_EDIT_THRESHOLD,
+                       IDC_BTN_AUTO,
+                       IDC_BTN_SAVE,
+                       IDC_BTN_STOP,
+                       IDC_BTN_VIEW,
+                       IDC_EDIT_SETTLE,
+                       IDC_BTN_PAINT,
+                       IDC_BTN_UNDO,
+                       IDC_BTN_REDO,
+                       IDC_BTN_HELP,
+                       IDC_BTN_RESET,
+                       IDCANCEL};
   QWidget* previous = nullptr;
   for (int id : order) {
     QWidget* w = GetDlgItem(id);
@@ -443,7 +459,7 @@ QImage CMainDlg::SurfaceImage(const ImageSurface& surface) {
 }
 
 QRect CMainDlg::PictureRect(int paneId) const {
-  const ImageSurface* surface = paneId == IDC_PANE_ORIGINAL ? &m_files.m_surfOriginal
+  const ImageSurface* surface = paneId == IDC_PANE_ORIGINAL  ? &m_files.m_surfOriginal
                                 : paneId == IDC_PANE_DAMAGED ? &m_files.m_surfDamaged
                                 : paneId == IDC_PANE_RESULT  ? &m_files.m_surfResult
                                 : paneId == IDC_PANE_MASK    ? &m_files.m_surfMask
@@ -453,8 +469,8 @@ QRect CMainDlg::PictureRect(int paneId) const {
       surface->nHeight <= 0)
     return QRect();
   // Whole, aspect kept, never enlarged: from the pane's top-left corner.
-  const double scale = std::min({1.0, double(client.width()) / surface->nWidth,
-                                 double(client.height()) / surface->nHeight});
+  const double scale = std::min(
+      {1.0, double(client.width()) / surface->nWidth, double(client.height()) / surface->nHeight});
   const int w = std::max(1, int(std::floor(surface->nWidth * scale + 1e-9)));
   const int h = std::max(1, int(std::floor(surface->nHeight * scale + 1e-9)));
   return QRect(client.topLeft(), QSize(w, h));
@@ -490,7 +506,8 @@ void CMainDlg::OnPaint() {
     } else {
       // Scaled once per size (and per preview), not at every repaint.
       if (preview || cache.scaled.size() != target.size())
-        cache.scaled = source.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        cache.scaled =
+            source.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
       painter.drawImage(target.topLeft(), cache.scaled);
       if (preview) cache.scaled = QImage();
     }
@@ -673,15 +690,17 @@ void CMainDlg::StartRun(bool automatic) {
   }
   QString rule;
   if (automatic)
-    rule = settling ? QStringLiteral("Automatic mode without an original: until the mean change "
-                                     "is at most ") +
-                          Number(m_engine.m_dSettleLevel)
-                    : QStringLiteral("Automatic mode: while the PSNR gain is above ") +
-                          QString::fromStdString(run->texts[IDC_EDIT_THRESHOLD]) +
-                          QStringLiteral(" dB");
+    rule = settling
+               ? QStringLiteral(
+                     "Automatic mode without an original: until the mean change "
+                     "is at most ") +
+                     Number(m_engine.m_dSettleLevel)
+               : QStringLiteral("Automatic mode: while the PSNR gain is above ") +
+                     QString::fromStdString(run->texts[IDC_EDIT_THRESHOLD]) + QStringLiteral(" dB");
   else
-    rule = method.stoppable ? QStringLiteral("Running")
-                            : QStringLiteral("Running the %1 fill").arg(QString::fromUtf8(method.label));
+    rule = method.stoppable
+               ? QStringLiteral("Running")
+               : QStringLiteral("Running the %1 fill").arg(QString::fromUtf8(method.label));
   if (m_files.OriginalStale())
     rule = QString::fromStdString(m_files.OriginalMismatch()) +
            QStringLiteral(": no PSNR against it. ") + rule;
@@ -713,9 +732,9 @@ void CMainDlg::FinishRun() {
   QString outcome;
   if (!run->automatic) {
     outcome = stopped ? QStringLiteral("Stopped: the result so far is shown; ")
-                      : run->method->stoppable
-                            ? QStringLiteral("Done: ")
-                            : QStringLiteral("Done (%1): ").arg(QString::fromUtf8(run->method->label));
+              : run->method->stoppable
+                  ? QStringLiteral("Done: ")
+                  : QStringLiteral("Done (%1): ").arg(QString::fromUtf8(run->method->label));
     outcome += QStringLiteral("%1 iterations in all, %2 s.")
                    .arg(f.m_nTotalIter)
                    .arg(Number(double(f.m_fSeconds)));
@@ -725,11 +744,12 @@ void CMainDlg::FinishRun() {
   } else if (run->settling) {
     const QString change = Number(m_chart.empty() ? 0.0 : m_chart.back(), 3);
     const QString level = Number(m_engine.m_dSettleLevel);
-    outcome = m_engine.LastRunUnsettled()
-                  ? QStringLiteral("Not settled after cycle %1: the mean change was still %2 (above %3).")
-                        .arg(cycles, change, level)
-                  : QStringLiteral("Settled after cycle %1: the mean change was %2 (at most %3).")
-                        .arg(cycles, change, level);
+    outcome =
+        m_engine.LastRunUnsettled()
+            ? QStringLiteral("Not settled after cycle %1: the mean change was still %2 (above %3).")
+                  .arg(cycles, change, level)
+            : QStringLiteral("Settled after cycle %1: the mean change was %2 (at most %3).")
+                  .arg(cycles, change, level);
   } else {
     outcome = QStringLiteral("Automatic mode: stopped after cycle ") + cycles +
               QStringLiteral(", when the PSNR gain was no longer above ") +
@@ -858,7 +878,8 @@ void CMainDlg::UpdateControls() {
                                         "result still improves  (Ctrl+G)")
                        : QStringLiteral("Go !!!: the automatic mode runs the transport method "
                                         "only; choose transport under Method"));
-  if (m_pMethod) m_pMethod->setToolTip(QStringLiteral("Method: ") + QString::fromUtf8(Method().tip));
+  if (m_pMethod)
+    m_pMethod->setToolTip(QStringLiteral("Method: ") + QString::fromUtf8(Method().tip));
 }
 
 void CMainDlg::FocusEdit(int id) {
@@ -874,8 +895,8 @@ void CMainDlg::ShowFigures() {
     auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(id));
     if (!edit) continue;
     const auto it = m_figureTexts.find(id);
-    const QString value = it == m_figureTexts.end() ? QStringLiteral("0")
-                                                    : QString::fromStdString(it->second);
+    const QString value =
+        it == m_figureTexts.end() ? QStringLiteral("0") : QString::fromStdString(it->second);
     edit->setText(measured ? value : QStringLiteral("-"));
     const QString what = id == IDC_EDIT_PSNR_DAMAGED ? QStringLiteral("of the damaged photo")
                                                      : QStringLiteral("of the result");
@@ -948,8 +969,9 @@ void CMainDlg::PushStep() {
     dropped = true;
   }
   if (dropped)
-    SetStatus(m_status + QStringLiteral(" The oldest undo step was dropped (%1 steps or 1 GB are kept).")
-                             .arg(kMaxUndoSteps));
+    SetStatus(m_status +
+              QStringLiteral(" The oldest undo step was dropped (%1 steps or 1 GB are kept).")
+                  .arg(kMaxUndoSteps));
 }
 
 void CMainDlg::ClearHistory() {
@@ -984,9 +1006,11 @@ void CMainDlg::RedoRun() {
 
 QString CMainDlg::ProposedSaveName() const {
   const QFileInfo damaged(m_damagedPath);
-  const QString stem = m_damagedPath.isEmpty() ? QStringLiteral("result") : damaged.completeBaseName();
+  const QString stem =
+      m_damagedPath.isEmpty() ? QStringLiteral("result") : damaged.completeBaseName();
   const bool bmp = damaged.suffix().compare(QStringLiteral("bmp"), Qt::CaseInsensitive) == 0;
-  return stem + QStringLiteral("-restored.") + (bmp ? QStringLiteral("bmp") : QStringLiteral("png"));
+  return stem + QStringLiteral("-restored.") +
+         (bmp ? QStringLiteral("bmp") : QStringLiteral("png"));
 }
 
 void CMainDlg::Report(const FileResult& result) {
@@ -1017,8 +1041,9 @@ void CMainDlg::LoadPicture(int paneId, const QString& path) {
     return;
   }
   if (paneId == IDC_PANE_DAMAGED && m_files.ResultUnsaved() &&
-      !AskQuestion(QStringLiteral("The result has not been saved. Load another picture and discard it?"),
-                   QString(), QStringLiteral("Discard"), QStringLiteral("Cancel")))
+      !AskQuestion(
+          QStringLiteral("The result has not been saved. Load another picture and discard it?"),
+          QString(), QStringLiteral("Discard"), QStringLiteral("Cancel")))
     return;
   auto image = std::make_shared<RgbImage>();
   auto read = std::make_shared<FileResult>();
@@ -1078,7 +1103,8 @@ void CMainDlg::SaveCommand() {
       });
 }
 
-void CMainDlg::StartJob(const QString& busy, std::function<void()> work, std::function<void()> done) {
+void CMainDlg::StartJob(const QString& busy, std::function<void()> work,
+                        std::function<void()> done) {
   m_pJob = std::make_unique<FileJob>();
   m_pJob->done = std::move(done);
   m_pJob->focus = focusWidget();
@@ -1127,7 +1153,9 @@ void CMainDlg::OpenViewer(ViewerPicture picture, bool paint, const QPointF* at) 
     m_pViewer->installEventFilter(this);
   }
   RefreshViewer();
-  if (created) m_pViewer->SetMask(m_files.m_surfMask.bLoaded == 1 ? SurfaceImage(m_files.m_surfMask) : QImage());
+  if (created)
+    m_pViewer->SetMask(m_files.m_surfMask.bLoaded == 1 ? SurfaceImage(m_files.m_surfMask)
+                                                       : QImage());
   m_pViewer->ShowPicture(picture);
   if (paint) m_pViewer->Canvas()->SetPaintMode(true);
   m_pViewer->show();
@@ -1163,8 +1191,9 @@ void CMainDlg::RefreshViewer() {
 
 void CMainDlg::UseMask(const QImage& mask) {
   if (IsBusy()) {
-    MessageBox("A run is going or a picture is being read or written: use the mask once it has ended.",
-               "not valid");
+    MessageBox(
+        "A run is going or a picture is being read or written: use the mask once it has ended.",
+        "not valid");
     return;
   }
   const FileResult r = m_files.LoadMaskImage(ToRgbImage(mask));
@@ -1179,9 +1208,9 @@ void CMainDlg::UseMask(const QImage& mask) {
 
 void CMainDlg::SaveMask(const QImage& mask) {
   if (IsBusy()) return;
-  const QString stem = m_damagedPath.isEmpty() ? QStringLiteral("mask")
-                                               : QFileInfo(m_damagedPath).completeBaseName() +
-                                                     QStringLiteral("-mask");
+  const QString stem = m_damagedPath.isEmpty()
+                           ? QStringLiteral("mask")
+                           : QFileInfo(m_damagedPath).completeBaseName() + QStringLiteral("-mask");
   const std::optional<QString> chosen = ChooseFile(false, stem + QStringLiteral(".png"));
   // The keys go back to the viewer the command came from.
   if (m_pViewer) m_pViewer->activateWindow();
@@ -1210,7 +1239,8 @@ QString CMainDlg::HelpText() {
   QString methods;
   for (const RunMethodEntry& m : RunMethods())
     methods += QStringLiteral("<li><b>%1</b>: %2</li>")
-                   .arg(QString::fromUtf8(m.label).toHtmlEscaped(), QString::fromUtf8(m.tip).toHtmlEscaped());
+                   .arg(QString::fromUtf8(m.label).toHtmlEscaped(),
+                        QString::fromUtf8(m.tip).toHtmlEscaped());
   return QStringLiteral(
              "<h2>Restoring a photo with ruvanta</h2>"
              "<ol>"

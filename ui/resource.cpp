@@ -113,8 +113,8 @@ QPixmap DrawIcon(int side) {
   p.drawRect(2, 4, 27, 23);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(0, 128, 0));
-  p.drawPolygon(QPolygon({QPoint(3, 27), QPoint(12, 14), QPoint(19, 22), QPoint(23, 18),
-                          QPoint(29, 27)}));
+  p.drawPolygon(
+      QPolygon({QPoint(3, 27), QPoint(12, 14), QPoint(19, 22), QPoint(23, 18), QPoint(29, 27)}));
   p.setBrush(QColor(255, 255, 0));
   p.drawEllipse(QPoint(22, 10), 3, 3);
   p.setPen(QPen(QColor(255, 0, 0), 2));

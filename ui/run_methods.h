@@ -8,11 +8,11 @@
 class CRestoreEngine;
 
 struct RunMethodEntry {
-  const char* name;     // as --method takes it
-  const char* label;    // the entry of the "Method" list
-  const char* tip;      // what it does, for the list's tooltip and the help page
-  bool hasAutomatic;    // Go !!! applies to it
-  bool stoppable;       // Stop ends it early
+  const char* name;   // as --method takes it
+  const char* label;  // the entry of the "Method" list
+  const char* tip;    // what it does, for the list's tooltip and the help page
+  bool hasAutomatic;  // Go !!! applies to it
+  bool stoppable;     // Stop ends it early
   // Runs it on the engine (RUVANTA's handler for this method; automatic: Go !!!).
   void (*run)(CRestoreEngine& engine, bool automatic);
 };

@@ -138,14 +138,15 @@ class WindowCommandsTest : public QObject {
     Click(dlg, IDC_BTN_SAVE);
     QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("photo-restored.png"));
     QVERIFY(filter.startsWith(QStringLiteral("PNG")));
-    QVERIFY2(script.boxes.empty(), qPrintable(script.boxes.empty() ? QString() : script.boxes[0].text));
+    QVERIFY2(script.boxes.empty(),
+             qPrintable(script.boxes.empty() ? QString() : script.boxes[0].text));
     QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("typed.png"))));
     QCOMPARE(dlg.StatusText(), QStringLiteral("Saved typed.png (320 x 240)"));
     QVERIFY(!dlg.Files().ResultUnsaved());
     // The same bytes as the command line writes.
     const QString reference = dir.filePath(QStringLiteral("reference.png"));
-    QCOMPARE(RunCli({QStringLiteral("--damaged"), png, QStringLiteral("--mask"), SampleFile("mask.bmp"),
-                     QStringLiteral("--output"), reference})
+    QCOMPARE(RunCli({QStringLiteral("--damaged"), png, QStringLiteral("--mask"),
+                     SampleFile("mask.bmp"), QStringLiteral("--output"), reference})
                  .exitCode,
              0);
     QFile a(dir.filePath(QStringLiteral("typed.png"))), b(reference);

@@ -25,27 +25,48 @@ struct Row {
   int x, y, w, h;
 };
 const Row kRows[42] = {
-    {1004, "D", "Citra Rusak", 401, 34, 57, 14},  {2, "P", "Exit", 7, 382, 69, 14},
-    {1000, "G", "Citra Rusak", 199, 7, 186, 175}, {1001, "G", "Citra Mask", 7, 184, 186, 175},
-    {1002, "F", "", 205, 18, 170, 156},           {1003, "F", "", 13, 195, 170, 156},
-    {1005, "D", "Load Mask", 401, 85, 57, 14},    {1006, "D", "RUVANTA", 401, 283, 57, 14},
-    {1009, "G", "Citra Hasil", 199, 184, 186, 175}, {1010, "F", "", 205, 195, 170, 156},
-    {-1, "G", "Jumlah Iterasi", 396, 126, 68, 98}, {1007, "E", "", 402, 146, 53, 12},
-    {-1, "L", "Ruvanta", 402, 136, 51, 9},        {-1, "L", "Diffussi", 403, 161, 36, 9},
-    {1008, "E", "", 402, 171, 53, 12},            {-1, "L", "Diffusi/Ruvanta", 402, 186, 53, 10},
-    {1011, "E", "", 402, 196, 53, 12},            {-1, "G", "DeltaT", 395, 235, 69, 28},
-    {1012, "E", "", 402, 246, 53, 12},            {1014, "G", "Citra Original", 7, 7, 186, 175},
-    {1015, "F", "", 13, 18, 170, 156},            {1016, "D", "Citra Original", 401, 18, 57, 14},
-    {-1, "G", "Load Citra", 395, 7, 69, 64},      {-1, "L", "PSNR", 401, 52, 21, 13},
-    {1013, "E", "", 426, 52, 32, 13},             {-1, "G", "Hasil", 395, 273, 69, 48},
-    {-1, "L", "PSNR", 401, 303, 21, 13},          {1017, "E", "", 426, 303, 32, 13},
-    {-1, "G", "Waktu", 316, 367, 69, 29},         {1019, "E", "", 321, 377, 39, 12},
-    {-1, "L", "detik", 362, 379, 18, 9},          {3, "P", "Reset", 7, 365, 69, 14},
-    {-1, "G", "Automatic", 395, 325, 69, 53},     {1020, "E", "", 402, 343, 53, 12},
-    {1021, "P", "Go !!!", 402, 361, 54, 12},      {-1, "L", "Threshold", 401, 333, 56, 8},
-    {1022, "P", "Save", 395, 382, 69, 14},        {-1, "L", "Total Iterasi", 401, 213, 53, 10},
-    {1018, "E", "", 401, 223, 53, 12},            {-1, "L", "Jumlah Pixel", 401, 101, 29, 17},
-    {1023, "E", "", 430, 101, 28, 13},            {-1, "G", "Masking", 395, 73, 69, 50},
+    {1004, "D", "Citra Rusak", 401, 34, 57, 14},
+    {2, "P", "Exit", 7, 382, 69, 14},
+    {1000, "G", "Citra Rusak", 199, 7, 186, 175},
+    {1001, "G", "Citra Mask", 7, 184, 186, 175},
+    {1002, "F", "", 205, 18, 170, 156},
+    {1003, "F", "", 13, 195, 170, 156},
+    {1005, "D", "Load Mask", 401, 85, 57, 14},
+    {1006, "D", "RUVANTA", 401, 283, 57, 14},
+    {1009, "G", "Citra Hasil", 199, 184, 186, 175},
+    {1010, "F", "", 205, 195, 170, 156},
+    {-1, "G", "Jumlah Iterasi", 396, 126, 68, 98},
+    {1007, "E", "", 402, 146, 53, 12},
+    {-1, "L", "Ruvanta", 402, 136, 51, 9},
+    {-1, "L", "Diffussi", 403, 161, 36, 9},
+    {1008, "E", "", 402, 171, 53, 12},
+    {-1, "L", "Diffusi/Ruvanta", 402, 186, 53, 10},
+    {1011, "E", "", 402, 196, 53, 12},
+    {-1, "G", "DeltaT", 395, 235, 69, 28},
+    {1012, "E", "", 402, 246, 53, 12},
+    {1014, "G", "Citra Original", 7, 7, 186, 175},
+    {1015, "F", "", 13, 18, 170, 156},
+    {1016, "D", "Citra Original", 401, 18, 57, 14},
+    {-1, "G", "Load Citra", 395, 7, 69, 64},
+    {-1, "L", "PSNR", 401, 52, 21, 13},
+    {1013, "E", "", 426, 52, 32, 13},
+    {-1, "G", "Hasil", 395, 273, 69, 48},
+    {-1, "L", "PSNR", 401, 303, 21, 13},
+    {1017, "E", "", 426, 303, 32, 13},
+    {-1, "G", "Waktu", 316, 367, 69, 29},
+    {1019, "E", "", 321, 377, 39, 12},
+    {-1, "L", "detik", 362, 379, 18, 9},
+    {3, "P", "Reset", 7, 365, 69, 14},
+    {-1, "G", "Automatic", 395, 325, 69, 53},
+    {1020, "E", "", 402, 343, 53, 12},
+    {1021, "P", "Go !!!", 402, 361, 54, 12},
+    {-1, "L", "Threshold", 401, 333, 56, 8},
+    {1022, "P", "Save", 395, 382, 69, 14},
+    {-1, "L", "Total Iterasi", 401, 213, 53, 10},
+    {1018, "E", "", 401, 223, 53, 12},
+    {-1, "L", "Jumlah Pixel", 401, 101, 29, 17},
+    {1023, "E", "", 430, 101, 28, 13},
+    {-1, "G", "Masking", 395, 73, 69, 50},
 };
 
 QLineEdit* Edit(CMainDlg& dlg, int id) { return qobject_cast<QLineEdit*>(dlg.GetDlgItem(id)); }
@@ -80,8 +101,9 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(font.pointSize(), 8);
     const DialogUnits fromFont(font);
     const QFontMetrics metrics(font);
-    const double average =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
+    const double average = metrics.horizontalAdvance(QStringLiteral(
+                               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+                           52.0;
     QVERIFY2(std::abs(fromFont.BaseX() - average) <= 0.5 + 1e-9,
              qPrintable(QStringLiteral("%1 vs %2").arg(fromFont.BaseX()).arg(average)));
     QCOMPARE(fromFont.BaseY(), metrics.height());
@@ -118,7 +140,8 @@ class WindowLayoutTest : public QObject {
         }
         case 'G': {
           auto* g = qobject_cast<QGroupBox*>(w);
-          QVERIFY2(g && g->title() == text && !(g->focusPolicy() & Qt::TabFocus), qPrintable(where));
+          QVERIFY2(g && g->title() == text && !(g->focusPolicy() & Qt::TabFocus),
+                   qPrintable(where));
           break;
         }
         case 'F':
@@ -187,13 +210,32 @@ class WindowLayoutTest : public QObject {
   void tabOrderFollowsTheLayout() {
     CMainDlg dlg;
     dlg.Create();
-    const QList<int> expected = {1016, 1004, 1005, 1007, 1008, 1011, 1012, 1006, IDC_COMBO_METHOD,
-                                 1020, 1021, 1022, IDC_BTN_STOP, IDC_BTN_VIEW, IDC_EDIT_SETTLE,
-                                 IDC_BTN_PAINT, IDC_BTN_UNDO, IDC_BTN_REDO, IDC_BTN_HELP, 3, 2};
+    const QList<int> expected = {1016,
+                                 1004,
+                                 1005,
+                                 1007,
+                                 1008,
+                                 1011,
+                                 1012,
+                                 1006,
+                                 IDC_COMBO_METHOD,
+                                 1020,
+                                 1021,
+                                 1022,
+                                 IDC_BTN_STOP,
+                                 IDC_BTN_VIEW,
+                                 IDC_EDIT_SETTLE,
+                                 IDC_BTN_PAINT,
+                                 IDC_BTN_UNDO,
+                                 IDC_BTN_REDO,
+                                 IDC_BTN_HELP,
+                                 3,
+                                 2};
     QList<int> chain;
     QWidget* w = dlg.GetDlgItem(1016);
     do {
-      if ((w->focusPolicy() & Qt::TabFocus) && w->parentWidget() == dlg.Client() && w != dlg.GetDlgItem(1018))
+      if ((w->focusPolicy() & Qt::TabFocus) && w->parentWidget() == dlg.Client() &&
+          w != dlg.GetDlgItem(1018))
         chain << w->objectName().mid(2).toInt();
       w = w->nextInFocusChain();
     } while (w != dlg.GetDlgItem(1016));
@@ -213,7 +255,8 @@ class WindowLayoutTest : public QObject {
     for (const auto& e : expected) QCOMPARE(EditText(dlg, e.id), QString::fromLatin1(e.text));
     // Without an original there is no PSNR to show, and the tooltip says why.
     for (int id : {1013, 1017})
-      QVERIFY(dlg.GetDlgItem(id)->toolTip().contains(QStringLiteral("load the original to measure")));
+      QVERIFY(
+          dlg.GetDlgItem(id)->toolTip().contains(QStringLiteral("load the original to measure")));
     QCOMPARE(dlg.Fields().m_nTransportIter, 100);
     QCOMPARE(dlg.Fields().m_nDiffusionIter, 2);
     QCOMPARE(dlg.Fields().m_nTransportPerDiffusion, 15);
@@ -225,7 +268,8 @@ class WindowLayoutTest : public QObject {
     QVERIFY(!dlg.GetDlgItem(1018)->isVisibleTo(&dlg));
     QVERIFY(!dlg.GetDlgItem(1018)->isEnabled());
     QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(1004));
-    for (const ImageSurface* s : {&dlg.Files().m_surfOriginal, &dlg.Files().m_surfDamaged, &dlg.Files().m_surfResult, &dlg.Files().m_surfMask})
+    for (const ImageSurface* s : {&dlg.Files().m_surfOriginal, &dlg.Files().m_surfDamaged,
+                                  &dlg.Files().m_surfResult, &dlg.Files().m_surfMask})
       QCOMPARE(int(s->bLoaded), 0);
     QVERIFY(!dlg.windowIcon().isNull());
     QVERIFY(script.boxes.empty());
@@ -249,7 +293,9 @@ class WindowLayoutTest : public QObject {
       QCOMPARE(edit->text(), shown      ? before
                              : fraction ? QStringLiteral("1.5239")
                                         : QStringLiteral("15239"));
-      if (!shown) QVERIFY2(edit->LastHint().startsWith(QString::fromUtf8(def.label)), qPrintable(edit->LastHint()));
+      if (!shown)
+        QVERIFY2(edit->LastHint().startsWith(QString::fromUtf8(def.label)),
+                 qPrintable(edit->LastHint()));
     }
     // A count says how large it may be, and keeps what fitted.
     auto* count = qobject_cast<CDigitEdit*>(Edit(dlg, 1007));
@@ -486,9 +532,8 @@ class WindowLayoutTest : public QObject {
   void aboutBoxClosesWithOkAndEscape() {
     {
       CAboutDlg about;
-      const int code = RunModal(about, [&] {
-        static_cast<QAbstractButton*>(about.GetDlgItem(IDOK))->click();
-      });
+      const int code =
+          RunModal(about, [&] { static_cast<QAbstractButton*>(about.GetDlgItem(IDOK))->click(); });
       QCOMPARE(code, int(IDOK));
     }
     {
@@ -498,7 +543,8 @@ class WindowLayoutTest : public QObject {
     }
     {
       CAboutDlg about;  // Enter on the focused OK button
-      const int code = RunModal(about, [&] { QTest::keyClick(about.GetDlgItem(IDOK), Qt::Key_Return); });
+      const int code =
+          RunModal(about, [&] { QTest::keyClick(about.GetDlgItem(IDOK), Qt::Key_Return); });
       QCOMPARE(code, int(IDOK));
     }
   }

@@ -69,9 +69,9 @@ class WindowPaintTest : public QObject {
     // After a run the result pane shows the result surface.
     Click(dlg, IDC_BTN_RUN);
     shot = Grab(dlg);
-    const QImage image = CMainDlg::SurfaceImage(dlg.Files().m_surfResult)
-                             .scaled(dlg.PictureRect(1010).size(), Qt::IgnoreAspectRatio,
-                                     Qt::SmoothTransformation);
+    const QImage image =
+        CMainDlg::SurfaceImage(dlg.Files().m_surfResult)
+            .scaled(dlg.PictureRect(1010).size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const QPoint last(image.width() - 1, image.height() - 1);
     for (QPoint p : {QPoint(0, 0), QPoint(100, 60), last})
       QCOMPARE(shot.pixel(result.topLeft() + p), image.pixel(p));

@@ -130,11 +130,11 @@ class WindowRunsTest : public QObject {
     script.Answer(saved);
     Click(dlg, IDC_BTN_SAVE);
     const QString reference = dir.filePath(QStringLiteral("cli.png"));
-    const CliResult cli = RunCli({QStringLiteral("--damaged"), SampleFile("damaged.bmp"),
-                                  QStringLiteral("--mask"), SampleFile("mask.bmp"),
-                                  QStringLiteral("--original"), SampleFile("original.bmp"),
-                                  QStringLiteral("--method"), QStringLiteral("membrane"),
-                                  QStringLiteral("--output"), reference});
+    const CliResult cli =
+        RunCli({QStringLiteral("--damaged"), SampleFile("damaged.bmp"), QStringLiteral("--mask"),
+                SampleFile("mask.bmp"), QStringLiteral("--original"), SampleFile("original.bmp"),
+                QStringLiteral("--method"), QStringLiteral("membrane"), QStringLiteral("--output"),
+                reference});
     QVERIFY2(cli.exitCode == 0, qPrintable(cli.errors));
     QVERIFY(!ReadAll(saved).isEmpty());
     QCOMPARE(ReadAll(saved), ReadAll(reference));
