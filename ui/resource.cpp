@@ -10,7 +10,7 @@ DialogTemplate MakeMainTemplate() {
   // The 42 controls of the dialog as it always was, then the strip below it: the
   // run's progress, the method, Stop, the viewer, undo and redo of runs, help, the
   // settle level and the cycle chart.
-  DialogTemplate t{IDD_MAIN_DIALOG, "ruvanta", 471, 488, {}};
+  DialogTemplate t{IDD_MAIN_DIALOG, "ruvanta", 471, 488, {}, false, 0, 0, {}};
   t.controls = {
       {1004, K::DefPushButton, "Citra Rusak", 401, 34, 57, 14},
       {2, K::PushButton, "Exit", 7, 382, 69, 14},
@@ -92,7 +92,7 @@ DialogTemplate MakeMainTemplate() {
 }
 
 DialogTemplate MakeAboutTemplate() {
-  DialogTemplate t{IDD_ABOUTBOX, "About ruvanta", 235, 55, {}};
+  DialogTemplate t{IDD_ABOUTBOX, "About ruvanta", 235, 55, {}, false, 0, 0, {}};
   t.controls = {
       {-1, K::Icon, "", 11, 17, 20, 20},
       {-1, K::Label, "ruvanta v 1.0", 40, 10, 119, 8},

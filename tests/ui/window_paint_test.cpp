@@ -9,8 +9,6 @@
 #include "window_fixture.h"
 
 namespace {
-QRgb Gradient(int x, int y) { return qRgb(x & 255, y & 255, 77); }
-
 QImage Grab(CMainDlg& dlg) { return dlg.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
 QRect ClientOf(const CMainDlg& dlg, int pane) {
