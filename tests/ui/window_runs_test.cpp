@@ -2,10 +2,16 @@
 // work plane, the result and the figures as they were after a run (so the next run
 // goes exactly as it went then), redo brings the later one back, a new run drops the
 // steps undone, the oldest steps go past the limit with a note; a membrane run gives
-// the command line's bytes, and Go !!! is the transport method's only.
+// the command line's bytes, and Go !!! is the transport method's only. Also how a
+// run's outcome reads, drops onto the panes and clicks that open the viewer.
+#include <QApplication>
+#include <QDragEnterEvent>
 #include <QFile>
+#include <QMimeData>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 
 #include "ui/resource.h"
 #include "window_fixture.h"
@@ -171,6 +177,82 @@ class WindowRunsTest : public QObject {
     Click(dlg, IDC_BTN_LOAD_DAMAGED);
     QCOMPARE(int(script.boxes.size()), 1);
     QVERIFY(!dlg.Files().HasResult());
+  }
+
+  // The automatic mode's outcome names the cycle the command line's trace ends on,
+  // and a later run leaves no cycle text behind on the progress bar.
+  void automaticOutcomeCountsTheCommandLinesCycles() {
+    QTemporaryDir dir;
+    const QString trace = dir.filePath(QStringLiteral("trace.csv"));
+    const CliResult cli = RunCli({QStringLiteral("--damaged"), SampleFile("damaged.bmp"),
+                                  QStringLiteral("--mask"), SampleFile("mask.bmp"),
+                                  QStringLiteral("--auto"), QStringLiteral("--trace"), trace});
+    QVERIFY2(cli.exitCode == 0, qPrintable(cli.errors));
+    const QList<QByteArray> rows = ReadAll(trace).trimmed().split('\n');
+    const QByteArray lastCycle = rows.back().split(',').front();
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    script.Answer(SampleFile("damaged.bmp"));
+    script.Answer(SampleFile("mask.bmp"));
+    Click(dlg, IDC_BTN_LOAD_DAMAGED);
+    Click(dlg, IDC_BTN_LOAD_MASK);
+    Click(dlg, IDC_BTN_AUTO);
+    const QString status = dlg.StatusText();
+    QVERIFY2(
+        status.startsWith(
+            QStringLiteral("Settled after cycle %1: ").arg(QString::fromLatin1(lastCycle))) ||
+            status.startsWith(
+                QStringLiteral("Not settled after cycle %1: ").arg(QString::fromLatin1(lastCycle))),
+        qPrintable(status + QStringLiteral(" / trace ends on cycle ") +
+                   QString::fromLatin1(lastCycle)));
+    QCOMPARE(QString::number(dlg.Fields().m_nTotalIter), cli.iterations);
+    Click(dlg, IDC_BTN_RUN);
+    auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
+    QVERIFY(bar && bar->format().isEmpty());
+  }
+
+  // A drop loads a file as the picture of the pane it falls on; a click on a pane
+  // opens the viewer at the picture point under it.
+  void dropsLoadAndClicksOpenTheViewerThere() {
+    QTemporaryDir dir;
+    const QString big = dir.filePath(QStringLiteral("big.png"));
+    QImage picture(1600, 1200, QImage::Format_RGB888);
+    picture.fill(Qt::darkGreen);
+    QVERIFY(picture.save(big));
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    const auto drop = [&](int pane, const QString& path) {
+      QMimeData data;
+      data.setUrls({QUrl::fromLocalFile(path)});
+      const QPointF at = dlg.GetDlgItem(pane)->geometry().center();
+      QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(dlg.Client(), &enter);
+      QVERIFY(enter.isAccepted());
+      QDropEvent dropped(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(dlg.Client(), &dropped);
+      QCoreApplication::sendPostedEvents(&dlg);
+      dlg.WaitForRun();
+    };
+    drop(1010, big);  // the result pane: taken as the damaged image
+    QCOMPARE(dlg.Files().m_surfDamaged.nWidth, 1600);
+    drop(1015, big);
+    QCOMPARE(int(dlg.Files().m_surfOriginal.bLoaded), 1);
+    QVERIFY(script.boxes.empty());
+
+    const QRect shown = dlg.PictureRect(1002);
+    const QPoint click = shown.topLeft() + QPoint(shown.width() * 3 / 4, shown.height() / 4);
+    QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, Qt::NoModifier,
+                      dlg.Client()->mapTo(&dlg, click));
+    QVERIFY(dlg.Viewer() && dlg.Viewer()->isVisible());
+    CViewerCanvas* canvas = dlg.Viewer()->Canvas();
+    QCOMPARE(canvas->Zoom(), 1.0);
+    const QPointF centre = canvas->CentrePoint();
+    QVERIFY2(std::abs(centre.x() - 1200) < 8 && std::abs(centre.y() - 300) < 8,
+             qPrintable(QStringLiteral("%1, %2").arg(centre.x()).arg(centre.y())));
   }
 };
 
