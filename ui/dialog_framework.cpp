@@ -150,13 +150,19 @@ class CClientPage : public QWidget {
   explicit CClientPage(CDialog* dialog) : QWidget(nullptr), m_dialog(dialog) {
     setAcceptDrops(true);
   }
+  // The dialog is going: the events of the page's own destruction reach it no more.
+  void Detach() { m_dialog = nullptr; }
 
  protected:
-  void paintEvent(QPaintEvent*) override { m_dialog->OnPaint(); }
-  void resizeEvent(QResizeEvent*) override { m_dialog->LayoutControls(size()); }
+  void paintEvent(QPaintEvent*) override {
+    if (m_dialog) m_dialog->OnPaint();
+  }
+  void resizeEvent(QResizeEvent*) override {
+    if (m_dialog) m_dialog->LayoutControls(size());
+  }
   bool event(QEvent* e) override {
-    if (e->type() == QEvent::MouseButtonPress) m_dialog->m_bEnterGuard = false;
-    if (m_dialog->ClientEvent(e)) return true;
+    if (m_dialog && e->type() == QEvent::MouseButtonPress) m_dialog->m_bEnterGuard = false;
+    if (m_dialog && m_dialog->ClientEvent(e)) return true;
     return QWidget::event(e);
   }
 
@@ -178,7 +184,9 @@ CDialog::CDialog(const DialogTemplate& tmpl, QWidget* parent)
   m_client = this;
 }
 
-CDialog::~CDialog() = default;
+CDialog::~CDialog() {
+  if (m_client != this) static_cast<CClientPage*>(m_client)->Detach();
+}
 
 QWidget* CDialog::MakeControl(const ControlTemplate& c) {
   const QString text = QString::fromUtf8(c.text ? c.text : "");

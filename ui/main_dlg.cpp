@@ -174,6 +174,8 @@ CMainDlg::~CMainDlg() {
     if (m_pRun->worker.joinable()) m_pRun->worker.join();
   }
   if (m_pJob && m_pJob->worker.joinable()) m_pJob->worker.join();
+  if (m_pHelp) m_pHelp->removeEventFilter(this);
+  if (m_pViewer) m_pViewer->removeEventFilter(this);
   delete m_pViewer;
 }
 
@@ -442,8 +444,9 @@ void CMainDlg::keyPressEvent(QKeyEvent* event) {
 
 bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
   // Without a window manager nothing else gives the keys back when a window closes.
-  if (event->type() == QEvent::Hide && (watched == m_pViewer || watched == m_pHelp) && isVisible())
-    activateWindow();
+  // Watched are the viewer and the help page alone (compared as objects: a window
+  // being destroyed is no longer of its own class).
+  if (event->type() == QEvent::Hide && watched->isWidgetType() && isVisible()) activateWindow();
   return CDialog::eventFilter(watched, event);
 }
 
