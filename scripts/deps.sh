@@ -9,6 +9,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev
   libspng-dev libjpeg62-turbo-dev libpng-dev nlohmann-json3-dev
   qt6-base-dev libgl-dev xvfb xauth xdotool
+  imagemagick dbus-x11 at-spi2-core python3-pyatspi openbox
   fonts-liberation2
   clang libclang-rt-14-dev
   man-db desktop-file-utils dpkg-dev file

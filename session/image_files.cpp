@@ -145,6 +145,10 @@ std::string CImageFiles::OriginalMismatch() const {
   return AgainstDamaged("the original image", m_surfOriginal.nWidth, m_surfOriginal.nHeight);
 }
 
+FileResult CImageFiles::ReadPicture(const std::string& path, RgbImage* image) {
+  return ReadImage(path, image);
+}
+
 FileResult CImageFiles::LoadDamaged(const std::string& path) {
   RgbImage image;
   const FileResult r = ReadImage(path, &image);
@@ -238,6 +242,15 @@ void CImageFiles::ShowResult() {
   m_engine.ResultPixels(picture.rgb.data(), std::size_t(picture.width) * 3);
   FillSurface(picture, &m_surfResult);
   ++m_nResultVersion;
+  m_services.PaneChanged(IDC_PANE_RESULT);
+}
+
+void CImageFiles::ClearResult() {
+  ImageSurface blank;
+  if (m_surfDamaged.bLoaded == 1 &&
+      CreateSurface(m_surfDamaged.nWidth, m_surfDamaged.nHeight, &blank))
+    m_surfResult = std::move(blank);
+  m_nResultVersion = m_nSavedVersion = 0;
   m_services.PaneChanged(IDC_PANE_RESULT);
 }
 

@@ -64,6 +64,9 @@ class CImageFiles {
   ImageSurface m_surfMask;
   ImageSurface m_surfOriginal;
 
+  // Decodes a picture file within the engine's limits, with the messages a load
+  // gives (so a window can decode off its thread and load the picture after).
+  static FileResult ReadPicture(const std::string& path, RgbImage* image);
   FileResult LoadDamaged(const std::string& path);
   FileResult LoadMask(const std::string& path);
   FileResult LoadOriginal(const std::string& path);
@@ -85,6 +88,9 @@ class CImageFiles {
 
   // The work plane into the result surface, and the result pane told.
   void ShowResult();
+  // Back to no result (black, nothing to save), as right after the damaged image
+  // loaded: for undoing the first run.
+  void ClearResult();
   // A run has produced the result surface's picture since the damaged image loaded.
   bool HasResult() const { return m_nResultVersion != 0; }
   // A result that no save has written since it last changed.

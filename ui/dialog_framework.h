@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QString>
-
 #include <functional>
 #include <map>
 #include <optional>
@@ -41,6 +40,7 @@ enum class ControlKind {
   Edit,           // bordered, centred, digits only when typed, tab stop
   Icon,           // static control showing the dialog's icon
   Progress,       // a progress bar, no tab stop
+  Combo,          // a drop-down list, tab stop
 };
 
 struct ControlTemplate {
@@ -53,11 +53,27 @@ struct ControlTemplate {
   bool fraction = false;  // an edit that also takes one decimal point from the keyboard
 };
 
+// How a control of a resizable dialog follows the window's size.
+enum class Anchor {
+  kFixed,          // stays where the template puts it
+  kGrid,           // inside the picture grid: position and size scale with it
+  kRight,          // the column right of the grid: moves right as the grid widens
+  kBottom,         // under the grid: moves down as the grid grows taller
+  kBottomRight,    // moves right and down
+  kBottomStretch,  // moves down and widens with the grid
+};
+
 struct DialogTemplate {
   int id;
   const char* caption;
-  int cx, cy;  // client size in dialog units
-  std::vector<ControlTemplate> controls;  // template order = tab order
+  int cx, cy;                             // client size in dialog units
+  std::vector<ControlTemplate> controls;  // template order
+  // A resizable dialog: the part of the client up to (gridRight, gridBottom) in
+  // dialog units is a grid of pictures that grows and shrinks with the window; the
+  // controls follow by their anchors (one per control, or none: all fixed).
+  bool resizable = false;
+  int gridRight = 0, gridBottom = 0;
+  std::vector<Anchor> anchors;
 };
 
 // The dialog font: a sans-serif 8-point face standing in for "MS Sans Serif".
@@ -85,8 +101,10 @@ class DialogUnits {
 };
 
 // An edit that takes only the digits 0 to 9 from the keyboard, and, when it holds
-// a fraction, one decimal point. Text set by the program (or pasted) is not
-// filtered: the command that reads it checks it.
+// a fraction, one decimal point or comma. A key it cannot use is refused with a
+// hint naming what the field takes (Refused), never dropped in silence; so is a
+// digit that would make a whole number larger than the field holds. Text set by
+// the program (or pasted) is not filtered: the command that reads it checks it.
 class CDigitEdit : public QLineEdit {
   Q_OBJECT
  public:
@@ -94,12 +112,26 @@ class CDigitEdit : public QLineEdit {
       : QLineEdit(parent), m_bFraction(fraction) {}
   bool TakesFraction() const { return m_bFraction; }
   void SetTakesFraction(bool fraction) { m_bFraction = fraction; }
+  // The name used in hints ("Ruvanta") and the largest whole number typed (0: no
+  // limit is checked while typing).
+  void SetFieldName(const QString& name) { m_name = name; }
+  void SetMaximum(qulonglong most) { m_most = most; }
+  // The hint the last refused key gave.
+  QString LastHint() const { return m_lastHint; }
+
+ signals:
+  // A key was refused; the hint says what the field takes.
+  void Refused(const QString& hint);
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
 
  private:
+  QString Takes() const;
   bool m_bFraction;
+  QString m_name;
+  qulonglong m_most = 0;
+  QString m_lastHint;
 };
 
 // A black-framed pane with a one-pixel border. It paints only its frames; the
@@ -159,12 +191,29 @@ class CDialog : public QDialog {
   // Escape and the close box choose the second.
   bool AskQuestion(const QString& text, const QString& caption, const QString& yes,
                    const QString& no);
-  // An open dialog listing BMP, PNG and JPEG files, or a save dialog listing BMP
-  // and PNG ones. The save dialog never offers to replace a file. Full path or
-  // nothing on Cancel.
-  std::optional<QString> ChooseFile(bool bOpen);
+  // An open dialog listing BMP, PNG and JPEG files, or a save dialog listing PNG
+  // and BMP ones, proposing `proposed` (a name, its type chosen in the list). The
+  // save dialog never offers to replace a file, and a name typed without an
+  // extension gets the one of the chosen type. Full path or nothing on Cancel. Each
+  // opens in the folder of the file chosen last.
+  std::optional<QString> ChooseFile(bool bOpen, const QString& proposed = QString());
 
   void SetIcon(const QIcon& icon);
+  // The folder the next file dialog opens in.
+  void SetLastFolder(const QString& folder) { m_lastFolder = folder; }
+
+  // The widget the controls live on and the pictures are painted on: the dialog
+  // itself, or for a resizable dialog the page inside its scroll area.
+  QWidget* Client() const { return m_client; }
+  // The client size of the template at its design size, and the smallest the
+  // layout goes before the page scrolls.
+  QSize DesignSize() const;
+  QSize MinimumClientSize() const;
+  // Puts every control where its anchor puts it for a client of this size.
+  void LayoutControls(QSize client);
+  // Set when a modal box or file dialog has just closed: the next Enter does not
+  // press a button, so an Enter meant for the closed dialog never reopens it.
+  bool EnterGuarded() const { return m_bEnterGuard; }
 
  protected:
   virtual bool OnInitDialog() { return true; }
@@ -183,12 +232,20 @@ class CDialog : public QDialog {
   void paintEvent(QPaintEvent* event) override;
   virtual void OnPaint() { Default(); }
   void Default();
-  // The client area of a pane, in dialog coordinates.
+  // The client area of a pane, in the coordinates of Client().
   QRect PaneClientRect(int id) const;
+  // An event that reached the client page (a click, a drop, a context menu):
+  // true when handled. Positions are in Client() coordinates.
+  virtual bool ClientEvent(QEvent* /*event*/) { return false; }
 
  private:
+  friend class CClientPage;
   void Dispatch(int id);
   QWidget* MakeControl(const ControlTemplate& c);
+  // After a modal box or file dialog: the keys come back to this window (also
+  // without a window manager, which would otherwise leave them nowhere), and the
+  // next Enter is guarded.
+  void AfterModal();
 
   DialogTemplate m_template;
   DialogUnits m_units;
@@ -197,6 +254,8 @@ class CDialog : public QDialog {
   std::map<int, QWidget*> m_byId;
   QIcon m_icon;
   QString m_lastFolder;
+  QWidget* m_client = nullptr;
+  bool m_bEnterGuard = false;
 };
 
 // The application title used where a caption is empty.

@@ -1,19 +1,35 @@
 #include "ui/main_app.h"
 
 #include <QApplication>
+#include <QStringList>
 
+#include "session/image_files.h"
 #include "ui/main_dlg.h"
 
+CMainApp::CMainApp() = default;
+CMainApp::~CMainApp() = default;
+
 bool CMainApp::InitInstance() {
-  CMainDlg dlg(nullptr);
-  m_pMainWnd = &dlg;
-  dlg.DoModal();
-  m_pMainWnd = nullptr;
-  return false;
+  m_pDlg = std::make_unique<CMainDlg>(nullptr);
+  m_pMainWnd = m_pDlg.get();
+  m_pDlg->Create();
+  // Not modal: the viewer and the help page take input beside it. Closing it
+  // (Exit, the close box) ends the program, whatever else is open.
+  QObject::connect(m_pDlg.get(), &QDialog::finished, qApp, &QCoreApplication::quit);
+  m_pDlg->show();
+  m_pDlg->raise();
+  m_pDlg->activateWindow();
+  const QStringList args = QCoreApplication::arguments();
+  if (args.size() > 1) m_pDlg->OpenFile(IDC_PANE_DAMAGED, args.at(1));
+  return true;
 }
 
 int CMainApp::Run(int argc, char** argv) {
   QApplication app(argc, argv);
-  InitInstance();
-  return 0;
+  app.setQuitOnLastWindowClosed(false);
+  int code = 0;
+  if (InitInstance()) code = app.exec();
+  m_pMainWnd = nullptr;
+  m_pDlg.reset();
+  return code;
 }

@@ -2,22 +2,36 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QContextMenuEvent>
+#include <QDialog>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 #include <QWindow>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 
 #include "ui/about_dlg.h"
 #include "ui/resource.h"
+#include "ui/run_methods.h"
 
 namespace {
 // Set on the worker thread for the life of a run: the engine's calls of the
@@ -49,6 +63,103 @@ QImage ToQImage(const RgbImage& image) {
 }
 
 QString Number(double v, int digits = 6) { return QString::number(v, 'g', digits); }
+
+QString SizeText(int w, int h) { return QStringLiteral("%1 x %2").arg(w).arg(h); }
+
+bool IsFigure(int id) { return id == IDC_EDIT_PSNR_DAMAGED || id == IDC_EDIT_PSNR_RESULT; }
+
+bool TakesFraction(int id) {
+  const FieldDef* def = FindField(id);
+  return id == IDC_EDIT_SETTLE || (def && def->typedFraction);
+}
+
+QString StripMnemonic(QString text) {
+  for (int i = 0; i < text.size(); ++i)
+    if (text[i] == QLatin1Char('&')) text.remove(i, 1);  // "&&" keeps one
+  return text;
+}
+
+// Labels with their Alt mnemonics (the text shown is the template's).
+struct Mnemonic {
+  int id;
+  const char* text;
+};
+const Mnemonic kMnemonics[] = {
+    {IDC_BTN_LOAD_ORIGINAL, "Citra &Original"},
+    {IDC_BTN_LOAD_DAMAGED, "Citra &Rusak"},
+    {IDC_BTN_LOAD_MASK, "Load &Mask"},
+    {IDC_BTN_RUN, "RUV&ANTA"},
+    {IDC_BTN_AUTO, "&Go !!!"},
+    {IDC_BTN_SAVE, "&Save"},
+    {IDC_BTN_RESET, "R&eset"},
+    {IDCANCEL, "E&xit"},
+    {IDC_BTN_STOP, "Sto&p"},
+    {IDC_BTN_VIEW, "&View..."},
+    {IDC_BTN_PAINT, "Pa&int mask..."},
+    {IDC_BTN_UNDO, "&Undo"},
+    {IDC_BTN_REDO, "Re&do"},
+    {IDC_BTN_HELP, "&Help"},
+};
+
+struct Tip {
+  int id;
+  const char* text;
+};
+const Tip kTips[] = {
+    {IDC_BTN_LOAD_DAMAGED, "Citra Rusak: load the damaged photo (BMP, PNG or JPEG)  (Ctrl+O)"},
+    {IDC_BTN_LOAD_MASK,
+     "Load Mask: load the mask, a picture of the damaged photo's size whose non-black pixels "
+     "are restored  (Ctrl+M)"},
+    {IDC_BTN_LOAD_ORIGINAL,
+     "Citra Original: load the undamaged photo, if you have it; it only measures the PSNR  "
+     "(Ctrl+Shift+O)"},
+    {IDC_BTN_RUN, "RUVANTA: restore the masked pixels with the chosen method  (Ctrl+R)"},
+    {IDC_BTN_AUTO,
+     "Go !!!: transport cycles, five and then more while the result still improves  (Ctrl+G)"},
+    {IDC_BTN_SAVE, "Save: write the result to a new PNG or BMP file  (Ctrl+S)"},
+    {IDC_BTN_RESET, "Reset: set the PSNR fields, the seconds and the pixel count to 0"},
+    {IDCANCEL, "Exit: close ruvanta (asks first when a result was not saved)"},
+    {IDC_EDIT_TRANSPORT_ITER, "Ruvanta: transport iterations of one RUVANTA run"},
+    {IDC_EDIT_DIFFUSION_ITER, "Diffussi: diffusion iterations after each block (0: none)"},
+    {IDC_EDIT_TRANSPORT_PER_DIFFUSION,
+     "Diffusi/Ruvanta: transport iterations per block (0: the whole run in one block)"},
+    {IDC_EDIT_DELTA_T, "DeltaT: the time step of the transport (0.01 or 0,01)"},
+    {IDC_EDIT_SECONDS, "Waktu: the seconds of all runs so far (detik: seconds)"},
+    {IDC_EDIT_THRESHOLD,
+     "Threshold: the PSNR gain in dB that a further automatic cycle must exceed"},
+    {IDC_EDIT_MASK_PIXELS, "Jumlah Pixel: the number of masked pixels"},
+    {IDC_PANE_ORIGINAL,
+     "Citra Original: the undamaged photo. Click to see it in the viewer; drop a picture file "
+     "here to load it"},
+    {IDC_PANE_DAMAGED,
+     "Citra Rusak: the damaged photo. Click to see it in the viewer; drop a picture file here "
+     "to load it"},
+    {IDC_PANE_MASK,
+     "Citra Mask: the mask. Click to see it over the damaged photo; drop a picture file here "
+     "to load it"},
+    {IDC_PANE_RESULT, "Citra Hasil: the result. Click to see it in the viewer"},
+    {IDC_BTN_STOP, "Stop: end the run after its current sweep, keeping the result so far  (Esc)"},
+    {IDC_BTN_VIEW, "View...: see the pictures whole, zoom, pan and compare them"},
+    {IDC_BTN_PAINT, "Paint mask...: paint the mask over the damaged photo in the viewer"},
+    {IDC_BTN_UNDO, "Undo: back to the result before the last run  (Ctrl+Z)"},
+    {IDC_BTN_REDO, "Redo: the run undone last again  (Ctrl+Shift+Z)"},
+    {IDC_BTN_HELP, "Help: how to restore a photo with ruvanta  (F1)"},
+    {IDC_COMBO_METHOD, "Method: what RUVANTA runs"},
+    {IDC_PROGRESS, "The progress of the run"},
+    {IDC_CHART, "Go !!!: the PSNR (or without an original the mean change) of every cycle"},
+};
+
+// Loads and where their picture goes.
+const char* PaneWhat(int paneId) {
+  switch (paneId) {
+    case IDC_PANE_MASK:
+      return "mask";
+    case IDC_PANE_ORIGINAL:
+      return "original";
+    default:
+      return "damaged image";
+  }
+}
 }  // namespace
 
 CMainDlg::CMainDlg(QWidget* parent)
@@ -62,6 +173,9 @@ CMainDlg::~CMainDlg() {
     m_bStopRequested = true;
     if (m_pRun->worker.joinable()) m_pRun->worker.join();
   }
+  if (m_pJob && m_pJob->worker.joinable()) m_pJob->worker.join();
+  if (m_pHelp) m_pHelp->removeEventFilter(this);
+  if (m_pViewer) m_pViewer->removeEventFilter(this);
   delete m_pViewer;
 }
 
@@ -81,40 +195,154 @@ bool CMainDlg::OnInitDialog() {
   connect(m_pSysMenu, &QMenu::triggered, this,
           [this](QAction* action) { OnSysCommand(action->data().toUInt(), 0); });
 
-  for (const FieldDef& def : kFields)
-    if (auto* edit = qobject_cast<CDigitEdit*>(GetDlgItem(def.id)))
-      edit->SetTakesFraction(def.typedFraction);
-  if (auto* settle = qobject_cast<QLineEdit*>(GetDlgItem(IDC_EDIT_SETTLE))) {
-    settle->setText(QString::fromStdString(FormatFloatField(float(kDefaultSettleLevel))));
-    settle->setToolTip(QStringLiteral(
-        "Without an original, Go !!! runs further cycles while the mean change of the masked "
-        "values over a cycle is above this level"));
-  }
+  SetUpControls();
   m_pProgress = qobject_cast<QProgressBar*>(GetDlgItem(IDC_PROGRESS));
   if (m_pProgress) m_pProgress->setFormat(QString());
 
   SetIcon(m_hIcon);
   m_engine.SetDefaults();  // 100, 2, 15, 0.01, the others 0, written to the edits
+  ShowFigures();
   UpdateControls();
-  return true;
+
+  // The template's size, or the screen's when that is smaller (the page scrolls).
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QSize room = screen->availableGeometry().size() - QSize(16, 40);
+    resize(DesignSize().boundedTo(room));
+  }
+  setMinimumSize(320, 240);
+  if (QWidget* first = GetDlgItem(IDC_BTN_LOAD_DAMAGED)) first->setFocus(Qt::OtherFocusReason);
+  return false;  // the focus is set
+}
+
+void CMainDlg::SetUpControls() {
+  for (const FieldDef& def : kFields) {
+    auto* edit = qobject_cast<CDigitEdit*>(GetDlgItem(def.id));
+    if (!edit) continue;
+    edit->SetTakesFraction(def.typedFraction);
+    edit->SetFieldName(QString::fromUtf8(def.label));
+    edit->SetMaximum(def.kind == FieldKind::kInt ? qulonglong(INT_MAX) : qulonglong(UINT_MAX));
+    edit->setAccessibleName(QString::fromUtf8(def.label));  // its caption, for a screen reader
+  }
+  // The measured figures are shown, not typed.
+  for (int id : {int(IDC_EDIT_PSNR_DAMAGED), int(IDC_EDIT_PSNR_RESULT), int(IDC_EDIT_SECONDS),
+                 int(IDC_EDIT_MASK_PIXELS)})
+    if (auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(id))) {
+      edit->setReadOnly(true);
+      edit->setFocusPolicy(Qt::ClickFocus);
+    }
+  if (auto* settle = qobject_cast<CDigitEdit*>(GetDlgItem(IDC_EDIT_SETTLE))) {
+    settle->SetFieldName(QStringLiteral("Settle"));
+    settle->setAccessibleName(QStringLiteral("Settle"));
+    settle->setText(QString::fromStdString(FormatFloatField(float(kDefaultSettleLevel))));
+    settle->setToolTip(QStringLiteral(
+        "Settle: without an original, Go !!! runs further cycles while the mean change of the "
+        "masked values over a cycle is above this level"));
+  }
+  for (QWidget* w : Controls())
+    if (auto* edit = qobject_cast<CDigitEdit*>(w))
+      connect(edit, &CDigitEdit::Refused, this, [this](const QString& hint) { SetStatus(hint); });
+
+  m_pMethod = qobject_cast<QComboBox*>(GetDlgItem(IDC_COMBO_METHOD));
+  if (m_pMethod) {
+    for (const RunMethodEntry& m : RunMethods()) {
+      m_pMethod->addItem(QString::fromUtf8(m.label), QString::fromUtf8(m.name));
+      m_pMethod->setItemData(m_pMethod->count() - 1, QString::fromUtf8(m.tip), Qt::ToolTipRole);
+    }
+    m_pMethod->setAccessibleName(QStringLiteral("Method"));
+    connect(m_pMethod, &QComboBox::currentIndexChanged, this, [this] { UpdateControls(); });
+  }
+  if (auto* label = qobject_cast<QLabel*>(GetDlgItem(IDC_LABEL_METHOD))) {
+    label->setText(QStringLiteral("Me&thod"));
+    label->setTextFormat(Qt::AutoText);
+    label->setBuddy(m_pMethod);
+  }
+
+  for (const Mnemonic& m : kMnemonics)
+    if (auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(m.id))) {
+      button->setText(QString::fromUtf8(m.text));
+      button->setAccessibleName(StripMnemonic(button->text()));
+    }
+  for (const Tip& t : kTips)
+    if (QWidget* w = GetDlgItem(t.id)) w->setToolTip(QString::fromUtf8(t.text));
+  // The panes by name, for a screen reader (and for driving the window from outside).
+  for (int id :
+       {int(IDC_PANE_ORIGINAL), int(IDC_PANE_DAMAGED), int(IDC_PANE_MASK), int(IDC_PANE_RESULT)})
+    if (QWidget* pane = GetDlgItem(id))
+      pane->setAccessibleName(id == IDC_PANE_RESULT
+                                  ? QStringLiteral("result pane")
+                                  : QString::fromUtf8(PaneWhat(id)) + QStringLiteral(" pane"));
+
+  // The keyboard goes through the controls in the order of the layout: the loads,
+  // the mask, the iterations, DeltaT, the run and its method, the automatic mode,
+  // Save, then the strip below, Reset and Exit.
+  const int order[] = {IDC_BTN_LOAD_ORIGINAL,
+                       IDC_BTN_LOAD_DAMAGED,
+                       IDC_BTN_LOAD_MASK,
+                       IDC_EDIT_TRANSPORT_ITER,
+                       IDC_EDIT_DIFFUSION_ITER,
+                       IDC_EDIT_TRANSPORT_PER_DIFFUSION,
+                       IDC_EDIT_DELTA_T,
+                       IDC_BTN_RUN,
+                       IDC_COMBO_METHOD,
+                       IDC_EDIT_THRESHOLD,
+                       IDC_BTN_AUTO,
+                       IDC_BTN_SAVE,
+                       IDC_BTN_STOP,
+                       IDC_BTN_VIEW,
+                       IDC_EDIT_SETTLE,
+                       IDC_BTN_PAINT,
+                       IDC_BTN_UNDO,
+                       IDC_BTN_REDO,
+                       IDC_BTN_HELP,
+                       IDC_BTN_RESET,
+                       IDCANCEL};
+  QWidget* previous = nullptr;
+  for (int id : order) {
+    QWidget* w = GetDlgItem(id);
+    if (!w) continue;
+    if (previous) setTabOrder(previous, w);
+    previous = w;
+  }
+
+  const struct {
+    QKeySequence key;
+    int id;
+  } keys[] = {{QKeySequence(Qt::CTRL | Qt::Key_O), IDC_BTN_LOAD_DAMAGED},
+              {QKeySequence(Qt::CTRL | Qt::Key_M), IDC_BTN_LOAD_MASK},
+              {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), IDC_BTN_LOAD_ORIGINAL},
+              {QKeySequence(Qt::CTRL | Qt::Key_R), IDC_BTN_RUN},
+              {QKeySequence(Qt::CTRL | Qt::Key_G), IDC_BTN_AUTO},
+              {QKeySequence(Qt::CTRL | Qt::Key_S), IDC_BTN_SAVE},
+              {QKeySequence(Qt::CTRL | Qt::Key_Z), IDC_BTN_UNDO},
+              {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Z), IDC_BTN_REDO},
+              {QKeySequence(Qt::CTRL | Qt::Key_Y), IDC_BTN_REDO},
+              {QKeySequence(Qt::Key_F1), IDC_BTN_HELP}};
+  for (const auto& k : keys) {
+    auto* shortcut = new QShortcut(k.key, this);
+    const int id = k.id;
+    connect(shortcut, &QShortcut::activated, this, [this, id] {
+      auto* button = qobject_cast<QAbstractButton*>(GetDlgItem(id));
+      if (button && button->isEnabled()) button->click();
+    });
+  }
 }
 
 void CMainDlg::OnCommand(int id) {
   // A click that reaches a button while a run goes (queued before the buttons
-  // were disabled) changes nothing; Stop and the viewer are what a run allows.
-  if (IsRunning() && id != IDC_BTN_STOP && id != IDC_BTN_VIEW) return;
+  // were disabled) changes nothing; Stop, the viewer and help are what a run allows.
+  if (IsBusy() && id != IDC_BTN_STOP && id != IDC_BTN_VIEW && id != IDC_BTN_HELP) return;
   switch (id) {
     case IDC_BTN_LOAD_DAMAGED:
-      m_files.OnLoadDamaged();
+      LoadCommand(IDC_PANE_DAMAGED);
       break;
     case IDC_BTN_LOAD_MASK:
-      m_files.OnLoadMask();
+      LoadCommand(IDC_PANE_MASK);
       break;
     case IDC_BTN_RUN:
       StartRun(false);
       break;
     case IDC_BTN_LOAD_ORIGINAL:
-      m_files.OnLoadOriginal();
+      LoadCommand(IDC_PANE_ORIGINAL);
       break;
     case IDC_BTN_RESET:
       OnReset();
@@ -123,7 +351,7 @@ void CMainDlg::OnCommand(int id) {
       StartRun(true);
       break;
     case IDC_BTN_SAVE:
-      m_files.OnSave();
+      SaveCommand();
       break;
     case IDC_BTN_STOP:
       RequestStop();
@@ -134,11 +362,19 @@ void CMainDlg::OnCommand(int id) {
     case IDC_BTN_PAINT:
       OpenViewer(ViewerPicture::kDamaged, true);
       break;
+    case IDC_BTN_UNDO:
+      UndoRun();
+      break;
+    case IDC_BTN_REDO:
+      RedoRun();
+      break;
+    case IDC_BTN_HELP:
+      ShowHelp();
+      break;
     default:
       break;
   }
   UpdateControls();
-  RefreshViewer();
 }
 
 void CMainDlg::OnReset() {
@@ -170,6 +406,12 @@ void CMainDlg::OnSysCommand(unsigned nID, long) {
 }
 
 void CMainDlg::OnCancel() {
+  if (m_pJob) {
+    // A picture being written is finished first; the window closes after it.
+    m_bCloseAfterRun = true;
+    SetStatus(QStringLiteral("Closing once the picture is read or written..."));
+    return;
+  }
   if (IsRunning()) {
     if (!AskQuestion(QStringLiteral("A restoration is running. Stop it and close ruvanta?"),
                      QString(), QStringLiteral("Stop and close"), QStringLiteral("Keep running")))
@@ -185,16 +427,27 @@ void CMainDlg::OnCancel() {
                    QString(), QStringLiteral("Discard"), QStringLiteral("Cancel")))
     return;
   if (m_pViewer) m_pViewer->close();
+  if (m_pHelp) m_pHelp->close();
   EndDialog(IDCANCEL);
 }
 
 void CMainDlg::keyPressEvent(QKeyEvent* event) {
-  // Escape would end the program at once; a key must never lose a result.
+  // Escape stops a run; otherwise it does nothing, since ending the program at
+  // once on a key could lose a result.
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    if (IsRunning()) RequestStop();
     event->accept();
     return;
   }
   CDialog::keyPressEvent(event);
+}
+
+bool CMainDlg::eventFilter(QObject* watched, QEvent* event) {
+  // Without a window manager nothing else gives the keys back when a window closes.
+  // Watched are the viewer and the help page alone (compared as objects: a window
+  // being destroyed is no longer of its own class).
+  if (event->type() == QEvent::Hide && watched->isWidgetType() && isVisible()) activateWindow();
+  return CDialog::eventFilter(watched, event);
 }
 
 void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
@@ -202,34 +455,34 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
   event->accept();
 }
 
-void CMainDlg::mouseDoubleClickEvent(QMouseEvent* event) {
-  const struct {
-    int pane;
-    ViewerPicture picture;
-  } panes[] = {{IDC_PANE_DAMAGED, ViewerPicture::kDamaged},
-               {IDC_PANE_MASK, ViewerPicture::kDamaged},
-               {IDC_PANE_RESULT, ViewerPicture::kResult},
-               {IDC_PANE_ORIGINAL, ViewerPicture::kOriginal}};
-  for (const auto& p : panes) {
-    if (!PaneClientRect(p.pane).contains(event->pos())) continue;
-    const bool shown = p.picture == ViewerPicture::kDamaged  ? m_files.m_surfDamaged.bLoaded == 1
-                       : p.picture == ViewerPicture::kResult ? m_files.HasResult()
-                                                             : m_files.m_surfOriginal.bLoaded == 1;
-    if (shown) OpenViewer(p.picture, false);
-    event->accept();
-    return;
-  }
-  CDialog::mouseDoubleClickEvent(event);
-}
+// --- panes ----------------------------------------------------------------------
 
 QImage CMainDlg::SurfaceImage(const ImageSurface& surface) {
   return ToQImage(::SurfaceImage(surface));
 }
 
+QRect CMainDlg::PictureRect(int paneId) const {
+  const ImageSurface* surface = paneId == IDC_PANE_ORIGINAL  ? &m_files.m_surfOriginal
+                                : paneId == IDC_PANE_DAMAGED ? &m_files.m_surfDamaged
+                                : paneId == IDC_PANE_RESULT  ? &m_files.m_surfResult
+                                : paneId == IDC_PANE_MASK    ? &m_files.m_surfMask
+                                                             : nullptr;
+  const QRect client = PaneClientRect(paneId);
+  if (!surface || surface->bLoaded != 1 || client.isEmpty() || surface->nWidth <= 0 ||
+      surface->nHeight <= 0)
+    return QRect();
+  // Whole, aspect kept, never enlarged: from the pane's top-left corner.
+  const double scale = std::min(
+      {1.0, double(client.width()) / surface->nWidth, double(client.height()) / surface->nHeight});
+  const int w = std::max(1, int(std::floor(surface->nWidth * scale + 1e-9)));
+  const int h = std::max(1, int(std::floor(surface->nHeight * scale + 1e-9)));
+  return QRect(client.topLeft(), QSize(w, h));
+}
+
 void CMainDlg::OnPaint() {
   Default();
   m_paintedPanes.clear();
-  QPainter painter(this);
+  QPainter painter(Client());
   const struct {
     int id;
     const ImageSurface* surface;
@@ -241,16 +494,91 @@ void CMainDlg::OnPaint() {
   };
   for (const auto& pane : panes) {
     if (pane.surface->bLoaded != 1) continue;
-    const QRect client = PaneClientRect(pane.id);
-    if (client.isEmpty()) continue;
-    // Unscaled at the pane's (0, 0), clipped to the pane; the viewer shows it whole.
-    painter.setClipRect(client);
+    const QRect target = PictureRect(pane.id);
+    if (target.isEmpty()) continue;
+    PaneCache& cache = m_panes[pane.id];
     const bool preview = pane.id == IDC_PANE_RESULT && m_pRun && !m_resultPreview.isNull();
-    painter.drawImage(client.topLeft(), preview ? m_resultPreview : SurfaceImage(*pane.surface));
+    if (!cache.valid) {
+      cache.full = SurfaceImage(*pane.surface);
+      cache.scaled = QImage();
+      cache.valid = true;
+    }
+    const QImage& source = preview ? m_resultPreview : cache.full;
+    if (source.size() == target.size()) {
+      painter.drawImage(target.topLeft(), source);
+    } else {
+      // Scaled once per size (and per preview), not at every repaint.
+      if (preview || cache.scaled.size() != target.size())
+        cache.scaled =
+            source.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+      painter.drawImage(target.topLeft(), cache.scaled);
+      if (preview) cache.scaled = QImage();
+    }
     m_paintedPanes.push_back(pane.id);
   }
-  painter.setClipping(false);
   PaintChart(painter);
+}
+
+bool CMainDlg::ClientEvent(QEvent* event) {
+  const int panes[] = {IDC_PANE_ORIGINAL, IDC_PANE_DAMAGED, IDC_PANE_MASK, IDC_PANE_RESULT};
+  const auto paneAt = [this, &panes](QPoint pos) {
+    for (int id : panes)
+      if (QWidget* pane = GetDlgItem(id); pane && pane->geometry().contains(pos)) return id;
+    return 0;
+  };
+  switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonDblClick: {
+      auto* e = static_cast<QMouseEvent*>(event);
+      if (e->button() != Qt::LeftButton) return false;
+      const QPoint pos = e->position().toPoint();
+      for (int id : panes) {
+        const QRect shown = PictureRect(id);
+        if (!shown.contains(pos)) continue;
+        const ImageSurface& s = id == IDC_PANE_ORIGINAL ? m_files.m_surfOriginal
+                                : id == IDC_PANE_RESULT ? m_files.m_surfResult
+                                : id == IDC_PANE_MASK   ? m_files.m_surfMask
+                                                        : m_files.m_surfDamaged;
+        const QPointF at((pos.x() - shown.left() + 0.5) * s.nWidth / shown.width(),
+                         (pos.y() - shown.top() + 0.5) * s.nHeight / shown.height());
+        ViewerPicture picture = id == IDC_PANE_ORIGINAL ? ViewerPicture::kOriginal
+                                : id == IDC_PANE_RESULT ? ViewerPicture::kResult
+                                                        : ViewerPicture::kDamaged;
+        if (id == IDC_PANE_RESULT && !m_files.HasResult()) picture = ViewerPicture::kDamaged;
+        if (id == IDC_PANE_MASK && m_files.m_surfDamaged.bLoaded != 1) return true;
+        OpenViewer(picture, false, &at);
+        if (id == IDC_PANE_MASK && m_pViewer) m_pViewer->Canvas()->SetOverlay(true);
+        return true;
+      }
+      return false;
+    }
+    case QEvent::DragEnter:
+    case QEvent::DragMove: {
+      auto* e = static_cast<QDropEvent*>(event);
+      const QList<QUrl> urls = e->mimeData()->urls();
+      if (!IsBusy() && urls.size() == 1 && urls.front().isLocalFile()) {
+        e->acceptProposedAction();
+        return true;
+      }
+      e->ignore();
+      return true;
+    }
+    case QEvent::Drop: {
+      auto* e = static_cast<QDropEvent*>(event);
+      const QList<QUrl> urls = e->mimeData()->urls();
+      if (IsBusy() || urls.size() != 1 || !urls.front().isLocalFile()) return false;
+      e->acceptProposedAction();
+      const int pane = paneAt(e->position().toPoint());
+      const QString path = urls.front().toLocalFile();
+      // Out of the drop's own handling, so the source is not kept waiting.
+      QMetaObject::invokeMethod(
+          this, [this, pane, path] { OpenFile(pane ? pane : IDC_PANE_DAMAGED, path); },
+          Qt::QueuedConnection);
+      return true;
+    }
+    default:
+      return false;
+  }
 }
 
 // The automatic mode's figure per measured cycle: the PSNR of the result, or
@@ -305,8 +633,22 @@ void CMainDlg::PaintChart(QPainter& painter) {
 
 // --- runs ----------------------------------------------------------------------
 
+const RunMethodEntry& CMainDlg::Method() const {
+  const QString name = m_pMethod ? m_pMethod->currentData().toString() : QString();
+  return FindRunMethod(name.toUtf8().constData());
+}
+
+QString CMainDlg::MethodName() const { return QString::fromUtf8(Method().name); }
+
+void CMainDlg::SetMethod(const QString& name) {
+  if (!m_pMethod) return;
+  const int index = m_pMethod->findData(name);
+  if (index >= 0) m_pMethod->setCurrentIndex(index);
+}
+
 void CMainDlg::StartRun(bool automatic) {
-  if (IsRunning() || !m_engine.CanRun()) return;
+  const RunMethodEntry& method = Method();
+  if (IsBusy() || (automatic && !method.hasAutomatic) || !m_engine.CanRun()) return;
   // Every edit the run will read must hold a number: one message, naming it.
   if (const auto problem = FirstBadField(*this)) {
     MessageBox(problem->message, "");
@@ -324,9 +666,16 @@ void CMainDlg::StartRun(bool automatic) {
     }
     m_engine.m_dSettleLevel = double(level);
   }
+  // The state before the first run of this mask is the first undo step.
+  if (m_history.empty()) {
+    m_history.push_back(CaptureStep());
+    m_historyAt = 0;
+  }
   auto run = std::make_unique<RunState>();
   run->automatic = automatic;
   run->settling = settling;
+  run->method = &method;
+  run->focus = focusWidget();
   for (const FieldDef& def : kFields) run->texts[def.id] = GetItemText(def.id);
   run->startTick = MonotonicTickCount();
   m_bStopRequested = false;
@@ -338,7 +687,8 @@ void CMainDlg::StartRun(bool automatic) {
     // The run's count is the one typed in the edit: the field is read by the run.
     std::int32_t planned = 0;
     ParseIntField(run->texts[IDC_EDIT_TRANSPORT_ITER], &planned);
-    m_pProgress->setRange(0, automatic ? 0 : std::max(1, planned));
+    m_pProgress->setFormat(QString());
+    m_pProgress->setRange(0, automatic || !method.stoppable ? 0 : std::max(1, planned));
     m_pProgress->setValue(0);
   }
   QString rule;
@@ -346,12 +696,14 @@ void CMainDlg::StartRun(bool automatic) {
     rule = settling
                ? QStringLiteral(
                      "Automatic mode without an original: until the mean change "
-                     "is no more than ") +
+                     "is at most ") +
                      Number(m_engine.m_dSettleLevel)
                : QStringLiteral("Automatic mode: while the PSNR gain is above ") +
                      QString::fromStdString(run->texts[IDC_EDIT_THRESHOLD]) + QStringLiteral(" dB");
   else
-    rule = QStringLiteral("Running");
+    rule = method.stoppable
+               ? QStringLiteral("Running")
+               : QStringLiteral("Running the %1 fill").arg(QString::fromUtf8(method.label));
   if (m_files.OriginalStale())
     rule = QString::fromStdString(m_files.OriginalMismatch()) +
            QStringLiteral(": no PSNR against it. ") + rule;
@@ -359,12 +711,10 @@ void CMainDlg::StartRun(bool automatic) {
   m_pRun = std::move(run);
   UpdateControls();
   QApplication::setOverrideCursor(Qt::BusyCursor);
-  m_pRun->worker = std::thread([this, automatic] {
+  const RunMethodEntry* m = &method;
+  m_pRun->worker = std::thread([this, automatic, m] {
     t_onRunThread = true;
-    if (automatic)
-      m_engine.OnAuto();
-    else
-      m_engine.OnRun();
+    m->run(m_engine, automatic);
     t_onRunThread = false;
     QMetaObject::invokeMethod(
         this, [this] { FinishRun(); }, Qt::QueuedConnection);
@@ -380,41 +730,50 @@ void CMainDlg::FinishRun() {
   for (const auto& text : run->texts) SetItemText(text.first, text.second);
   if (run->showResult) m_files.ShowResult();
   const CDialogFields& f = m_engine.m_fields;
-  const bool stopped = m_engine.LastRunStopped();
+  const bool stopped = run->method->stoppable && m_engine.LastRunStopped();
+  const QString cycles = QString::number(run->lastCycle);
   QString outcome;
   if (!run->automatic) {
     outcome = stopped ? QStringLiteral("Stopped: the result so far is shown; ")
-                      : QStringLiteral("Done: ");
+              : run->method->stoppable
+                  ? QStringLiteral("Done: ")
+                  : QStringLiteral("Done (%1): ").arg(QString::fromUtf8(run->method->label));
     outcome += QStringLiteral("%1 iterations in all, %2 s.")
                    .arg(f.m_nTotalIter)
                    .arg(Number(double(f.m_fSeconds)));
+  } else if (stopped) {
+    outcome = QStringLiteral("Automatic mode stopped by you after cycle ") + cycles +
+              QStringLiteral("; the result so far is shown.");
+  } else if (run->settling) {
+    const QString change = Number(m_chart.empty() ? 0.0 : m_chart.back(), 3);
+    const QString level = Number(m_engine.m_dSettleLevel);
+    outcome =
+        m_engine.LastRunUnsettled()
+            ? QStringLiteral("Not settled after cycle %1: the mean change was still %2 (above %3).")
+                  .arg(cycles, change, level)
+            : QStringLiteral("Settled after cycle %1: the mean change was %2 (at most %3).")
+                  .arg(cycles, change, level);
   } else {
-    const QString cycles = QString::number(m_chart.empty() ? 0 : m_chart.size() + 4);
-    if (stopped)
-      outcome = QStringLiteral("Automatic mode stopped by you after cycle ") + cycles +
-                QStringLiteral("; the result so far is shown.");
-    else if (run->settling)
-      outcome = QStringLiteral("Automatic mode without an original: settled after cycle ") +
-                cycles + QStringLiteral(" (mean change ") +
-                Number(m_chart.empty() ? 0.0 : m_chart.back(), 4) +
-                QStringLiteral(", no more than ") + Number(m_engine.m_dSettleLevel) +
-                QStringLiteral(").");
-    else
-      outcome = QStringLiteral("Automatic mode: stopped after cycle ") + cycles +
-                QStringLiteral(", when the PSNR gain was no longer above ") +
-                Number(double(f.m_fThreshold)) + QStringLiteral(" dB.");
+    outcome = QStringLiteral("Automatic mode: stopped after cycle ") + cycles +
+              QStringLiteral(", when the PSNR gain was no longer above ") +
+              Number(double(f.m_fThreshold)) + QStringLiteral(" dB.");
   }
   if (m_files.OriginalStale())
     outcome = QString::fromStdString(m_files.OriginalMismatch()) +
               QStringLiteral(": no PSNR against it. ") + outcome;
   SetStatus(outcome);
   if (m_pProgress) {
+    m_pProgress->setFormat(QString());
     if (m_pProgress->maximum() == 0) m_pProgress->setRange(0, 1);
     if (!stopped) m_pProgress->setValue(m_pProgress->maximum());
   }
+  if (run->showResult) PushStep();
   UpdateControls();
   RefreshViewer();
-  update();
+  Client()->update();
+  // After a run the focus is where it was when the run started.
+  if (run->focus && run->focus->isEnabled() && run->focus->isVisible())
+    run->focus->setFocus(Qt::OtherFocusReason);
   for (const auto& m : run->messages) MessageBox(m.first, m.second);
   if (m_bCloseAfterRun) {
     m_bCloseAfterRun = false;
@@ -423,18 +782,20 @@ void CMainDlg::FinishRun() {
 }
 
 void CMainDlg::RequestStop() {
-  if (IsRunning()) {
+  if (IsRunning() && m_pRun->method->stoppable) {
     m_bStopRequested = true;
     SetStatus(QStringLiteral("Stopping: the result so far will be kept..."));
   }
 }
 
 void CMainDlg::WaitForRun() {
-  while (m_pRun) {
-    if (m_pRun->worker.joinable()) m_pRun->worker.join();
-    // The worker's last act is to queue FinishRun; run it now.
+  while (m_pRun || m_pJob) {
+    if (m_pRun && m_pRun->worker.joinable()) m_pRun->worker.join();
+    if (m_pJob && m_pJob->worker.joinable()) m_pJob->worker.join();
+    // The worker's last act is to queue FinishRun (FinishJob); run it now.
     QCoreApplication::sendPostedEvents(this);
     if (m_pRun) FinishRun();
+    if (m_pJob) FinishJob();
   }
 }
 
@@ -467,9 +828,10 @@ void CMainDlg::ShowProgress(const RunProgress& p, const QImage& preview) {
                .arg(p.iterationsDone)
                .arg(p.iterationsPlanned);
   } else {
+    m_pRun->lastCycle = p.cycle;
     if (p.measured) {
       m_chart.push_back(p.settling ? p.meanChange : double(p.psnr));
-      update(PaneClientRect(IDC_CHART));
+      Client()->update(PaneClientRect(IDC_CHART));
     }
     text = QStringLiteral("Automatic: cycle %1").arg(p.cycle);
     if (p.measured)
@@ -481,7 +843,7 @@ void CMainDlg::ShowProgress(const RunProgress& p, const QImage& preview) {
   if (!m_bStopRequested) SetStatus(text);
   if (preview.isNull()) return;
   m_resultPreview = preview;
-  update(PaneClientRect(IDC_PANE_RESULT));
+  Client()->update(PaneClientRect(IDC_PANE_RESULT));
   if (m_pViewer) m_pViewer->SetPicture(ViewerPicture::kResult, preview);
 }
 
@@ -489,24 +851,38 @@ QString CMainDlg::StatusText() const { return m_status; }
 
 void CMainDlg::SetStatus(const QString& text) {
   m_status = text;
-  if (auto* label = qobject_cast<QLabel*>(GetDlgItem(IDC_STATUS))) label->setText(text);
+  if (auto* label = qobject_cast<QLabel*>(GetDlgItem(IDC_STATUS))) {
+    label->setText(text);
+    label->setToolTip(text);  // whole, where the line is too short for it
+  }
 }
 
 void CMainDlg::UpdateControls() {
-  const bool running = IsRunning();
+  const bool busy = IsBusy();
   const bool damaged = m_files.m_surfDamaged.bLoaded == 1;
   const auto enable = [this](int id, bool on) {
     if (QWidget* w = GetDlgItem(id)) w->setEnabled(on);
   };
   for (int id : {int(IDC_BTN_LOAD_DAMAGED), int(IDC_BTN_LOAD_MASK), int(IDC_BTN_LOAD_ORIGINAL),
-                 int(IDC_BTN_RUN), int(IDC_BTN_AUTO), int(IDC_BTN_RESET), int(IDC_BTN_SAVE),
-                 int(IDC_EDIT_SETTLE)})
-    enable(id, !running);
+                 int(IDC_BTN_RUN), int(IDC_BTN_RESET), int(IDC_BTN_SAVE), int(IDC_EDIT_SETTLE),
+                 int(IDC_COMBO_METHOD)})
+    enable(id, !busy);
+  enable(IDC_BTN_AUTO, !busy && Method().hasAutomatic);
   for (const FieldDef& def : kFields)
-    if (def.id != IDC_EDIT_TOTAL_ITER) enable(def.id, !running);  // 1018 stays disabled
-  enable(IDC_BTN_STOP, running);
+    if (def.id != IDC_EDIT_TOTAL_ITER) enable(def.id, !busy);  // 1018 stays disabled
+  enable(IDC_BTN_STOP, IsRunning() && m_pRun->method->stoppable);
   enable(IDC_BTN_VIEW, damaged || m_files.m_surfOriginal.bLoaded == 1);
-  enable(IDC_BTN_PAINT, damaged && !running);
+  enable(IDC_BTN_PAINT, damaged && !busy);
+  enable(IDC_BTN_UNDO, !busy && CanUndoRun());
+  enable(IDC_BTN_REDO, !busy && CanRedoRun());
+  if (auto* go = GetDlgItem(IDC_BTN_AUTO))
+    go->setToolTip(Method().hasAutomatic
+                       ? QStringLiteral("Go !!!: transport cycles, five and then more while the "
+                                        "result still improves  (Ctrl+G)")
+                       : QStringLiteral("Go !!!: the automatic mode runs the transport method "
+                                        "only; choose transport under Method"));
+  if (m_pMethod)
+    m_pMethod->setToolTip(QStringLiteral("Method: ") + QString::fromUtf8(Method().tip));
 }
 
 void CMainDlg::FocusEdit(int id) {
@@ -516,51 +892,421 @@ void CMainDlg::FocusEdit(int id) {
   }
 }
 
-// --- the viewer ------------------------------------------------------------------
+void CMainDlg::ShowFigures() {
+  const bool measured = m_engine.HasOriginal();
+  for (int id : {int(IDC_EDIT_PSNR_DAMAGED), int(IDC_EDIT_PSNR_RESULT)}) {
+    auto* edit = qobject_cast<QLineEdit*>(GetDlgItem(id));
+    if (!edit) continue;
+    const auto it = m_figureTexts.find(id);
+    const QString value =
+        it == m_figureTexts.end() ? QStringLiteral("0") : QString::fromStdString(it->second);
+    edit->setText(measured ? value : QStringLiteral("-"));
+    const QString what = id == IDC_EDIT_PSNR_DAMAGED ? QStringLiteral("of the damaged photo")
+                                                     : QStringLiteral("of the result");
+    edit->setToolTip(measured ? QStringLiteral("PSNR %1 against the original, in dB").arg(what)
+                              : QStringLiteral("PSNR %1: load the original to measure").arg(what));
+  }
+}
 
-void CMainDlg::OpenViewer(ViewerPicture picture, bool paint) {
-  if (!m_pViewer) {
+// --- undo of runs ------------------------------------------------------------------
+
+CMainDlg::RunStep CMainDlg::CaptureStep() const {
+  RunStep step;
+  const int n = m_engine.m_nMaskCount;
+  step.masked.resize(std::size_t(n) * 3);
+  for (int k = 0; k < n; ++k) {
+    const double* v = m_engine.g_work.At(m_engine.m_pMaskList[k].x, m_engine.m_pMaskList[k].y);
+    std::copy(v, v + 3, step.masked.begin() + std::ptrdiff_t(k) * 3);
+  }
+  const CDialogFields& f = m_engine.m_fields;
+  step.psnrDamaged = f.m_fPsnrDamaged;
+  step.psnrResult = f.m_fPsnrResult;
+  step.seconds = f.m_fSeconds;
+  step.totalIter = f.m_nTotalIter;
+  step.hasResult = m_files.HasResult();
+  step.status = m_status;
+  step.chart = m_chart;
+  step.chartSettle = m_bChartSettle;
+  return step;
+}
+
+void CMainDlg::RestoreStep(const RunStep& step) {
+  // A run changes the masked pixels alone, so they are the whole work plane's change.
+  const int n = std::min<int>(m_engine.m_nMaskCount, int(step.masked.size() / 3));
+  for (int k = 0; k < n; ++k) {
+    double* v = m_engine.g_work.At(m_engine.m_pMaskList[k].x, m_engine.m_pMaskList[k].y);
+    std::copy(step.masked.begin() + std::ptrdiff_t(k) * 3,
+              step.masked.begin() + std::ptrdiff_t(k) * 3 + 3, v);
+  }
+  CDialogFields& f = m_engine.m_fields;
+  f.m_fPsnrDamaged = step.psnrDamaged;
+  f.m_fPsnrResult = step.psnrResult;
+  f.m_fSeconds = step.seconds;
+  f.m_nTotalIter = step.totalIter;
+  // Only the figures' edits: what is typed in the others stays.
+  for (int id : {int(IDC_EDIT_PSNR_DAMAGED), int(IDC_EDIT_PSNR_RESULT), int(IDC_EDIT_SECONDS),
+                 int(IDC_EDIT_TOTAL_ITER)})
+    SetItemText(id, FormatField(*FindField(id), f));
+  if (step.hasResult)
+    m_files.ShowResult();
+  else
+    m_files.ClearResult();
+  m_chart = step.chart;
+  m_bChartSettle = step.chartSettle;
+  RefreshViewer();
+  Client()->update();
+}
+
+void CMainDlg::PushStep() {
+  m_history.resize(m_historyAt + 1);
+  m_history.push_back(CaptureStep());
+  m_historyAt = m_history.size() - 1;
+  std::size_t bytes = 0;
+  for (const RunStep& s : m_history) bytes += s.Bytes();
+  bool dropped = false;
+  while (m_history.size() > std::size_t(kMaxUndoSteps) + 1 ||
+         (bytes > kMaxUndoBytes && m_history.size() > 2)) {
+    bytes -= m_history.front().Bytes();
+    m_history.erase(m_history.begin());
+    --m_historyAt;
+    dropped = true;
+  }
+  if (dropped)
+    SetStatus(m_status +
+              QStringLiteral(" The oldest undo step was dropped (%1 steps or 1 GB are kept).")
+                  .arg(kMaxUndoSteps));
+}
+
+void CMainDlg::ClearHistory() {
+  m_history.clear();
+  m_historyAt = 0;
+}
+
+bool CMainDlg::CanUndoRun() const { return m_historyAt > 0 && m_historyAt < m_history.size(); }
+bool CMainDlg::CanRedoRun() const { return m_historyAt + 1 < m_history.size(); }
+
+void CMainDlg::UndoRun() {
+  if (IsBusy() || !CanUndoRun()) return;
+  --m_historyAt;
+  RestoreStep(m_history[m_historyAt]);
+  SetStatus(QStringLiteral("Undone: back to ") +
+            (m_historyAt == 0 ? QStringLiteral("before the first run.")
+                              : QStringLiteral("the result of run %1 (%2 iterations in all).")
+                                    .arg(m_historyAt)
+                                    .arg(m_engine.m_fields.m_nTotalIter)));
+  UpdateControls();
+}
+
+void CMainDlg::RedoRun() {
+  if (IsBusy() || !CanRedoRun()) return;
+  ++m_historyAt;
+  RestoreStep(m_history[m_historyAt]);
+  SetStatus(QStringLiteral("Redone: run %1. ").arg(m_historyAt) + m_history[m_historyAt].status);
+  UpdateControls();
+}
+
+// --- files -------------------------------------------------------------------------
+
+QString CMainDlg::ProposedSaveName() const {
+  const QFileInfo damaged(m_damagedPath);
+  const QString stem =
+      m_damagedPath.isEmpty() ? QStringLiteral("result") : damaged.completeBaseName();
+  const bool bmp = damaged.suffix().compare(QStringLiteral("bmp"), Qt::CaseInsensitive) == 0;
+  return stem + QStringLiteral("-restored.") +
+         (bmp ? QStringLiteral("bmp") : QStringLiteral("png"));
+}
+
+void CMainDlg::Report(const FileResult& result) {
+  if (!result.ok)
+    MessageBox(result.Text(), result.caption);
+  else if (!result.notice.empty())
+    MessageBox(result.notice, "");
+}
+
+void CMainDlg::LoadCommand(int paneId) {
+  const std::optional<QString> chosen = ChooseFile(true);
+  if (!chosen) return;  // Cancel: nothing happens
+  LoadPicture(paneId, *chosen);
+}
+
+void CMainDlg::OpenFile(int paneId, const QString& path) {
+  if (IsBusy()) return;
+  LoadPicture(paneId == IDC_PANE_RESULT ? IDC_PANE_DAMAGED : paneId, path);
+  UpdateControls();
+}
+
+void CMainDlg::LoadPicture(int paneId, const QString& path) {
+  const std::string file = QFile::encodeName(path).toStdString();
+  if (!CImageFiles::IsReadableName(file)) {
+    MessageBox("Citra BMP please!\nthe file name must end in .bmp, .png, .jpg or .jpeg (not \"" +
+                   file + "\")",
+               "not valid");
+    return;
+  }
+  if (paneId == IDC_PANE_DAMAGED && m_files.ResultUnsaved() &&
+      !AskQuestion(
+          QStringLiteral("The result has not been saved. Load another picture and discard it?"),
+          QString(), QStringLiteral("Discard"), QStringLiteral("Cancel")))
+    return;
+  auto image = std::make_shared<RgbImage>();
+  auto read = std::make_shared<FileResult>();
+  const QString name = QFileInfo(path).fileName();
+  StartJob(
+      QStringLiteral("Loading %1...").arg(name),
+      [file, image, read] { *read = CImageFiles::ReadPicture(file, image.get()); },
+      [this, paneId, path, name, image, read] {
+        FileResult r = *read;
+        if (r.ok)
+          r = paneId == IDC_PANE_MASK       ? m_files.LoadMaskImage(*image)
+              : paneId == IDC_PANE_ORIGINAL ? m_files.LoadOriginalImage(*image)
+                                            : m_files.LoadDamagedImage(*image);
+        if (r.ok) {
+          if (paneId == IDC_PANE_DAMAGED) m_damagedPath = path;
+          // A file dropped or given on the command line: its folder is the one used last.
+          SetLastFolder(QFileInfo(path).absolutePath());
+          // The undo steps belong to one damaged image and one mask.
+          if (paneId != IDC_PANE_ORIGINAL) ClearHistory();
+          SetStatus(QStringLiteral("Loaded %1 as the %2 (%3).")
+                        .arg(name, QString::fromUtf8(PaneWhat(paneId)),
+                             SizeText(image->width, image->height)));
+        } else {
+          SetStatus(QStringLiteral("%1 was not loaded.").arg(name));
+        }
+        ShowFigures();
+        RefreshViewer();
+        Report(r);
+      });
+}
+
+void CMainDlg::SaveCommand() {
+  if (!m_files.HasResult()) {
+    Report(m_files.SaveResult(std::string()));  // "Nothing to save yet."
+    return;
+  }
+  const std::optional<QString> chosen = ChooseFile(false, ProposedSaveName());
+  if (!chosen) return;
+  const std::string file = QFile::encodeName(*chosen).toStdString();
+  if (!CImageFiles::IsWritableName(file)) {
+    MessageBox("Citra BMP please!\nthe file name must end in .bmp or .png (not \"" + file + "\")",
+               "not valid");
+    return;
+  }
+  auto saved = std::make_shared<FileResult>();
+  const QString name = QFileInfo(*chosen).fileName();
+  const QString size = SizeText(m_files.m_surfResult.nWidth, m_files.m_surfResult.nHeight);
+  StartJob(
+      QStringLiteral("Saving %1...").arg(name),
+      [this, file, saved] { *saved = m_files.SaveResult(file); },
+      [this, name, size, saved] {
+        if (saved->ok)
+          SetStatus(QStringLiteral("Saved %1 (%2)").arg(name, size));
+        else
+          SetStatus(QStringLiteral("%1 was not saved.").arg(name));
+        Report(*saved);
+      });
+}
+
+void CMainDlg::StartJob(const QString& busy, std::function<void()> work,
+                        std::function<void()> done) {
+  m_pJob = std::make_unique<FileJob>();
+  m_pJob->done = std::move(done);
+  m_pJob->focus = focusWidget();
+  SetStatus(busy);
+  if (m_pProgress) {
+    m_pProgress->setFormat(QString());
+    m_pProgress->setRange(0, 0);
+  }
+  UpdateControls();
+  QApplication::setOverrideCursor(Qt::BusyCursor);
+  m_pJob->worker = std::thread([this, work = std::move(work)] {
+    work();
+    QMetaObject::invokeMethod(
+        this, [this] { FinishJob(); }, Qt::QueuedConnection);
+  });
+}
+
+void CMainDlg::FinishJob() {
+  if (!m_pJob) return;
+  if (m_pJob->worker.joinable()) m_pJob->worker.join();
+  std::unique_ptr<FileJob> job = std::move(m_pJob);
+  QApplication::restoreOverrideCursor();
+  if (m_pProgress) {
+    m_pProgress->setRange(0, 1);
+    m_pProgress->setValue(0);
+  }
+  UpdateControls();
+  if (job->focus && job->focus->isEnabled() && job->focus->isVisible())
+    job->focus->setFocus(Qt::OtherFocusReason);
+  if (job->done) job->done();
+  UpdateControls();
+  if (m_bCloseAfterRun) {
+    m_bCloseAfterRun = false;
+    OnCancel();
+  }
+}
+
+// --- the viewer and help -----------------------------------------------------------
+
+void CMainDlg::OpenViewer(ViewerPicture picture, bool paint, const QPointF* at) {
+  const bool created = !m_pViewer;
+  if (created) {
     m_pViewer = new CPictureViewer(this, nullptr);
     m_pViewer->setWindowTitle(QStringLiteral("ruvanta - picture"));
     m_pViewer->setWindowIcon(m_hIcon);
-    m_pViewer->resize(900, 700);
+    m_pViewer->installEventFilter(this);
   }
   RefreshViewer();
+  if (created)
+    m_pViewer->SetMask(m_files.m_surfMask.bLoaded == 1 ? SurfaceImage(m_files.m_surfMask)
+                                                       : QImage());
   m_pViewer->ShowPicture(picture);
   if (paint) m_pViewer->Canvas()->SetPaintMode(true);
   m_pViewer->show();
   m_pViewer->raise();
   m_pViewer->activateWindow();
+  if (at) m_pViewer->Canvas()->CentreOn(*at);
 }
 
 // The viewer shows the pictures as the panes do (the result as its surface holds it).
 void CMainDlg::RefreshViewer() {
   if (!m_pViewer) return;
-  const auto picture = [](const ImageSurface& s) {
-    return s.bLoaded == 1 ? SurfaceImage(s) : QImage();
+  const auto picture = [this](int paneId, const ImageSurface& s) {
+    if (s.bLoaded != 1) return QImage();
+    PaneCache& cache = m_panes[paneId];
+    if (!cache.valid) {
+      cache.full = SurfaceImage(s);
+      cache.scaled = QImage();
+      cache.valid = true;
+    }
+    return cache.full;
   };
-  m_pViewer->SetPicture(ViewerPicture::kDamaged, picture(m_files.m_surfDamaged));
-  m_pViewer->SetPicture(ViewerPicture::kOriginal, picture(m_files.m_surfOriginal));
+  const auto set = [this](ViewerPicture which, const QImage& image) {
+    // The same picture is not handed over again (its zoom levels are kept).
+    if (m_pViewer->Canvas()->Picture(which).cacheKey() != image.cacheKey() || image.isNull())
+      m_pViewer->SetPicture(which, image);
+  };
+  set(ViewerPicture::kDamaged, picture(IDC_PANE_DAMAGED, m_files.m_surfDamaged));
+  set(ViewerPicture::kOriginal, picture(IDC_PANE_ORIGINAL, m_files.m_surfOriginal));
   if (!IsRunning())
-    m_pViewer->SetPicture(ViewerPicture::kResult,
-                          m_files.HasResult() ? SurfaceImage(m_files.m_surfResult) : QImage());
+    set(ViewerPicture::kResult,
+        m_files.HasResult() ? picture(IDC_PANE_RESULT, m_files.m_surfResult) : QImage());
 }
 
 void CMainDlg::UseMask(const QImage& mask) {
-  if (IsRunning()) {
-    MessageBox("A run is going: stop it (or let it end) before using another mask.", "not valid");
+  if (IsBusy()) {
+    MessageBox(
+        "A run is going or a picture is being read or written: use the mask once it has ended.",
+        "not valid");
     return;
   }
   const FileResult r = m_files.LoadMaskImage(ToRgbImage(mask));
-  if (!r.ok) MessageBox(r.Text(), r.caption);
+  if (r.ok) {
+    ClearHistory();
+    SetStatus(QStringLiteral("Using the painted mask: %1 pixels.").arg(m_engine.m_nMaskCount));
+  } else {
+    MessageBox(r.Text(), r.caption);
+  }
   UpdateControls();
 }
 
 void CMainDlg::SaveMask(const QImage& mask) {
-  const std::optional<std::string> file = FileDialog(false);
-  if (!file) return;
-  const FileResult r = m_files.SaveMaskImage(*file, ToRgbImage(mask));
-  if (!r.ok) MessageBox(r.Text(), r.caption);
+  if (IsBusy()) return;
+  const QString stem = m_damagedPath.isEmpty()
+                           ? QStringLiteral("mask")
+                           : QFileInfo(m_damagedPath).completeBaseName() + QStringLiteral("-mask");
+  const std::optional<QString> chosen = ChooseFile(false, stem + QStringLiteral(".png"));
+  // The keys go back to the viewer the command came from.
+  if (m_pViewer) m_pViewer->activateWindow();
+  if (!chosen) return;
+  const std::string file = QFile::encodeName(*chosen).toStdString();
+  if (!CImageFiles::IsWritableName(file)) {
+    MessageBox("Citra BMP please!\nthe file name must end in .bmp or .png (not \"" + file + "\")",
+               "not valid");
+    return;
+  }
+  auto picture = std::make_shared<RgbImage>(ToRgbImage(mask));
+  auto saved = std::make_shared<FileResult>();
+  const QString name = QFileInfo(*chosen).fileName();
+  StartJob(
+      QStringLiteral("Saving the mask as %1...").arg(name),
+      [this, file, picture, saved] { *saved = m_files.SaveMaskImage(file, *picture); },
+      [this, name, picture, saved] {
+        SetStatus(saved->ok ? QStringLiteral("Saved the mask as %1 (%2)")
+                                  .arg(name, SizeText(picture->width, picture->height))
+                            : QStringLiteral("%1 was not saved.").arg(name));
+        Report(*saved);
+      });
+}
+
+QString CMainDlg::HelpText() {
+  QString methods;
+  for (const RunMethodEntry& m : RunMethods())
+    methods += QStringLiteral("<li><b>%1</b>: %2</li>")
+                   .arg(QString::fromUtf8(m.label).toHtmlEscaped(),
+                        QString::fromUtf8(m.tip).toHtmlEscaped());
+  return QStringLiteral(
+             "<h2>Restoring a photo with ruvanta</h2>"
+             "<ol>"
+             "<li><b>Load.</b> <i>Citra Rusak</i> (Ctrl+O) loads the damaged photo (BMP, PNG or "
+             "JPEG). <i>Load Mask</i> (Ctrl+M) loads the mask: a picture of the same size whose "
+             "non-black pixels are the ones to restore. <i>Citra Original</i> (Ctrl+Shift+O) "
+             "loads the undamaged photo if you have it; it only measures the quality (PSNR). You "
+             "can also drop a picture file onto a pane.</li>"
+             "<li><b>Paint.</b> No mask yet? <i>Paint mask...</i> opens the viewer over the "
+             "damaged photo: paint over the scratches with the brush (right button or Eraser to "
+             "take pixels out, [ and ] for the brush size, Ctrl+Z to undo a stroke), then press "
+             "<i>Use this mask</i>. <i>Save mask...</i> keeps it as a file.</li>"
+             "<li><b>Run.</b> Choose the <i>Method</i> and press <i>RUVANTA</i> (Ctrl+R). "
+             "<i>Go !!!</i> (Ctrl+G) runs transport cycles automatically while the result "
+             "improves. <i>Stop</i> or Escape ends a run and keeps the result so far. Each run "
+             "goes on from the last result; Undo (Ctrl+Z) and Redo (Ctrl+Shift+Z) step through "
+             "the results of the runs.</li>"
+             "<li><b>Compare.</b> Click a pane (or <i>View...</i>) to see its picture whole in "
+             "the viewer: the wheel zooms at the pointer, dragging pans, + / - / 0 zoom in, out "
+             "and fit, 1, 2 and 3 switch between the damaged photo, the result and the original, "
+             "M shows the mask.</li>"
+             "<li><b>Save.</b> <i>Save</i> (Ctrl+S) writes the result to a new PNG or BMP "
+             "file; it proposes the damaged photo's name with -restored.</li>"
+             "</ol>"
+             "<h3>The fields</h3>"
+             "<ul>"
+             "<li><b>Ruvanta</b>: transport iterations of one run (100). <b>Diffussi</b>: "
+             "diffusion iterations after each block (2; 0 for none). <b>Diffusi/Ruvanta</b>: "
+             "transport iterations per block (15; 0 for one block).</li>"
+             "<li><b>DeltaT</b>: the time step of the transport (0.01; a point or a comma).</li>"
+             "<li><b>PSNR</b> (in <i>Load Citra</i> and <i>Hasil</i>): the quality in dB of the "
+             "damaged photo and of the result, measured against the original; \"-\" without "
+             "one.</li>"
+             "<li><b>Jumlah Pixel</b>: the number of masked pixels. <b>Waktu</b>: the seconds "
+             "(<i>detik</i>) of all runs.</li>"
+             "<li><b>Threshold</b>: the PSNR gain in dB a further automatic cycle must exceed. "
+             "<b>Settle</b>: without an original, Go !!! goes on while the mean change of the "
+             "masked values over a cycle is above it.</li>"
+             "<li><b>Reset</b> sets the PSNR fields, the seconds and the pixel count to 0.</li>"
+             "</ul>"
+             "<h3>The methods</h3><ul>") +
+         methods + QStringLiteral("</ul>");
+}
+
+void CMainDlg::ShowHelp() {
+  if (!m_pHelp) {
+    m_pHelp = new QDialog(this, Qt::Window);
+    m_pHelp->setWindowTitle(QStringLiteral("ruvanta - help"));
+    m_pHelp->setWindowIcon(m_hIcon);
+    auto* text = new QTextBrowser(m_pHelp);
+    text->setHtml(HelpText());
+    text->setAccessibleName(QStringLiteral("help text"));
+    auto* close = new QPushButton(QStringLiteral("Close"), m_pHelp);
+    connect(close, &QPushButton::clicked, m_pHelp, &QDialog::close);
+    auto* layout = new QVBoxLayout(m_pHelp);
+    layout->addWidget(text);
+    layout->addWidget(close, 0, Qt::AlignRight);
+    m_pHelp->resize(620, 640);
+    m_pHelp->installEventFilter(this);
+  }
+  m_pHelp->show();
+  m_pHelp->raise();
+  m_pHelp->activateWindow();
 }
 
 // --- dialog services -----------------------------------------------------------
@@ -570,10 +1316,20 @@ std::string CMainDlg::GetItemText(int id) const {
     const auto it = m_pRun->texts.find(id);
     return it == m_pRun->texts.end() ? std::string() : it->second;
   }
+  if (IsFigure(id)) {
+    // The value the engine wrote, whatever the edit shows in its place.
+    const auto it = m_figureTexts.find(id);
+    return it == m_figureTexts.end() ? std::string("0") : it->second;
+  }
   const QWidget* w = GetDlgItem(id);
-  if (const auto* edit = qobject_cast<const QLineEdit*>(w)) return edit->text().toStdString();
+  if (const auto* edit = qobject_cast<const QLineEdit*>(w)) {
+    QString text = edit->text();
+    // The decimal comma the locale may use is read as a point.
+    if (TakesFraction(id)) text.replace(QLatin1Char(','), QLatin1Char('.'));
+    return text.toStdString();
+  }
   if (const auto* button = qobject_cast<const QAbstractButton*>(w))
-    return button->text().toStdString();
+    return StripMnemonic(button->text()).toStdString();
   if (const auto* label = qobject_cast<const QLabel*>(w)) return label->text().toStdString();
   if (const auto* box = qobject_cast<const QGroupBox*>(w)) return box->title().toStdString();
   return std::string();
@@ -582,6 +1338,11 @@ std::string CMainDlg::GetItemText(int id) const {
 void CMainDlg::SetItemText(int id, const std::string& text) {
   if (t_onRunThread && m_pRun) {
     m_pRun->texts[id] = text;
+    return;
+  }
+  if (IsFigure(id)) {
+    m_figureTexts[id] = text;
+    ShowFigures();
     return;
   }
   QWidget* w = GetDlgItem(id);
@@ -630,7 +1391,11 @@ std::optional<std::string> CMainDlg::FileDialog(bool bOpen) {
 }
 
 void CMainDlg::PaneChanged(int paneId) {
+  m_panes[paneId].valid = false;
+  m_panes[paneId].full = QImage();
+  m_panes[paneId].scaled = QImage();
   const QRect client = PaneClientRect(paneId);
-  if (!client.isEmpty()) update(client);
+  if (!client.isEmpty()) Client()->update(client);
   if (paneId == IDC_PANE_MASK && m_pViewer) m_pViewer->SetMask(SurfaceImage(m_files.m_surfMask));
+  if (paneId == IDC_PANE_ORIGINAL || paneId == IDC_PANE_DAMAGED) ShowFigures();
 }

@@ -1,7 +1,8 @@
 // The main window: dialog template 102 over the restoration engine and the load
 // and save commands, which it has (it is neither of them). It gives both the
 // services of a dialog: the edits' texts, the buttons, message boxes, file dialogs
-// and pane refreshes.
+// and pane refreshes. It is an ordinary top-level window: the viewer and the help
+// page beside it take input while it is open.
 //
 // A run goes on a worker thread. It starts only when every edit it reads holds a
 // number; the engine then reads and writes a copy of the edits' texts taken when
@@ -9,12 +10,17 @@
 // and the edits show that copy when it ends. Meanwhile the window repaints, shows
 // the progress, and disables what would change the run's inputs; Stop ends the
 // run after its current sweep (cycle, in the automatic mode) and keeps the result.
+// Pictures are decoded and saved on a worker thread too, with the same rule.
+//
+// The results of the runs are kept as undo steps (the masked pixels, the totals
+// and the PSNR after each run), so Undo and Redo step through them.
 #pragma once
 
 #include <QIcon>
 #include <QImage>
 #include <QPointer>
 #include <atomic>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,6 +35,9 @@
 
 class QMenu;
 class QProgressBar;
+class QComboBox;
+class QDialog;
+struct RunMethodEntry;
 
 class CMainDlg : public CDialog,
                  private CEngineServices,
@@ -59,39 +68,74 @@ class CMainDlg : public CDialog,
   // The window's system menu, shown as the dialog's context menu.
   QMenu* SystemMenu() const { return m_pSysMenu; }
   // The panes the last OnPaint drew a picture into, in drawing order.
+  const std::vector<int>& PaneOrder() const { return m_paintedPanes; }
   const std::vector<int>& PaintedPanes() const { return m_paintedPanes; }
+  // Where a pane's picture is drawn (Client() coordinates; empty when none).
+  QRect PictureRect(int paneId) const;
   // The pixels of a surface as a picture (null when the surface is empty).
   static QImage SurfaceImage(const ImageSurface& surface);
 
+  // --- files -----------------------------------------------------------------
+  // Loads a picture file as the picture of a pane (the damaged image for any
+  // other place), as a drop does: off the window's thread, asking first when it
+  // would discard an unsaved result.
+  void OpenFile(int paneId, const QString& path);
+  // The name Save proposes: the damaged image's stem, "-restored", its format
+  // (PNG for anything but BMP).
+  QString ProposedSaveName() const;
+
   // --- runs ----------------------------------------------------------------
   bool IsRunning() const { return m_pRun != nullptr; }
+  // A run, or a picture being read or written.
+  bool IsBusy() const { return m_pRun != nullptr || m_pJob != nullptr; }
   // Asks the run to stop after its current sweep or cycle.
   void RequestStop();
-  // Blocks until the run (if any) has ended and its result is shown.
+  // Blocks until the run or file job (if any) has ended and its result is shown.
   void WaitForRun();
   // What the automatic mode measures and why it stopped, or the last run's outcome.
   QString StatusText() const;
   // The figures the chart shows: one per measured cycle of the last automatic run.
   const std::vector<double>& ChartValues() const { return m_chart; }
   bool ChartIsSettle() const { return m_bChartSettle; }
+  // The method RUVANTA runs (a --method name of the command line).
+  QString MethodName() const;
+  void SetMethod(const QString& name);
+
+  // --- undo of runs ----------------------------------------------------------
+  static constexpr int kMaxUndoSteps = 20;
+  static constexpr std::size_t kMaxUndoBytes = std::size_t(1) << 30;
+  bool CanUndoRun() const;
+  bool CanRedoRun() const;
+  void UndoRun();
+  void RedoRun();
+  // Steps that can be undone now.
+  int UndoSteps() const { return int(m_historyAt); }
 
   // --- the viewer ----------------------------------------------------------
   // Opens (or raises) the viewer on `picture`; in paint mode over the damaged one.
-  void OpenViewer(ViewerPicture picture, bool paint);
+  // With `at` (a picture point) it shows that point at one screen pixel per
+  // picture pixel (or fitted, when the picture fits the viewer).
+  void OpenViewer(ViewerPicture picture, bool paint, const QPointF* at = nullptr);
   CPictureViewer* Viewer() const { return m_pViewer; }
+  // The help page (F1), beside the window.
+  void ShowHelp();
+  QDialog* HelpWindow() const { return m_pHelp; }
+  static QString HelpText();
 
  protected:
   bool OnInitDialog() override;
   // Enter and the OK command do nothing: the dialog stays open, the fields unread.
   void OnOK() override {}
   // Exit, the close box and the system menu's Close: asks before a running
-  // restoration or an unsaved result is lost; Escape does nothing.
+  // restoration or an unsaved result is lost; Escape stops a run, nothing else.
   void OnCancel() override;
   void OnCommand(int id) override;
   void OnPaint() override;
+  bool ClientEvent(QEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void contextMenuEvent(QContextMenuEvent* event) override;
-  void mouseDoubleClickEvent(QMouseEvent* event) override;
+  // The viewer or the help page closed: the keys come back to this window.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // --- engine services (the worker thread uses them while a run goes) --------
@@ -114,6 +158,7 @@ class CMainDlg : public CDialog,
 
   // The one place that decides which controls are enabled.
   void UpdateControls();
+  void SetUpControls();
   void StartRun(bool automatic);
   void FinishRun();
   void ShowProgress(const RunProgress& progress, const QImage& preview);
@@ -122,17 +167,59 @@ class CMainDlg : public CDialog,
   void FocusEdit(int id);
   void PaintChart(QPainter& painter);
   void RefreshViewer();
+  // The PSNR edits show their value, or "-" without an original to measure against.
+  void ShowFigures();
+  const RunMethodEntry& Method() const;
+
+  // Load and save commands: file dialog, the name test, the work off the thread.
+  void LoadCommand(int paneId);
+  void SaveCommand();
+  void LoadPicture(int paneId, const QString& path);
+  // Runs `work` on a worker thread, then `done` on the window's; the window is busy.
+  void StartJob(const QString& busy, std::function<void()> work, std::function<void()> done);
+  void FinishJob();
+  void Report(const FileResult& result);
+
+  // Undo steps: what a run changes, taken after it (and before the first one).
+  struct RunStep {
+    std::vector<double> masked;  // the masked pixels' channels, in list order
+    float psnrDamaged = 0, psnrResult = 0, seconds = 0;
+    std::uint32_t totalIter = 0;
+    bool hasResult = false;
+    QString status;
+    std::vector<double> chart;
+    bool chartSettle = false;
+    std::size_t Bytes() const { return masked.size() * sizeof(double) + sizeof(RunStep); }
+  };
+  RunStep CaptureStep() const;
+  void RestoreStep(const RunStep& step);
+  void PushStep();
+  void ClearHistory();
 
   struct RunState {
     bool automatic = false;
     bool settling = false;
+    const RunMethodEntry* method = nullptr;
     std::map<int, std::string> texts;  // the edits as the run reads and writes them
     std::vector<std::pair<std::string, std::string>> messages;  // shown when it ends
     bool showResult = false;
+    QPointer<QWidget> focus;  // where the focus was when it started
     std::uint32_t startTick = 0;
     std::uint32_t lastPreviewTick = 0;
     std::uint32_t previewGap = 0;  // milliseconds between previews (more for larger pictures)
+    int lastCycle = 0;
     std::thread worker;
+  };
+  struct FileJob {
+    std::function<void()> done;
+    QPointer<QWidget> focus;
+    std::thread worker;
+  };
+  // A pane's picture as drawn: the surface converted once, and scaled to the pane.
+  struct PaneCache {
+    bool valid = false;
+    QImage full;
+    QImage scaled;
   };
 
   CRestoreEngine m_engine;
@@ -140,13 +227,21 @@ class CMainDlg : public CDialog,
   QIcon m_hIcon;
   QMenu* m_pSysMenu = nullptr;
   QPointer<CPictureViewer> m_pViewer;
+  QPointer<QDialog> m_pHelp;
+  QComboBox* m_pMethod = nullptr;
   std::vector<int> m_paintedPanes;
   std::unique_ptr<RunState> m_pRun;
+  std::unique_ptr<FileJob> m_pJob;
   std::atomic<bool> m_bStopRequested{false};
-  bool m_bCloseAfterRun = false;  // Exit asked to stop the run and close
+  bool m_bCloseAfterRun = false;  // Exit asked to stop the run (or end the job) and close
   QImage m_resultPreview;         // the result so far, in the result pane while a run goes
   QString m_status;
   std::vector<double> m_chart;
   bool m_bChartSettle = false;
   QProgressBar* m_pProgress = nullptr;
+  std::map<int, std::string> m_figureTexts;  // the PSNR edits' values as the engine wrote them
+  std::map<int, PaneCache> m_panes;
+  QString m_damagedPath;
+  std::vector<RunStep> m_history;
+  std::size_t m_historyAt = 0;
 };

@@ -46,7 +46,7 @@ CPictureViewer::CPictureViewer(CViewerHost* host, QWidget* parent)
   }
   bar->addSeparator();
   m_fit = AddAction(tr("Fit"), tr("Fit the picture to the window"),
-                    {Qt::Key_F, Qt::CTRL | Qt::Key_0}, false);
+                    {Qt::Key_0, Qt::Key_F, Qt::CTRL | Qt::Key_0}, false);
   connect(m_fit, &QAction::triggered, m_canvas, &CViewerCanvas::FitToWindow);
   m_actual = AddAction(tr("100 %"), tr("One screen pixel per picture pixel"),
                        {Qt::CTRL | Qt::Key_1}, false);

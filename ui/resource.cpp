@@ -8,8 +8,9 @@ using K = ControlKind;
 
 DialogTemplate MakeMainTemplate() {
   // The 42 controls of the dialog as it always was, then the strip below it: the
-  // run's progress, Stop, the viewer, the settle level and the cycle chart.
-  DialogTemplate t{IDD_MAIN_DIALOG, "ruvanta", 471, 472, {}};
+  // run's progress, the method, Stop, the viewer, undo and redo of runs, help, the
+  // settle level and the cycle chart.
+  DialogTemplate t{IDD_MAIN_DIALOG, "ruvanta", 471, 488, {}, false, 0, 0, {}};
   t.controls = {
       {1004, K::DefPushButton, "Citra Rusak", 401, 34, 57, 14},
       {2, K::PushButton, "Exit", 7, 382, 69, 14},
@@ -55,19 +56,43 @@ DialogTemplate MakeMainTemplate() {
       {-1, K::GroupBox, "Masking", 395, 73, 69, 50},
       // The strip.
       {IDC_PROGRESS, K::Progress, "", 7, 404, 302, 12},
-      {IDC_BTN_STOP, K::PushButton, "Stop", 316, 403, 69, 14, true, false},
-      {IDC_BTN_VIEW, K::PushButton, "View...", 395, 403, 69, 14},
+      {IDC_LABEL_METHOD, K::Label, "Method", 316, 405, 26, 9},
+      {IDC_COMBO_METHOD, K::Combo, "", 343, 403, 121, 14},
       {IDC_STATUS, K::Label, "", 7, 420, 302, 12},
-      {-1, K::Label, "Settle", 316, 421, 26, 9},
-      {IDC_EDIT_SETTLE, K::Edit, "", 343, 419, 42, 12, true, true, true},
-      {IDC_BTN_PAINT, K::PushButton, "Paint mask...", 395, 419, 69, 14},
-      {IDC_CHART, K::Pane, "", 7, 436, 457, 32},
+      {IDC_BTN_STOP, K::PushButton, "Stop", 316, 419, 69, 14, true, false},
+      {IDC_BTN_VIEW, K::PushButton, "View...", 395, 419, 69, 14},
+      {IDC_BTN_UNDO, K::PushButton, "Undo", 7, 435, 50, 14, true, false},
+      {IDC_BTN_REDO, K::PushButton, "Redo", 60, 435, 50, 14, true, false},
+      {IDC_BTN_HELP, K::PushButton, "Help", 113, 435, 50, 14},
+      {-1, K::Label, "Settle", 316, 437, 26, 9},
+      {IDC_EDIT_SETTLE, K::Edit, "", 343, 435, 42, 12, true, true, true},
+      {IDC_BTN_PAINT, K::PushButton, "Paint mask...", 395, 435, 69, 14},
+      {IDC_CHART, K::Pane, "", 7, 452, 457, 32},
   };
+  // The four pictures fill the grid left of x = 390 and above y = 362; the column
+  // of buttons beside it moves right, the rows under it move down.
+  t.resizable = true;
+  t.gridRight = 390;
+  t.gridBottom = 362;
+  for (const ControlTemplate& c : t.controls) {
+    Anchor a;
+    if (c.x + c.cx <= t.gridRight && c.y + c.cy <= t.gridBottom)
+      a = Anchor::kGrid;
+    else if (c.x >= t.gridRight && c.y < 400)
+      a = Anchor::kRight;
+    else if (c.y >= 400 && c.x < 310 && c.cx > 100)
+      a = Anchor::kBottomStretch;  // the progress bar, the status line, the chart
+    else if (c.x < 310)
+      a = Anchor::kBottom;
+    else
+      a = Anchor::kBottomRight;
+    t.anchors.push_back(a);
+  }
   return t;
 }
 
 DialogTemplate MakeAboutTemplate() {
-  DialogTemplate t{IDD_ABOUTBOX, "About ruvanta", 235, 55, {}};
+  DialogTemplate t{IDD_ABOUTBOX, "About ruvanta", 235, 55, {}, false, 0, 0, {}};
   t.controls = {
       {-1, K::Icon, "", 11, 17, 20, 20},
       {-1, K::Label, "ruvanta v 1.0", 40, 10, 119, 8},
@@ -88,8 +113,8 @@ QPixmap DrawIcon(int side) {
   p.drawRect(2, 4, 27, 23);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(0, 128, 0));
-  p.drawPolygon(QPolygon({QPoint(3, 27), QPoint(12, 14), QPoint(19, 22), QPoint(23, 18),
-                          QPoint(29, 27)}));
+  p.drawPolygon(
+      QPolygon({QPoint(3, 27), QPoint(12, 14), QPoint(19, 22), QPoint(23, 18), QPoint(29, 27)}));
   p.setBrush(QColor(255, 255, 0));
   p.drawEllipse(QPoint(22, 10), 3, 3);
   p.setPen(QPen(QColor(255, 0, 0), 2));

@@ -21,6 +21,11 @@ enum : int {
   IDC_EDIT_SETTLE = 1034,
   IDC_BTN_PAINT = 1035,
   IDC_CHART = 1036,
+  IDC_LABEL_METHOD = 1037,
+  IDC_COMBO_METHOD = 1038,
+  IDC_BTN_UNDO = 1039,
+  IDC_BTN_REDO = 1040,
+  IDC_BTN_HELP = 1041,
 };
 // The number of controls of the original dialog, which come first in its template.
 constexpr int kOriginalControlCount = 42;

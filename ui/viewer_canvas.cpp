@@ -113,6 +113,21 @@ void CViewerCanvas::ActualSize() {
   ViewMoved();
 }
 
+void CViewerCanvas::CentreOn(QPointF imagePoint) {
+  const QImage& picture = Shown();
+  if (picture.isNull()) return;
+  if (picture.width() <= width() && picture.height() <= height()) {
+    FitToWindow();
+    return;
+  }
+  m_zoom = 1.0;
+  m_offset = QPointF(width(), height()) / 2.0 - imagePoint;
+  m_fitted = false;
+  ClampView();
+  m_offset = QPointF(std::round(m_offset.x()), std::round(m_offset.y()));
+  ViewMoved();
+}
+
 void CViewerCanvas::ZoomAround(QPointF widgetPoint, double factor) {
   const QPointF anchor = ImageAt(widgetPoint);
   m_zoom = std::clamp(m_zoom * factor, kMinZoom, kMaxZoom);

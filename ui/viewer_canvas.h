@@ -49,6 +49,9 @@ class CViewerCanvas : public QWidget {
   void FitToWindow();
   // One screen pixel per image pixel, around the same centre.
   void ActualSize();
+  // Shows the image point at the middle, one screen pixel per image pixel; a
+  // picture that fits the window whole is fitted instead.
+  void CentreOn(QPointF imagePoint);
   // Multiplies the zoom (within the range); the image point under widgetPoint stays.
   void ZoomAround(QPointF widgetPoint, double factor);
 

@@ -108,12 +108,50 @@ class WindowCommandsTest : public QObject {
       QVERIFY2(script.fileAsks[0].nameFilters[0].contains(QLatin1String(pattern)), pattern);
     QVERIFY(!script.fileAsks[3].open);
     QVERIFY(script.fileAsks[3].options & QFileDialog::DontConfirmOverwrite);
-    QCOMPARE(script.fileAsks[3].nameFilters.size(), 2);  // BMP and PNG are written
-    // Cancel is refused by the command, with the names it accepts.
-    QCOMPARE(int(script.boxes.size()), 1);
-    QVERIFY(script.boxes[0].text.startsWith(QStringLiteral("Citra BMP please!\n")));
-    QVERIFY(script.boxes[0].text.contains(QStringLiteral(".bmp or .png")));
-    QCOMPARE(script.boxes[0].caption, QStringLiteral("not valid"));
+    QCOMPARE(script.fileAsks[3].nameFilters.size(), 2);  // PNG and BMP are written
+    // Cancel does nothing: no message, nothing saved.
+    QVERIFY(script.boxes.empty());
+    QVERIFY(dlg.Files().ResultUnsaved());
+  }
+
+  // Save proposes the damaged picture's stem and format, gives a name typed without
+  // an extension the chosen type's, and says what it wrote.
+  void saveProposesTheDamagedNameAndConfirms() {
+    QTemporaryDir dir;
+    const QString png = dir.filePath(QStringLiteral("photo.png"));
+    QVERIFY(QImage(SampleFile("damaged.bmp")).save(png));
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    script.Answer(png);
+    script.Answer(SampleFile("mask.bmp"));
+    Click(dlg, IDC_BTN_LOAD_DAMAGED);
+    Click(dlg, IDC_BTN_LOAD_MASK);
+    QCOMPARE(dlg.ProposedSaveName(), QStringLiteral("photo-restored.png"));
+    Click(dlg, IDC_BTN_RUN);
+    QString proposed, filter;
+    ModalHooks().fileDialog = [&](QFileDialog& d) -> std::optional<QString> {
+      proposed = d.selectedFiles().value(0);
+      filter = d.selectedNameFilter();
+      return dir.filePath(QStringLiteral("typed"));
+    };
+    Click(dlg, IDC_BTN_SAVE);
+    QCOMPARE(QFileInfo(proposed).fileName(), QStringLiteral("photo-restored.png"));
+    QVERIFY(filter.startsWith(QStringLiteral("PNG")));
+    QVERIFY2(script.boxes.empty(),
+             qPrintable(script.boxes.empty() ? QString() : script.boxes[0].text));
+    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("typed.png"))));
+    QCOMPARE(dlg.StatusText(), QStringLiteral("Saved typed.png (320 x 240)"));
+    QVERIFY(!dlg.Files().ResultUnsaved());
+    // The same bytes as the command line writes.
+    const QString reference = dir.filePath(QStringLiteral("reference.png"));
+    QCOMPARE(RunCli({QStringLiteral("--damaged"), png, QStringLiteral("--mask"),
+                     SampleFile("mask.bmp"), QStringLiteral("--output"), reference})
+                 .exitCode,
+             0);
+    QFile a(dir.filePath(QStringLiteral("typed.png"))), b(reference);
+    QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+    QCOMPARE(a.readAll(), b.readAll());
   }
 
   void extensionTestTakesThePictureFormatsInAnyCase_data() {
@@ -301,10 +339,12 @@ class WindowCommandsTest : public QObject {
     QCOMPARE(EditText(dlg, 1023), QStringLiteral("0"));
     QVERIFY(CMainDlg::SurfaceImage(dlg.Files().m_surfResult) != result);
 
-    // Cancelling the mask dialog shows the current count again.
+    // Cancelling the mask dialog changes nothing and says nothing.
+    const std::size_t boxes = script.boxes.size();
     Click(dlg, IDC_BTN_LOAD_MASK);
-    QCOMPARE(EditText(dlg, 1023), QString::number(maskPixels));
-    QVERIFY(script.boxes.back().text.startsWith(QStringLiteral("Citra BMP please!\n")));
+    QCOMPARE(EditText(dlg, 1023), QStringLiteral("0"));
+    QCOMPARE(script.boxes.size(), boxes);
+    QCOMPARE(dlg.Engine().m_nMaskCount, int(maskPixels));
   }
 
  private:

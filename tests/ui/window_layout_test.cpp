@@ -25,27 +25,48 @@ struct Row {
   int x, y, w, h;
 };
 const Row kRows[42] = {
-    {1004, "D", "Citra Rusak", 401, 34, 57, 14},  {2, "P", "Exit", 7, 382, 69, 14},
-    {1000, "G", "Citra Rusak", 199, 7, 186, 175}, {1001, "G", "Citra Mask", 7, 184, 186, 175},
-    {1002, "F", "", 205, 18, 170, 156},           {1003, "F", "", 13, 195, 170, 156},
-    {1005, "D", "Load Mask", 401, 85, 57, 14},    {1006, "D", "RUVANTA", 401, 283, 57, 14},
-    {1009, "G", "Citra Hasil", 199, 184, 186, 175}, {1010, "F", "", 205, 195, 170, 156},
-    {-1, "G", "Jumlah Iterasi", 396, 126, 68, 98}, {1007, "E", "", 402, 146, 53, 12},
-    {-1, "L", "Ruvanta", 402, 136, 51, 9},        {-1, "L", "Diffussi", 403, 161, 36, 9},
-    {1008, "E", "", 402, 171, 53, 12},            {-1, "L", "Diffusi/Ruvanta", 402, 186, 53, 10},
-    {1011, "E", "", 402, 196, 53, 12},            {-1, "G", "DeltaT", 395, 235, 69, 28},
-    {1012, "E", "", 402, 246, 53, 12},            {1014, "G", "Citra Original", 7, 7, 186, 175},
-    {1015, "F", "", 13, 18, 170, 156},            {1016, "D", "Citra Original", 401, 18, 57, 14},
-    {-1, "G", "Load Citra", 395, 7, 69, 64},      {-1, "L", "PSNR", 401, 52, 21, 13},
-    {1013, "E", "", 426, 52, 32, 13},             {-1, "G", "Hasil", 395, 273, 69, 48},
-    {-1, "L", "PSNR", 401, 303, 21, 13},          {1017, "E", "", 426, 303, 32, 13},
-    {-1, "G", "Waktu", 316, 367, 69, 29},         {1019, "E", "", 321, 377, 39, 12},
-    {-1, "L", "detik", 362, 379, 18, 9},          {3, "P", "Reset", 7, 365, 69, 14},
-    {-1, "G", "Automatic", 395, 325, 69, 53},     {1020, "E", "", 402, 343, 53, 12},
-    {1021, "P", "Go !!!", 402, 361, 54, 12},      {-1, "L", "Threshold", 401, 333, 56, 8},
-    {1022, "P", "Save", 395, 382, 69, 14},        {-1, "L", "Total Iterasi", 401, 213, 53, 10},
-    {1018, "E", "", 401, 223, 53, 12},            {-1, "L", "Jumlah Pixel", 401, 101, 29, 17},
-    {1023, "E", "", 430, 101, 28, 13},            {-1, "G", "Masking", 395, 73, 69, 50},
+    {1004, "D", "Citra Rusak", 401, 34, 57, 14},
+    {2, "P", "Exit", 7, 382, 69, 14},
+    {1000, "G", "Citra Rusak", 199, 7, 186, 175},
+    {1001, "G", "Citra Mask", 7, 184, 186, 175},
+    {1002, "F", "", 205, 18, 170, 156},
+    {1003, "F", "", 13, 195, 170, 156},
+    {1005, "D", "Load Mask", 401, 85, 57, 14},
+    {1006, "D", "RUVANTA", 401, 283, 57, 14},
+    {1009, "G", "Citra Hasil", 199, 184, 186, 175},
+    {1010, "F", "", 205, 195, 170, 156},
+    {-1, "G", "Jumlah Iterasi", 396, 126, 68, 98},
+    {1007, "E", "", 402, 146, 53, 12},
+    {-1, "L", "Ruvanta", 402, 136, 51, 9},
+    {-1, "L", "Diffussi", 403, 161, 36, 9},
+    {1008, "E", "", 402, 171, 53, 12},
+    {-1, "L", "Diffusi/Ruvanta", 402, 186, 53, 10},
+    {1011, "E", "", 402, 196, 53, 12},
+    {-1, "G", "DeltaT", 395, 235, 69, 28},
+    {1012, "E", "", 402, 246, 53, 12},
+    {1014, "G", "Citra Original", 7, 7, 186, 175},
+    {1015, "F", "", 13, 18, 170, 156},
+    {1016, "D", "Citra Original", 401, 18, 57, 14},
+    {-1, "G", "Load Citra", 395, 7, 69, 64},
+    {-1, "L", "PSNR", 401, 52, 21, 13},
+    {1013, "E", "", 426, 52, 32, 13},
+    {-1, "G", "Hasil", 395, 273, 69, 48},
+    {-1, "L", "PSNR", 401, 303, 21, 13},
+    {1017, "E", "", 426, 303, 32, 13},
+    {-1, "G", "Waktu", 316, 367, 69, 29},
+    {1019, "E", "", 321, 377, 39, 12},
+    {-1, "L", "detik", 362, 379, 18, 9},
+    {3, "P", "Reset", 7, 365, 69, 14},
+    {-1, "G", "Automatic", 395, 325, 69, 53},
+    {1020, "E", "", 402, 343, 53, 12},
+    {1021, "P", "Go !!!", 402, 361, 54, 12},
+    {-1, "L", "Threshold", 401, 333, 56, 8},
+    {1022, "P", "Save", 395, 382, 69, 14},
+    {-1, "L", "Total Iterasi", 401, 213, 53, 10},
+    {1018, "E", "", 401, 223, 53, 12},
+    {-1, "L", "Jumlah Pixel", 401, 101, 29, 17},
+    {1023, "E", "", 430, 101, 28, 13},
+    {-1, "G", "Masking", 395, 73, 69, 50},
 };
 
 QLineEdit* Edit(CMainDlg& dlg, int id) { return qobject_cast<QLineEdit*>(dlg.GetDlgItem(id)); }
@@ -80,8 +101,9 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(font.pointSize(), 8);
     const DialogUnits fromFont(font);
     const QFontMetrics metrics(font);
-    const double average =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 52.0;
+    const double average = metrics.horizontalAdvance(QStringLiteral(
+                               "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) /
+                           52.0;
     QVERIFY2(std::abs(fromFont.BaseX() - average) <= 0.5 + 1e-9,
              qPrintable(QStringLiteral("%1 vs %2").arg(fromFont.BaseX()).arg(average)));
     QCOMPARE(fromFont.BaseY(), metrics.height());
@@ -92,12 +114,12 @@ class WindowLayoutTest : public QObject {
     dlg.Create();
     QCOMPARE(dlg.windowTitle(), QStringLiteral("ruvanta"));
     const DialogUnits& u = dlg.Units();
-    // The original dialog's 471 x 403 units and the strip of 69 units below it.
-    QCOMPARE(dlg.size(), QSize(u.ToPixelsX(471), u.ToPixelsY(472)));
-    QCOMPARE(dlg.minimumSize(), dlg.maximumSize());
-    QVERIFY(!(dlg.windowFlags() & Qt::WindowMinimizeButtonHint));
-    QVERIFY(!(dlg.windowFlags() & Qt::WindowMaximizeButtonHint));
-    QCOMPARE(int(dlg.Controls().size()), kOriginalControlCount + 8);
+    // The original dialog's 471 x 403 units and the strip of 85 units below it, at
+    // its default size; it can be resized and maximised.
+    QCOMPARE(dlg.Client()->size(), QSize(u.ToPixelsX(471), u.ToPixelsY(488)));
+    QVERIFY(dlg.minimumSize() != dlg.maximumSize());
+    QVERIFY(dlg.windowFlags() & Qt::WindowMaximizeButtonHint);
+    QCOMPARE(int(dlg.Controls().size()), kOriginalControlCount + 13);
     for (int i = 0; i < 42; ++i) {
       const Row& row = kRows[i];
       QWidget* w = dlg.ControlAt(std::size_t(i));
@@ -109,12 +131,17 @@ class WindowLayoutTest : public QObject {
         case 'D':
         case 'P': {
           auto* b = qobject_cast<QPushButton*>(w);
-          QVERIFY2(b && b->text() == text && (b->focusPolicy() & Qt::TabFocus), qPrintable(where));
+          // The label as the template has it (an underlined Alt letter aside), and so
+          // the name a screen reader gives.
+          QVERIFY2(b && QString(b->text()).remove(QLatin1Char('&')) == text &&
+                       b->accessibleName() == text && (b->focusPolicy() & Qt::TabFocus),
+                   qPrintable(where));
           break;
         }
         case 'G': {
           auto* g = qobject_cast<QGroupBox*>(w);
-          QVERIFY2(g && g->title() == text && !(g->focusPolicy() & Qt::TabFocus), qPrintable(where));
+          QVERIFY2(g && g->title() == text && !(g->focusPolicy() & Qt::TabFocus),
+                   qPrintable(where));
           break;
         }
         case 'F':
@@ -177,21 +204,43 @@ class WindowLayoutTest : public QObject {
     QVERIFY(!dlg.isVisible());  // Exit, with nothing to lose, asked nothing
   }
 
-  void tabOrderIsTemplateOrder() {
+  // Tab goes down the layout: the loads, the mask, the iterations, DeltaT, the run
+  // and its method, the automatic mode, Save, the strip, Reset and Exit. The
+  // measured figures are shown, not typed, and take no Tab.
+  void tabOrderFollowsTheLayout() {
     CMainDlg dlg;
     dlg.Create();
-    QList<int> expected;
-    for (const Row& row : kRows)
-      if (row.kind[0] == 'D' || row.kind[0] == 'P' || row.kind[0] == 'E') expected << row.id;
-    expected << IDC_BTN_STOP << IDC_BTN_VIEW << IDC_EDIT_SETTLE << IDC_BTN_PAINT;
+    const QList<int> expected = {1016,
+                                 1004,
+                                 1005,
+                                 1007,
+                                 1008,
+                                 1011,
+                                 1012,
+                                 1006,
+                                 IDC_COMBO_METHOD,
+                                 1020,
+                                 1021,
+                                 1022,
+                                 IDC_BTN_STOP,
+                                 IDC_BTN_VIEW,
+                                 IDC_EDIT_SETTLE,
+                                 IDC_BTN_PAINT,
+                                 IDC_BTN_UNDO,
+                                 IDC_BTN_REDO,
+                                 IDC_BTN_HELP,
+                                 3,
+                                 2};
     QList<int> chain;
-    QWidget* w = dlg.GetDlgItem(1004);
+    QWidget* w = dlg.GetDlgItem(1016);
     do {
-      if ((w->focusPolicy() & Qt::TabFocus) && w->parentWidget() == &dlg)
+      if ((w->focusPolicy() & Qt::TabFocus) && w->parentWidget() == dlg.Client() &&
+          w != dlg.GetDlgItem(1018))
         chain << w->objectName().mid(2).toInt();
       w = w->nextInFocusChain();
-    } while (w != dlg.GetDlgItem(1004));
+    } while (w != dlg.GetDlgItem(1016));
     QCOMPARE(chain, expected);
+    QVERIFY(!(dlg.GetDlgItem(1013)->focusPolicy() & Qt::TabFocus));
   }
 
   void startState() {
@@ -201,9 +250,13 @@ class WindowLayoutTest : public QObject {
     const struct {
       int id;
       const char* text;
-    } expected[] = {{1007, "100"}, {1008, "2"}, {1011, "15"}, {1012, "0.01"}, {1013, "0"},
-                    {1017, "0"},   {1019, "0"}, {1020, "0"},  {1018, "0"},    {1023, "0"}};
+    } expected[] = {{1007, "100"}, {1008, "2"}, {1011, "15"}, {1012, "0.01"}, {1013, "-"},
+                    {1017, "-"},   {1019, "0"}, {1020, "0"},  {1018, "0"},    {1023, "0"}};
     for (const auto& e : expected) QCOMPARE(EditText(dlg, e.id), QString::fromLatin1(e.text));
+    // Without an original there is no PSNR to show, and the tooltip says why.
+    for (int id : {1013, 1017})
+      QVERIFY(
+          dlg.GetDlgItem(id)->toolTip().contains(QStringLiteral("load the original to measure")));
     QCOMPARE(dlg.Fields().m_nTransportIter, 100);
     QCOMPARE(dlg.Fields().m_nDiffusionIter, 2);
     QCOMPARE(dlg.Fields().m_nTransportPerDiffusion, 15);
@@ -215,7 +268,8 @@ class WindowLayoutTest : public QObject {
     QVERIFY(!dlg.GetDlgItem(1018)->isVisibleTo(&dlg));
     QVERIFY(!dlg.GetDlgItem(1018)->isEnabled());
     QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(1004));
-    for (const ImageSurface* s : {&dlg.Files().m_surfOriginal, &dlg.Files().m_surfDamaged, &dlg.Files().m_surfResult, &dlg.Files().m_surfMask})
+    for (const ImageSurface* s : {&dlg.Files().m_surfOriginal, &dlg.Files().m_surfDamaged,
+                                  &dlg.Files().m_surfResult, &dlg.Files().m_surfMask})
       QCOMPARE(int(s->bLoaded), 0);
     QVERIFY(!dlg.windowIcon().isNull());
     QVERIFY(script.boxes.empty());
@@ -227,14 +281,36 @@ class WindowLayoutTest : public QObject {
     dlg.show();
     for (const FieldDef& def : kFields) {
       if (def.id == 1018) continue;  // hidden and disabled
-      QLineEdit* edit = Edit(dlg, def.id);
+      auto* edit = qobject_cast<CDigitEdit*>(Edit(dlg, def.id));
       edit->setFocus();
       edit->selectAll();
+      const QString before = edit->text();
       QTest::keyClicks(edit, QStringLiteral("1.5-2e+3 x,9."));
-      // DeltaT and the threshold take one decimal point; the counts digits only.
+      // The measured figures take no typing; DeltaT and the threshold take one
+      // decimal point or comma; the counts digits only. Each refused key says why.
+      const bool shown = def.id == 1013 || def.id == 1017 || def.id == 1019 || def.id == 1023;
       const bool fraction = def.id == 1012 || def.id == 1020;
-      QCOMPARE(edit->text(), fraction ? QStringLiteral("1.5239") : QStringLiteral("15239"));
+      QCOMPARE(edit->text(), shown      ? before
+                             : fraction ? QStringLiteral("1.5239")
+                                        : QStringLiteral("15239"));
+      if (!shown)
+        QVERIFY2(edit->LastHint().startsWith(QString::fromUtf8(def.label)),
+                 qPrintable(edit->LastHint()));
     }
+    // A count says how large it may be, and keeps what fitted.
+    auto* count = qobject_cast<CDigitEdit*>(Edit(dlg, 1007));
+    count->selectAll();
+    QTest::keyClicks(count, QStringLiteral("99999999999"));
+    QCOMPARE(count->text(), QStringLiteral("999999999"));
+    QCOMPARE(count->LastHint(), QStringLiteral("Ruvanta: at most 2147483647"));
+    QVERIFY(dlg.StatusText().contains(QStringLiteral("at most 2147483647")));
+    // A decimal comma is read as a point.
+    QLineEdit* comma = Edit(dlg, 1020);
+    comma->selectAll();
+    QTest::keyClicks(comma, QStringLiteral("0,25"));
+    QCOMPARE(comma->text(), QStringLiteral("0,25"));
+    QVERIFY(dlg.UpdateData(true));
+    QCOMPARE(dlg.Fields().m_fThreshold, 0.25f);
     // 0.005 typed into DeltaT means 0.005.
     QLineEdit* deltaT = Edit(dlg, 1012);
     deltaT->setFocus();
@@ -284,20 +360,20 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(1011));
     QCOMPARE(Edit(dlg, 1011)->selectedText(), QStringLiteral("x1"));
 
-    // Later in the order: an empty seconds edit stops after DeltaT and the PSNRs.
+    // Later in the order: an empty seconds edit stops after DeltaT and the PSNRs,
+    // which are read as the engine wrote them, whatever the edit shows ("-").
     Edit(dlg, 1011)->setText(QStringLiteral("9"));
-    Edit(dlg, 1013)->setText(QStringLiteral("31"));
     Edit(dlg, 1019)->setText(QString());
     QVERIFY(!dlg.UpdateData(true));
     QCOMPARE(dlg.Fields().m_nTransportPerDiffusion, 9);
     QCOMPARE(dlg.Fields().m_fDeltaT, 5.0f);
-    QCOMPARE(dlg.Fields().m_fPsnrDamaged, 31.0f);
+    QCOMPARE(EditText(dlg, 1013), QStringLiteral("-"));
+    QCOMPARE(dlg.Fields().m_fPsnrDamaged, 0.0f);
     QCOMPARE(dlg.Fields().m_fSeconds, 0.0f);
     QCOMPARE(dlg.Fields().m_fThreshold, 0.0f);
     QCOMPARE(int(script.boxes.size()), 2);
     QCOMPARE(dlg.focusWidget(), dlg.GetDlgItem(1019));
 
-    // A number typed into a display field is taken by the next exchange.
     Edit(dlg, 1019)->setText(QStringLiteral("12"));
     QVERIFY(dlg.UpdateData(true));
     QCOMPARE(dlg.Fields().m_fSeconds, 12.0f);
@@ -325,13 +401,19 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(dlg.Fields().m_fThreshold, 0.0f);
     QVERIFY(script.fileAsks.empty());
     QVERIFY(script.boxes.empty());
-    // A focused button is pressed by Enter, as by a click.
+    // A focused button is pressed by Enter, as by a click; Cancel in its dialog
+    // does nothing, and the next Enter (meant for the closed dialog) opens nothing.
     dlg.GetDlgItem(1004)->setFocus();
     QTest::keyClick(dlg.GetDlgItem(1004), Qt::Key_Return);
     QCOMPARE(int(script.fileAsks.size()), 1);
     QVERIFY(script.fileAsks[0].open);
-    QCOMPARE(int(script.boxes.size()), 1);
-    QVERIFY(script.boxes[0].text.startsWith(QStringLiteral("Citra BMP please!\n")));
+    QVERIFY(script.boxes.empty());
+    QTest::keyClick(dlg.GetDlgItem(1004), Qt::Key_Return);
+    QCOMPARE(int(script.fileAsks.size()), 1);
+    // Another key first, and Enter presses the button again.
+    QTest::keyClick(dlg.GetDlgItem(1004), Qt::Key_Shift);
+    QTest::keyClick(dlg.GetDlgItem(1004), Qt::Key_Return);
+    QCOMPARE(int(script.fileAsks.size()), 2);
     QVERIFY(dlg.isVisible());
   }
 
@@ -450,9 +532,8 @@ class WindowLayoutTest : public QObject {
   void aboutBoxClosesWithOkAndEscape() {
     {
       CAboutDlg about;
-      const int code = RunModal(about, [&] {
-        static_cast<QAbstractButton*>(about.GetDlgItem(IDOK))->click();
-      });
+      const int code =
+          RunModal(about, [&] { static_cast<QAbstractButton*>(about.GetDlgItem(IDOK))->click(); });
       QCOMPARE(code, int(IDOK));
     }
     {
@@ -462,7 +543,8 @@ class WindowLayoutTest : public QObject {
     }
     {
       CAboutDlg about;  // Enter on the focused OK button
-      const int code = RunModal(about, [&] { QTest::keyClick(about.GetDlgItem(IDOK), Qt::Key_Return); });
+      const int code =
+          RunModal(about, [&] { QTest::keyClick(about.GetDlgItem(IDOK), Qt::Key_Return); });
       QCOMPARE(code, int(IDOK));
     }
   }

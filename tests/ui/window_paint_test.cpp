@@ -1,5 +1,6 @@
-// Painting of the four panes: which surfaces are drawn, in which order, where, and
-// that a picture larger than its pane is clipped and never scaled.
+// Painting of the four panes: which surfaces are drawn, in which order, where; a
+// picture larger than its pane is scaled down to show it whole (its aspect kept),
+// a smaller one is never enlarged; the panes grow with the window.
 #include <QFontMetrics>
 #include <QTemporaryDir>
 #include <QTest>
@@ -8,8 +9,6 @@
 #include "window_fixture.h"
 
 namespace {
-QRgb Gradient(int x, int y) { return qRgb(x & 255, y & 255, 77); }
-
 QImage Grab(CMainDlg& dlg) { return dlg.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
 QRect ClientOf(const CMainDlg& dlg, int pane) {
@@ -49,9 +48,12 @@ class WindowPaintTest : public QObject {
     // The result surface is black until the first run.
     const QRect result = ClientOf(dlg, 1010);
     QCOMPARE(shot.pixel(result.topLeft() + QPoint(20, 20)) & 0xFFFFFF, 0u);
-    const QImage damaged = CMainDlg::SurfaceImage(dlg.Files().m_surfDamaged);
+    // The 320 x 240 sample is wider than the pane: shown across its width, 4 : 3.
     const QRect client = ClientOf(dlg, 1002);
-    QCOMPARE(shot.pixel(client.topLeft() + QPoint(7, 5)), damaged.pixel(7, 5));
+    const QRect shown = dlg.PictureRect(1002);
+    QCOMPARE(shown.topLeft(), client.topLeft());
+    QCOMPARE(shown.width(), std::min(client.width(), 320));
+    QVERIFY(std::abs(shown.height() - shown.width() * 3 / 4) <= 1);
 
     script.Answer(SampleFile("mask.bmp"));
     Click(dlg, IDC_BTN_LOAD_MASK);
@@ -65,19 +67,22 @@ class WindowPaintTest : public QObject {
     // After a run the result pane shows the result surface.
     Click(dlg, IDC_BTN_RUN);
     shot = Grab(dlg);
-    const QImage image = CMainDlg::SurfaceImage(dlg.Files().m_surfResult);
-    // The last pixel both the pane and the picture hold, whatever the font's size.
-    const QPoint last(std::min(result.width(), image.width()) - 1,
-                      std::min(result.height(), image.height()) - 1);
+    const QImage image =
+        CMainDlg::SurfaceImage(dlg.Files().m_surfResult)
+            .scaled(dlg.PictureRect(1010).size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    const QPoint last(image.width() - 1, image.height() - 1);
     for (QPoint p : {QPoint(0, 0), QPoint(100, 60), last})
       QCOMPARE(shot.pixel(result.topLeft() + p), image.pixel(p));
     QVERIFY(script.boxes.empty());
   }
 
-  void largePictureIsClippedNotScaled() {
+  // A picture larger than any pane is shown whole, scaled down with its aspect;
+  // each drawn pixel is the picture near the matching place.
+  void largePictureIsShownWhole() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("besar.bmp"));
-    WriteBmp(path, 2000, 1600, Gradient);  // larger than a pane can be at any font size
+    const auto smooth = [](int x, int y) { return qRgb(x * 255 / 1999, y * 255 / 999, 77); };
+    WriteBmp(path, 2000, 1000, smooth);
     ModalScript script;
     CMainDlg dlg;
     dlg.Create();
@@ -86,24 +91,53 @@ class WindowPaintTest : public QObject {
     QVERIFY(script.boxes.empty());
     const QImage shot = Grab(dlg);
     const QRect client = ClientOf(dlg, 1015);
-    QVERIFY(client.width() < 2000 && client.height() < 1600);
-    // Every pixel of the pane is the picture's pixel at the same offset.
-    for (int y = 0; y < client.height(); ++y)
-      for (int x = 0; x < client.width(); ++x)
-        if ((shot.pixel(client.left() + x, client.top() + y) & 0xFFFFFF) !=
-            (Gradient(x, y) & 0xFFFFFF))
+    const QRect shown = dlg.PictureRect(1015);
+    QCOMPARE(shown.topLeft(), client.topLeft());
+    QCOMPARE(shown.width(), client.width());
+    QVERIFY(std::abs(shown.height() * 2 - shown.width()) <= 2);
+    const double scale = 2000.0 / shown.width();
+    for (int y = 2; y < shown.height() - 2; y += 7)
+      for (int x = 2; x < shown.width() - 2; x += 7) {
+        const QRgb got = shot.pixel(shown.left() + x, shown.top() + y);
+        const QRgb want = smooth(int((x + 0.5) * scale), int((y + 0.5) * scale));
+        if (std::abs(qRed(got) - qRed(want)) > 4 || std::abs(qGreen(got) - qGreen(want)) > 4)
           QFAIL(qPrintable(QStringLiteral("pane pixel %1,%2").arg(x).arg(y)));
-    // Nothing of the picture outside the pane.
-    for (int y = client.top(); y <= client.bottom() + 40; ++y)
-      for (int x = client.right() + 1; x <= client.right() + 40; ++x)
-        QVERIFY2((shot.pixel(x, y) & 0xFFFFFF) !=
-                     (Gradient(x - client.left(), y - client.top()) & 0xFFFFFF),
-                 qPrintable(QStringLiteral("outside %1,%2").arg(x).arg(y)));
-    for (int x = client.left(); x <= client.right(); ++x)
-      for (int y = client.bottom() + 1; y <= client.bottom() + 40; ++y)
-        QVERIFY2((shot.pixel(x, y) & 0xFFFFFF) !=
-                     (Gradient(x - client.left(), y - client.top()) & 0xFFFFFF),
-                 qPrintable(QStringLiteral("below %1,%2").arg(x).arg(y)));
+      }
+    // Below the picture the pane is empty.
+    const QImage empty = [] {
+      CMainDlg other;
+      other.Create();
+      return Grab(other);
+    }();
+    const QPoint below(client.left() + 5, shown.bottom() + 3);
+    QCOMPARE(shot.pixel(below), empty.pixel(below));
+  }
+
+  // The window grows: the picture grid with it, the column beside it moves right,
+  // the rows under it move down, and the pictures are shown larger (up to 1 : 1).
+  void panesGrowWithTheWindow() {
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    script.Answer(SampleFile("damaged.bmp"));
+    Click(dlg, IDC_BTN_LOAD_DAMAGED);
+    const QRect pane = dlg.GetDlgItem(1002)->geometry();
+    const QRect save = dlg.GetDlgItem(IDC_BTN_SAVE)->geometry();
+    const QRect exit = dlg.GetDlgItem(IDCANCEL)->geometry();
+    const QRect shown = dlg.PictureRect(1002);
+    QVERIFY(shown.width() < 320);
+    dlg.resize(dlg.size() + QSize(400, 300));
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    QTRY_COMPARE(dlg.Client()->size(), dlg.DesignSize() + QSize(400, 300));
+    QVERIFY(dlg.GetDlgItem(1002)->width() > pane.width() + 150);
+    QVERIFY(dlg.GetDlgItem(1002)->height() > pane.height() + 100);
+    QCOMPARE(dlg.GetDlgItem(IDC_BTN_SAVE)->geometry(), save.translated(400, 0));
+    QCOMPARE(dlg.GetDlgItem(IDCANCEL)->geometry(), exit.translated(0, 300));
+    QCOMPARE(dlg.PictureRect(1002).size(), QSize(320, 240));  // never enlarged past 1 : 1
+    // Smaller than the layout can go: the page keeps its smallest size and scrolls.
+    dlg.resize(400, 300);
+    QTRY_COMPARE(dlg.Client()->size(), dlg.MinimumClientSize());
   }
 
   void smallPictureLeavesTheRestOfThePane() {
