@@ -40,36 +40,35 @@ def load_drive(path):
     return module
 
 
-def free_display(first=140):
-    for n in range(first, 400):
-        if not os.path.exists(f'/tmp/.X{n}-lock') and not os.path.exists(f'/tmp/.X11-unix/X{n}'):
-            return f':{n}'
-    sys.exit('run_session: no free X display number')
+def start_server(geometry):
+    # The server picks a free display number itself and tells it on a pipe: choosing one
+    # from the lock files raced when two sessions started at once, and the second session's
+    # accessibility bus then replaced the first's on the shared display.
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(['Xvfb', '-displayfd', str(write_end), '-screen', '0', geometry,
+                               '-nolisten', 'tcp'], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, start_new_session=True)
+    os.close(write_end)
+    with os.fdopen(read_end) as answer:
+        number = answer.readline().strip()
+    if not number.isdigit():
+        server.kill()
+        sys.exit('run_session: the X server did not start')
+    return server, f':{number}'
 
 
 def make_session_class(drive):
     class Session(drive.Session):
-        def __init__(self, program, out, geometry, args, wm, extra_env, display):
+        def __init__(self, program, out, geometry, args, wm, extra_env, started):
             # What drive.Session sets up, with a display of our own, a window manager
             # between the server and the program, and waits on the server, not sleeps.
+            server, display = started
             self.out = os.path.abspath(out)
             os.makedirs(self.out, exist_ok=True)
             self.env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM='xcb', QT_ACCESSIBILITY='1',
                             QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1', NO_AT_BRIDGE='0')
             self.env.pop('QT_SCALE_FACTOR', None)
             self.procs, self.area, self.bus_pid, self.wm = [], None, None, wm
-            for attempt in range(5):
-                # A display number taken meanwhile by someone else ends this server: the next one.
-                server = subprocess.Popen(['Xvfb', display, '-screen', '0', geometry, '-nolisten', 'tcp'],
-                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                                          start_new_session=True)
-                self.wait_for(lambda: server.poll() is not None or subprocess.run(
-                    ['xdotool', 'getdisplaygeometry'], env=self.env, capture_output=True).returncode == 0,
-                    20, 'the X server')
-                if server.poll() is None:
-                    break
-                display = free_display(int(display[1:]) + 1)
-                self.env['DISPLAY'] = display
             self.procs.append(server)
             if wm:
                 config = os.path.join(os.path.dirname(os.path.abspath(__file__)), f'{wm}-rc.xml')
@@ -293,7 +292,7 @@ def main():
                 sys.exit(f'run_session: {line!r} failed')
     Session = make_session_class(drive)
     started = time.time()
-    s = Session(a.program, out, geometry, args, wm, env, free_display())
+    s = Session(a.program, out, geometry, args, wm, env, start_server(geometry))
     s.vars = variables
     try:
         for n, line in enumerate(lines, 1):
