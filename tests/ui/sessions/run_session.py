@@ -30,7 +30,7 @@ $SRC, $OUT and $CLI are replaced in every step. Script lines '#! screen WxHxD', 
 '#! env NAME=VALUE', '#! arg WORD' and '#! sh CMD' (run before the program starts) set up the display, its window manager, the program's
 environment and its arguments; --wm runs a script with a window manager it does not name.
 """
-import argparse, importlib.util, os, re, shlex, signal, subprocess, sys, time
+import argparse, importlib.util, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time
 
 
 def load_drive(path):
@@ -43,9 +43,11 @@ def load_drive(path):
 def start_server(geometry):
     # The server picks a free display number itself and tells it on a pipe: choosing one
     # from the lock files raced when two sessions started at once, and the second session's
-    # accessibility bus then replaced the first's on the shared display.
+    # accessibility bus then replaced the first's on the shared display. Without -noreset the
+    # server starts over when its last client leaves (the bus launcher, after setting its
+    # property), and a program connecting just then is turned away.
     read_end, write_end = os.pipe()
-    server = subprocess.Popen(['Xvfb', '-displayfd', str(write_end), '-screen', '0', geometry,
+    server = subprocess.Popen(['Xvfb', '-displayfd', str(write_end), '-noreset', '-screen', '0', geometry,
                                '-nolisten', 'tcp'], pass_fds=(write_end,), stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL, start_new_session=True)
     os.close(write_end)
@@ -68,6 +70,11 @@ def make_session_class(drive):
             self.env = dict(os.environ, DISPLAY=display, QT_QPA_PLATFORM='xcb', QT_ACCESSIBILITY='1',
                             QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1', NO_AT_BRIDGE='0')
             self.env.pop('QT_SCALE_FACTOR', None)
+            # Without a runtime folder of its own the accessibility bus puts its socket under
+            # ~/.cache/at-spi, named by display number: a session on a number another has just
+            # given back could meet that session's socket and bus.
+            self.runtime = tempfile.mkdtemp(prefix='ruvanta-session-')
+            self.env['XDG_RUNTIME_DIR'] = self.runtime
             self.procs, self.area, self.bus_pid, self.wm = [], None, None, wm
             self.procs.append(server)
             if wm:
@@ -75,15 +82,14 @@ def make_session_class(drive):
                 command = [wm, '--config-file', config] if os.path.exists(config) else [wm]
                 self.procs.append(subprocess.Popen(command, env=self.env, stdout=subprocess.DEVNULL,
                                                    stderr=subprocess.DEVNULL, start_new_session=True))
-            bus = subprocess.run(['dbus-launch', '--sh-syntax'], capture_output=True, text=True,
-                                 env=self.env).stdout
-            for part in bus.split(';'):
-                part = part.strip()
-                if '=' in part and not part.startswith('export'):
-                    k, v = part.split('=', 1)
-                    self.env[k] = v.strip("'")
-            os.environ.update({k: self.env[k] for k in ('DBUS_SESSION_BUS_ADDRESS', 'DISPLAY') if k in self.env})
-            self.bus_pid = self.env.get('DBUS_SESSION_BUS_PID')
+            # The session bus is a child of ours, so that ending it can never signal a process
+            # that took over its number (dbus-launch's daemon is not ours to wait for).
+            bus = subprocess.Popen(['dbus-daemon', '--session', '--nofork', '--print-address=1'],
+                                   env=self.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                   text=True, start_new_session=True)
+            self.procs.append(bus)
+            self.env['DBUS_SESSION_BUS_ADDRESS'] = bus.stdout.readline().strip()
+            os.environ.update({k: self.env[k] for k in ('DBUS_SESSION_BUS_ADDRESS', 'DISPLAY')})
             launcher = next((p for p in ('/usr/libexec/at-spi-bus-launcher',
                                          '/usr/lib/at-spi2-core/at-spi-bus-launcher') if os.path.exists(p)), None)
             if launcher:
@@ -109,8 +115,29 @@ def make_session_class(drive):
                 self.wait_for(lambda: any(c['role'] == 'push button' for c in self.controls()), 60,
                               f'an accessible window of {self.name}')
             except SystemExit:
+                if server.poll() is not None:
+                    sys.stderr.write(f'the X server on {display} ended with {server.returncode}\n')
                 self.close()
+                log = os.path.join(self.out, 'program.log')
+                if os.path.exists(log):
+                    with open(log, errors='replace') as f:
+                        sys.stderr.write('program.log:\n' + f.read()[-2000:])
                 raise
+
+        def close(self):
+            # Only children not yet waited for are signalled: a number once waited for may
+            # already belong to another session's X server.
+            for p in reversed(self.procs):
+                for sig in (signal.SIGTERM, signal.SIGKILL):
+                    if p.poll() is not None:
+                        break
+                    try:
+                        os.killpg(p.pid, sig)
+                        p.wait(3)
+                        break
+                    except (OSError, subprocess.TimeoutExpired):
+                        continue
+            shutil.rmtree(self.runtime, ignore_errors=True)
 
         def wait_for(self, test, limit, what):
             deadline = time.time() + limit
