@@ -24,10 +24,10 @@ constexpr int kMaxJobs = 256;
 const char* const kUsage =
     "usage: ruvanta-cli --damaged F --mask F [--original F] [--method transport|membrane]\n"
     "                   [--iterations N] [--diffusion N] [--per-diffusion N] [--delta-t X]\n"
-    "                   [--force] [--auto] [--threshold X] [--settle X] [--output F]\n"
-    "                   [--overwrite] [--trace F.csv] [--metrics] [--json] [--threads 1|2]\n"
-    "       ruvanta-cli --batch MANIFEST.csv --out-dir DIR [--jobs N] [--memory SIZE]\n"
-    "                   [--format bmp|png] [run options for every row] [--metrics]\n"
+    "                   [--auto] [--threshold X] [--settle X] [--output F] [--overwrite]\n"
+    "                   [--trace F.csv] [--metrics] [--json] [--threads 1|2]\n"
+    "       ruvanta-cli --batch MANIFEST.csv --out-dir DIR [--jobs N] [--format bmp|png]\n"
+    "                   [run options for every row] [--metrics]\n"
     "(--help explains every option)\n";
 
 int Usage(std::FILE* err, const std::string& message) {
