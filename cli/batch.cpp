@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <exception>
@@ -21,6 +23,7 @@
 #include "cli/interrupt.h"
 #include "cli/json_out.h"
 #include "cli/report.h"
+#include "session/system_memory.h"
 
 namespace {
 
@@ -54,10 +57,21 @@ Manifest Refuse(std::string error) {
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-// A row's stop question: Ctrl-C.
+// A row's stop question (Ctrl-C) and its share of the batch's memory.
 class RowHooks : public RunHooks {
  public:
+  explicit RowHooks(MemoryBudget& budget) : m_budget(budget) {}
+  ~RowHooks() override { m_budget.Release(&m_held); }
+  RowHooks(const RowHooks&) = delete;
+  RowHooks& operator=(const RowHooks&) = delete;
   bool StopRequested() override { return InterruptRequested(); }
+  std::string Reserve(std::uint64_t bytes) override {
+    return m_budget.Reserve(&m_held, bytes, [] { return InterruptRequested(); });
+  }
+
+ private:
+  MemoryBudget& m_budget;
+  std::uint64_t m_held = 0;
 };
 
 class BatchOutput {
@@ -109,7 +123,7 @@ class BatchOutput {
 
 // One row: its JSON line; `failed` and `stopped` say how it ended.
 std::string RunRow(const ManifestRow& row, const std::string& outDir, const std::string& format,
-                   int engineThreads, bool* failed, bool* stopped) {
+                   int engineThreads, MemoryBudget& budget, bool* failed, bool* stopped) {
   Json j;
   j["row"] = row.row;
   j["damaged"] = row.request.damaged;
@@ -122,7 +136,7 @@ std::string RunRow(const ManifestRow& row, const std::string& outDir, const std:
     request.output = output;
     request.overwrite = false;
     if (request.threads == 0) request.threads = engineThreads;
-    RowHooks hooks;
+    RowHooks hooks(budget);
     try {
       outcome = ExecuteRun(request, hooks, true);
     } catch (const std::bad_alloc&) {
@@ -133,12 +147,13 @@ std::string RunRow(const ManifestRow& row, const std::string& outDir, const std:
       outcome.failure.text = e.what();
     }
   }
-  *failed = !outcome.ok;
+  *failed = !outcome.ok || !outcome.incomplete.empty();
   *stopped = outcome.ok && outcome.stopped;
   j["output"] = outcome.ok ? Json(output) : Json(nullptr);
   if (outcome.ok) {
     const Json result = ResultJson(outcome);
     for (auto it = result.begin(); it != result.end(); ++it) j[it.key()] = it.value();
+    if (!outcome.incomplete.empty()) j["error"] = outcome.incomplete;
   } else {
     j["error"] = outcome.failure.OneLine();
   }
@@ -146,6 +161,76 @@ std::string RunRow(const ManifestRow& row, const std::string& outDir, const std:
 }
 
 }  // namespace
+
+std::uint64_t MemorySize(const std::string& text) {
+  std::size_t at = 0;
+  std::uint64_t whole = 0;
+  bool digits = false;
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, digits = true) {
+    if (whole > (~std::uint64_t(0) - 9) / 10) return 0;
+    whole = whole * 10 + std::uint64_t(text[at] - '0');
+  }
+  // A fraction is kept as a numerator over a power of ten (up to six digits).
+  std::uint64_t fraction = 0, scale = 1;
+  if (at < text.size() && text[at] == '.') {
+    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, digits = true)
+      if (scale < 1000000) {
+        fraction = fraction * 10 + std::uint64_t(text[at] - '0');
+        scale *= 10;
+      }
+  }
+  if (!digits) return 0;
+  int shift = 0;
+  if (at < text.size()) {
+    const char unit = char(std::toupper(static_cast<unsigned char>(text[at])));
+    const char* const units = "KMGT";
+    const char* u = std::strchr(units, unit);
+    if (unit == '\0' || u == nullptr) return 0;
+    shift = 10 * int(u - units + 1);
+    ++at;
+    if (at < text.size() && (text[at] == 'B' || text[at] == 'b')) ++at;
+  }
+  if (at != text.size()) return 0;
+  if (shift > 0 && whole > (~std::uint64_t(0) >> shift)) return 0;
+  if (shift == 0 && fraction != 0) return 0;  // no fraction of a byte
+  return (whole << shift) + (fraction << shift) / scale;
+}
+
+std::string MemoryBudget::Reserve(std::uint64_t* held, std::uint64_t bytes,
+                                  const std::function<bool()>& stop) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_inUse -= *held;
+  *held = 0;
+  m_room.notify_all();
+  if (!m_total) return std::string();
+  if (bytes > *m_total)
+    return "the batch's memory budget (--memory) is " + MemoryText(*m_total);
+  while (m_inUse + bytes > *m_total) {
+    if (stop()) return "stopped while waiting for memory";
+    m_room.wait_for(lock, std::chrono::milliseconds(100));
+  }
+  m_inUse += bytes;
+  *held = bytes;
+  m_peak = std::max(m_peak, m_inUse);
+  return std::string();
+}
+
+void MemoryBudget::Release(std::uint64_t* held) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_inUse -= *held;
+  *held = 0;
+  m_room.notify_all();
+}
+
+std::uint64_t MemoryBudget::InUse() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_inUse;
+}
+
+std::uint64_t MemoryBudget::Peak() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_peak;
+}
 
 Manifest ParseManifest(const std::string& text, const std::string& folder,
                        const RunRequest& defaults) {
@@ -272,13 +357,18 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
   // Rows side by side already use the cores; an engine of its own threads each
   // would only make them wait for one another.
   const int engineThreads = jobs > 1 ? 1 : 0;
+  std::optional<std::uint64_t> total = options.memory;
+  if (!total)
+    if (const std::optional<std::uint64_t> room = ReadMemoryFigures().Room())
+      total = *room / 4 * 3;
+  MemoryBudget budget(total);
   const auto work = [&]() {
     while (!InterruptRequested()) {
       const std::size_t i = next.fetch_add(1);
       if (i >= rows.size()) return;
       bool failed = false, stopped = false;
-      const std::string line =
-          RunRow(rows[i], options.outDir, options.format, engineThreads, &failed, &stopped);
+      const std::string line = RunRow(rows[i], options.outDir, options.format, engineThreads,
+                                      budget, &failed, &stopped);
       output.Row(line, failed, stopped);
     }
   };

@@ -4,7 +4,12 @@
 // and each result goes to a new file in the output folder.
 #pragma once
 
+#include <condition_variable>
+#include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +40,34 @@ Manifest ReadManifest(const std::string& path, const RunRequest& defaults);
 // "<row>-<stem of the damaged file>.<format>".
 std::string OutputName(int row, const std::string& damaged, const std::string& format);
 
+// A size as --memory takes it: a decimal number with an optional unit K, M, G or
+// T (powers of 1024, either case, an optional B after it); 0 when the text is not
+// one or the size is 0 or beyond 64 bits.
+std::uint64_t MemorySize(const std::string& text);
+
+// The memory the rows running at once may hold between them. A row reserves its
+// estimate before it loads anything (and again, larger, once its mask is counted)
+// and waits while the others leave too little; one that could never fit is
+// refused at once. Holding nothing while it waits, a row cannot block another.
+class MemoryBudget {
+ public:
+  // No total: no limit.
+  explicit MemoryBudget(std::optional<std::uint64_t> total) : m_total(total) {}
+  // Makes `*held` (this row's reservation) `bytes`, waiting for room; "" once
+  // done, else why not (the row then holds nothing). `stop` is asked while waiting.
+  std::string Reserve(std::uint64_t* held, std::uint64_t bytes, const std::function<bool()>& stop);
+  void Release(std::uint64_t* held);
+  std::uint64_t InUse() const;
+  std::uint64_t Peak() const;  // the most reserved at once so far
+
+ private:
+  std::optional<std::uint64_t> m_total;
+  mutable std::mutex m_mutex;
+  std::condition_variable m_room;
+  std::uint64_t m_inUse = 0;
+  std::uint64_t m_peak = 0;
+};
+
 struct BatchOptions {
   std::string manifest;
   std::string outDir;  // made (with its parents) when missing
@@ -42,6 +75,9 @@ struct BatchOptions {
   std::string format = "bmp";
   RunRequest defaults;    // the run options of the command line (no paths)
   bool progress = false;  // draw a progress bar on standard error
+  // The memory budget of the rows running at once; nothing for three quarters of
+  // what the machine can give when the batch starts.
+  std::optional<std::uint64_t> memory;
 };
 
 // Runs every row and prints one JSON object a line, as each row completes. Exit

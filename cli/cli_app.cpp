@@ -52,6 +52,13 @@ std::string CheckFormat(const std::string& text) {
   return "must be bmp or png, not '" + text + "'";
 }
 
+std::string CheckMemorySize(const std::string& text) {
+  if (MemorySize(text) == 0)
+    return "must be a size such as 6G, 500M or 250000K (bytes without a unit), not '" + text +
+           "'";
+  return std::string();
+}
+
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
 // A single run's reports: the measured cycles on a terminal, the trace, Ctrl-C.
@@ -127,6 +134,10 @@ int RunSingle(const RunRequest& request, const std::string& tracePath, bool json
                    m->unboundedPixels);
   }
   int status = 0;
+  if (!outcome.incomplete.empty()) {
+    std::fprintf(err, "ruvanta: %s\n", outcome.incomplete.c_str());
+    status = 1;
+  }
   if (!traced) {
     std::fprintf(err, "ruvanta: cannot write the trace\n%s\n", why.c_str());
     status = 1;
@@ -149,7 +160,8 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
       "restores every row of a manifest.",
       "ruvanta-cli"};
   RunRequest request;
-  std::string settle, method = "transport", trace, batch, outDir, jobs, threads, format = "bmp";
+  std::string settle, method = "transport", trace, batch, outDir, jobs, threads, format = "bmp",
+      memory;
   bool json = false;
   app.add_option("--damaged", request.damaged, "Damaged image: 24-bit BMP, PNG or JPEG");
   app.add_option("--mask", request.mask,
@@ -172,6 +184,9 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
       ->check(CLI::Validator(CheckCount, "COUNT"));
   app.add_option("--delta-t", request.deltaT, "Time step of the transport (default 0.01)")
       ->check(CLI::Validator(CheckFinite, "NUMBER"));
+  app.add_flag("--force", request.force,
+               "Run with a --delta-t at or below 0 or above 1, which is otherwise refused (such "
+               "a step moves the values away from the fill or overshoots it)");
   app.add_flag("--auto", request.automatic,
                "Automatic mode: cycles of 15 transport and 2 diffusion iterations, five, then "
                "more while the PSNR gain exceeds the threshold (with --original) or while the "
@@ -203,6 +218,11 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   app.add_option("--jobs", jobs,
                  "With --batch: rows run at once (default: the processor's threads)")
       ->check(CLI::Validator(CheckJobs, "N"));
+  app.add_option("--memory", memory,
+                 "With --batch: the memory the rows running at once may take between them, "
+                 "e.g. 6G or 500M (default: three quarters of the memory available when the "
+                 "batch starts); a row waits until its estimate fits")
+      ->check(CLI::Validator(CheckMemorySize, "SIZE"));
   app.add_option("--threads", threads,
                  "Threads of one run: 1, or 2 to share large masks between two cores (default: "
                  "2 where the processor has them; 1 per row of a batch of several jobs)")
@@ -239,12 +259,13 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
     const unsigned threads = std::thread::hardware_concurrency();
     options.jobs = given("--jobs") ? std::stoi(jobs)
                                    : int(std::max(1u, std::min(threads, unsigned(kMaxJobs))));
+    if (given("--memory")) options.memory = MemorySize(memory);
     options.defaults = request;
     options.progress = ::isatty(::fileno(err)) != 0;
     return RunBatch(options, out, err);
   }
 
-  for (const char* option : {"--out-dir", "--jobs", "--format"})
+  for (const char* option : {"--out-dir", "--jobs", "--format", "--memory"})
     if (given(option)) return Usage(err, std::string(option) + " applies only to --batch");
   for (const char* option : {"--damaged", "--mask"})
     if (!given(option)) return Usage(err, std::string(option) + " is required");

@@ -5,14 +5,18 @@
 // and, when asked, saves the result.
 #include "cli/run.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <new>
 #include <vector>
 
 #include "engine/fields.h"
+#include "imaging/decode_memory.h"
 #include "session/headless_session.h"
+#include "session/system_memory.h"
 
 namespace {
 
@@ -44,10 +48,34 @@ RgbPlane ResultPlane(const CRestoreEngine& engine) {
   std::vector<std::uint8_t> bytes(std::size_t(w) * std::size_t(h) * 3);
   engine.ResultPixels(bytes.data(), std::size_t(w) * 3);
   RgbPlane plane;
-  if (!plane.Resize(w, h)) return plane;
+  if (!plane.Resize(w, h)) throw std::bad_alloc();
   for (std::size_t i = 0; i < bytes.size(); ++i) plane.Data()[i] = double(bytes[i]);
   return plane;
 }
+
+std::string SizeText(const ImageHeader& h) {
+  return std::to_string(h.width) + " x " + std::to_string(h.height);
+}
+
+// An allocation that failed, or a reservation refused (`why` the figures).
+RunOutcome NoMemory(const ImageHeader& picture, std::uint64_t bytes, const std::string& why) {
+  RunOutcome o;
+  o.failure.text = "not enough memory to restore a " + SizeText(picture) + " picture (needs about " +
+                   MemoryText(bytes) + (why.empty() ? "" : "; " + why) + ")";
+  return o;
+}
+
+std::uint64_t Pixels(const ImageHeader& h) { return std::uint64_t(h.width) * std::uint64_t(h.height); }
+
+std::uint64_t MaskedPixels(const RgbImage& mask) {
+  std::uint64_t n = 0;
+  for (std::size_t i = 0; i + 2 < mask.rgb.size(); i += 3)
+    n += (mask.rgb[i] | mask.rgb[i + 1] | mask.rgb[i + 2]) != 0;
+  return n;
+}
+
+constexpr std::uint64_t kSaturated = ~std::uint64_t(0);
+std::uint64_t Plus(std::uint64_t a, std::uint64_t b) { return a > kSaturated - b ? kSaturated : a + b; }
 
 }  // namespace
 
@@ -145,6 +173,13 @@ std::string SetRunOption(RunRequest* r, const std::string& name, const std::stri
 
 std::string CheckCombination(const RunRequest& r, bool row) {
   const bool original = !r.original.empty();
+  float dt = 0;
+  if (!r.force && ParseFloatField(r.deltaT, &dt) && !(dt > 0.0f && dt <= 1.0f))
+    return std::string(row ? "delta-t " : "--delta-t ") + r.deltaT +
+           (dt <= 0.0f ? " moves every value away from the fill"
+                       : " is beyond a stable time step and overshoots") +
+           ": a time step must lie above 0 and at most 1 (" +
+           (row ? "--force runs the batch with it anyway)" : "--force runs with it anyway)");
   if (r.metrics && !original)
     return row ? "--metrics needs an original, and the original cell is empty"
                : "--metrics needs --original";
@@ -175,14 +210,56 @@ std::string RunFailure::OneLine() const {
   return s;
 }
 
+std::string RunHooks::Reserve(std::uint64_t bytes) {
+  const std::optional<std::uint64_t> room = ReadMemoryFigures().Room();
+  if (!room || bytes <= *room) return std::string();
+  return "the machine can give " + MemoryText(*room);
+}
+
+std::uint64_t RunBytes(const ImageHeader& damaged, const ImageHeader* original,
+                       std::uint64_t masked, bool measure, bool save) {
+  const std::uint64_t pixels = Pixels(damaged);
+  std::uint64_t perPixel = 3;  // the decoded mask, held until the mask is loaded
+  perPixel += 5 * 3;           // the four surfaces and the result's picture
+  if (measure) perPixel += 3 + sizeof(double) * 3;  // the result as bytes and as a plane
+  if (save) perPixel += 2 * 3;                      // a copy of the picture and its file
+  std::uint64_t decoding = DecoderPeakBytes(damaged);
+  if (original) decoding = std::max(decoding, DecoderPeakBytes(*original));
+  const std::uint64_t session = pixels > kSaturated / perPixel ? kSaturated : pixels * perPixel;
+  return Plus(Plus(CRestoreEngine::BytesNeeded(pixels, masked), session), decoding);
+}
+
 RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) {
   CRunSession session(hooks);
   CImageFiles& files = session.files;
   CRestoreEngine& engine = session.engine;
-  FileResult r = files.LoadDamaged(request.damaged);
-  if (r.ok) r = files.LoadMask(request.mask);
-  if (r.ok && !request.original.empty()) r = files.LoadOriginal(request.original);
+  // Sizes from the headers first: a mismatch is refused before any pixel is decoded.
+  PictureHeaders headers;
+  FileResult r = ReadPictureHeaders(request.damaged, request.mask, request.original, &headers);
   if (!r.ok) return Failed(r);
+  const ImageHeader& picture = headers.damaged;
+  const bool hasOriginal = !request.original.empty();
+  const bool measured = hasOriginal && (measure || request.metrics);
+  // The mask is decoded first: its masked pixels size the run.
+  std::uint64_t need = DecoderPeakBytes(headers.mask);
+  std::string why = hooks.Reserve(need);
+  if (!why.empty()) return NoMemory(picture, need, why);
+  RgbImage mask;
+  try {
+    r = CImageFiles::ReadPicture(request.mask, &mask);
+    if (!r.ok) return Failed(r);
+    need = RunBytes(picture, hasOriginal ? &headers.original : nullptr, MaskedPixels(mask),
+                    measured, !request.output.empty());
+    why = hooks.Reserve(need);
+    if (!why.empty()) return NoMemory(picture, need, why);
+    r = files.LoadDamaged(request.damaged);
+    if (r.ok) r = files.LoadMaskImage(mask);
+    mask = RgbImage();
+    if (r.ok && hasOriginal) r = files.LoadOriginal(request.original);
+    if (!r.ok) return Failed(r);
+  } catch (const std::bad_alloc&) {
+    return NoMemory(picture, need, std::string());
+  }
 
   session.SetItemText(IDC_EDIT_TRANSPORT_ITER, request.iterations);
   session.SetItemText(IDC_EDIT_DIFFUSION_ITER, request.diffusion);
@@ -198,12 +275,16 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
   o.settled = o.automatic && !engine.HasOriginal();
   const std::size_t messagesBefore = session.m_messages.size();
   hooks.Starting();
-  if (request.method == RunMethod::kMembrane)
-    o.membrane = RunMembrane(engine);
-  else if (o.automatic)
-    engine.OnAuto();
-  else
-    engine.OnRun();
+  try {
+    if (request.method == RunMethod::kMembrane)
+      o.membrane = RunMembrane(engine);
+    else if (o.automatic)
+      engine.OnAuto();
+    else
+      engine.OnRun();
+  } catch (const std::bad_alloc&) {
+    return NoMemory(picture, need, std::string());
+  }
   if (session.m_messages.size() != messagesBefore) {
     const auto& m = session.m_messages[messagesBefore];
     o.failure = {m.caption, m.text};
@@ -211,16 +292,30 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
   }
   o.stopped = request.method == RunMethod::kTransport && engine.LastRunStopped();
   o.fields = engine.m_fields;
-  if (engine.HasOriginal() && (measure || request.metrics))
-    o.quality =
-        MeasureQuality(engine.g_original, engine.g_damaged, ResultPlane(engine), engine.g_mask);
+  // The result is written before anything optional is measured, so that a
+  // measure that cannot be had does not cost the result.
   if (!request.output.empty()) {
-    r = files.SaveResult(request.output, request.overwrite);
+    try {
+      r = files.SaveResult(request.output, request.overwrite);
+    } catch (const std::bad_alloc&) {
+      return NoMemory(picture, need, std::string());
+    }
     if (!r.ok) {
       o.failure = {r.caption, r.Text()};
       return o;
     }
   }
   o.ok = true;
+  if (measured && engine.HasOriginal()) {
+    try {
+      o.quality =
+          MeasureQuality(engine.g_original, engine.g_damaged, ResultPlane(engine), engine.g_mask);
+    } catch (const std::bad_alloc&) {
+      o.incomplete = "not enough memory to measure the quality of a " + SizeText(picture) +
+                     " picture" +
+                     (request.output.empty() ? std::string()
+                                             : "; the result is in " + request.output);
+    }
+  }
   return o;
 }

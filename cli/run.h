@@ -4,12 +4,14 @@
 // of its own, with what it produced.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 #include "engine/engine.h"
 #include "engine/membrane.h"
 #include "engine/metrics.h"
+#include "imaging/image_error.h"
 
 enum class RunMethod { kTransport, kMembrane };
 const char* MethodName(RunMethod method);
@@ -30,7 +32,8 @@ struct RunRequest {
   bool metrics = false;  // the quality measures are asked for (they need an original)
   std::string output;    // where to write the result; "" for nowhere
   bool overwrite = false;
-  int threads = 0;  // threads the engine may use; 0 for its default
+  int threads = 0;     // threads the engine may use; 0 for its default
+  bool force = false;  // run with a time step outside (0, 1]
 };
 
 // Checks of one option text; each returns "" when the text is fine, else why not
@@ -65,7 +68,18 @@ class RunHooks {
   virtual void Progress(const RunProgress& /*progress*/) {}
   // Asked between sweeps and cycles.
   virtual bool StopRequested() { return false; }
+  // The run will hold about `bytes` from now on (it held less before): "" when
+  // it may, else why not, naming what can be had ("the machine can give 2.1 GB").
+  // This one weighs the bytes against what the machine can give now.
+  virtual std::string Reserve(std::uint64_t bytes);
 };
+
+// About the most memory a run of a width x height picture with `masked` pixels
+// to restore holds: the engine's, the decoded mask held through the loads, the
+// larger of the damaged image's and the original's decoding, the surfaces and,
+// as asked, the quality measures and the encoded result.
+std::uint64_t RunBytes(const ImageHeader& damaged, const ImageHeader* original,
+                       std::uint64_t masked, bool measure, bool save);
 
 struct RunFailure {
   std::string caption;  // the message box's caption ("" for the application's title)
@@ -86,6 +100,9 @@ struct RunOutcome {
   bool stopped = false;                   // the run ended early on a stop request
   std::optional<QualityMetrics> quality;  // with an original: the result as saved, measured
   std::optional<MembraneReport> membrane;
+  // When ok: an optional part (the quality measures) that failed after the result
+  // was written, as a message; "" when none did.
+  std::string incomplete;
 };
 
 // Loads the pictures, types the settings into the edits, runs, measures and writes

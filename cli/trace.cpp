@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 namespace {
 std::string Real(double v) {
@@ -60,10 +61,15 @@ void TraceFile::Add(const RunProgress& progress) {
   if (!m_file.IsOpen() || !m_error.empty()) return;
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-  const std::string row = Row(progress, seconds, &m_block, &m_lastIterations);
-  if (row.empty()) return;
-  const std::string line = row + "\n";
-  m_file.Write(line.data(), line.size(), &m_error);
+  // Called from inside the run: a trace that cannot be had must not end the run.
+  try {
+    const std::string row = Row(progress, seconds, &m_block, &m_lastIterations);
+    if (row.empty()) return;
+    const std::string line = row + "\n";
+    m_file.Write(line.data(), line.size(), &m_error);
+  } catch (const std::bad_alloc&) {
+    m_error = "not enough memory for the trace's rows";
+  }
 }
 
 bool TraceFile::Close(std::string* why) {

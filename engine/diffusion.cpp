@@ -17,6 +17,7 @@
 // reads are those it computes (region) or cells no call of this mask writes.
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 #if defined(__x86_64__) && defined(__GNUC__)
 #include <immintrin.h>
@@ -197,9 +198,10 @@ void CRestoreEngine::BuildDiffusionCache() {
   cache.changing = cache.maskedCells;  // a masked pixel outside the region included
   cache.steady = cache.gridsCurrent = false;
   const std::size_t n = std::max<std::size_t>(cache.load.size(), 1) * 4;
-  cache.channel.Allocate(n);
-  cache.next.Allocate(n);
-  cache.weight.Allocate(n);
+  // The generation is set last: a cache left half-built by a failure is built
+  // again by the next call.
+  if (!cache.channel.Allocate(n) || !cache.next.Allocate(n) || !cache.weight.Allocate(n))
+    throw std::bad_alloc();
   cache.generation = m_nGeneration;
 }
 

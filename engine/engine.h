@@ -113,6 +113,14 @@ class CRestoreEngine {
   // builds the list, update buffer and row flags. `mask` must be W x H. Returns
   // the number of masked pixels; -1 (nothing changed) when out of memory.
   int BuildMaskList(const PixelBytes& mask);
+  // About the most memory the engine holds for a picture of `pixels` pixels,
+  // `masked` of them to restore, from its loads to the end of a run: the planes,
+  // grids and mask plane, the mask list with its update buffer, the transport's
+  // sweep order and the diffusion's cell lists. An upper bound for the layout of
+  // this store, transport and diffusion (store.cpp counts each allocation); a
+  // load or a budget weighs a picture by it before any of it is made. Saturates
+  // at 2^64 - 1.
+  static std::uint64_t BytesNeeded(std::uint64_t pixels, std::uint64_t masked);
 
   // --- transport -------------------------------------------------------------
   // `iterations` sweeps over the first `count` list entries with time step dt.

@@ -19,7 +19,6 @@ namespace {
 constexpr int kCycleTransport = 15;
 constexpr int kCycleDiffusion = 2;
 constexpr int kOpeningCycles = 5;
-constexpr float kMillisecond = 0.001f;
 
 // Disables both run buttons for the life of a run.
 class RunGuard {
@@ -39,9 +38,6 @@ class RunGuard {
   CEngineServices& m_services;
 };
 
-float AddSeconds(std::uint32_t endTick, float startTick, float seconds) {
-  return float((double(endTick) - double(startTick)) * double(kMillisecond) + double(seconds));
-}
 }  // namespace
 
 int CRestoreEngine::DefaultThreads() { return std::thread::hardware_concurrency() >= 2 ? 2 : 1; }
@@ -101,7 +97,7 @@ void CRestoreEngine::OnRun() {
   RunProgress progress;
   progress.iterationsPlanned = n;
   std::int64_t done = 0;
-  const float startTick = float(m_services.GetTickCount());
+  const std::uint64_t startTick = m_services.GetTickCount64();
   // A block stopped between its sweeps skips its diffusion: the run ends there.
   for (std::int64_t b = 0; b < blocks; ++b) {
     if (StopRequested()) break;
@@ -115,12 +111,12 @@ void CRestoreEngine::OnRun() {
     done += TransportBlock(int(rest), true);
     if (diffusion != 0 && rest != 0 && !m_bStopped) DiffusionSteps(diffusion);
   }
-  const std::uint32_t endTick = m_services.GetTickCount();
+  const std::uint64_t endTick = m_services.GetTickCount64();
   // A stopped run counts the iterations it ran; a whole one the field's count.
   m_fields.m_nTotalIter =
       m_fields.m_nTotalIter +
       std::uint32_t(m_bStopped ? std::int32_t(done) : m_fields.m_nTransportIter);
-  m_fields.m_fSeconds = AddSeconds(endTick, startTick, m_fields.m_fSeconds);
+  m_fields.m_fSeconds = AddElapsedSeconds(m_fields.m_fSeconds, startTick, endTick);
   MeasurePsnr();
   UpdateData(false);
   m_services.ShowResult();
@@ -146,14 +142,14 @@ void CRestoreEngine::OnAuto() {
   RunProgress progress;
   progress.automatic = true;
   progress.settling = !HasOriginal();
-  const float startTick = float(m_services.GetTickCount());
+  const std::uint64_t startTick = m_services.GetTickCount64();
   if (progress.settling)
     AutoBySettling(&progress, &counter);
   else
     AutoByPsnr(&progress, &counter);
-  const std::uint32_t endTick = m_services.GetTickCount();
+  const std::uint64_t endTick = m_services.GetTickCount64();
   m_fields.m_nTotalIter = m_fields.m_nTotalIter + std::uint32_t(counter);
-  m_fields.m_fSeconds = AddSeconds(endTick, startTick, m_fields.m_fSeconds);
+  m_fields.m_fSeconds = AddElapsedSeconds(m_fields.m_fSeconds, startTick, endTick);
   if (progress.settling) MeasurePsnr();  // as a run shows it, once, at the end
   UpdateData(false);
   m_services.ShowResult();

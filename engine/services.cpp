@@ -1,13 +1,7 @@
 #include "engine/services.h"
 
-#include <ctime>
 
-std::uint32_t MonotonicTickCount() {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  const std::uint64_t ms = std::uint64_t(ts.tv_sec) * 1000u + std::uint64_t(ts.tv_nsec) / 1000000u;
-  return std::uint32_t(ms);
-}
+std::uint32_t MonotonicTickCount() { return std::uint32_t(MonotonicMilliseconds()); }
 
 std::string CHeadlessServices::GetItemText(int id) const {
   const auto it = m_texts.find(id);

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/run_clock.h"
+
 constexpr const char* kAppTitle = "ruvanta";
 
 class CEngineServices {
@@ -25,6 +27,8 @@ class CEngineServices {
   virtual void ReportBadEntry(int /*id*/, const std::string& message) { MessageBox(message, ""); }
   // Milliseconds since the system started, wrapping at 2^32.
   virtual std::uint32_t GetTickCount() = 0;
+  // The same without the wrap, from the monotonic clock: what a run is timed by.
+  virtual std::uint64_t GetTickCount64() { return MonotonicMilliseconds(); }
   virtual void EnableItem(int id, bool enable) = 0;
   // The work plane is to be shown in the result pane (the end of a run).
   virtual void ShowResult() {}

@@ -60,6 +60,35 @@ bool CRestoreEngine::ReadOriginalPixels(const PixelBytes& image) {
   return true;
 }
 
+std::uint64_t CRestoreEngine::BytesNeeded(std::uint64_t pixels, std::uint64_t masked) {
+  masked = std::min(masked, pixels);
+  // A pixel: g_work, g_damaged and g_original (three doubles each), the three
+  // grids, g_mask, the diffusion cache's transient numbering (an int32) and the
+  // flat-run bits of the transport (under a byte).
+  const std::uint64_t perPixel = 3 * sizeof(RgbTriple) + 3 * sizeof(double) + 1 +
+                                 sizeof(std::int32_t) + 1;
+  // A masked pixel: its list entry and update (three doubles); the transport's
+  // column, offset and interior flag, its two sweep plans (an entry and at most a
+  // round each); the diffusion's region cell (grown by doubling, so up to twice
+  // its size), its nine numbered neighbours (the same), and its masked and
+  // changing numbers.
+  const std::uint64_t perMasked =
+      sizeof(MaskPixel) + 3 * sizeof(double) + 2 * sizeof(std::int32_t) + 1 +
+      2 * (sizeof(std::int32_t) + sizeof(SweepRound)) + 2 * sizeof(DiffusionCell) +
+      2 * 9 * sizeof(std::int32_t) + 2 * sizeof(std::int32_t);
+  // A cell the diffusion reads (the region and its neighbours, at most nine a
+  // masked pixel and never more than the picture): its load entry (doubling), its
+  // region flag and four doubles in each of channel, next and weight.
+  const std::uint64_t perCell = 2 * sizeof(DiffusionCell) + 1 + 3 * 4 * sizeof(double);
+  const std::uint64_t cells = masked > pixels / 9 ? pixels : masked * 9;
+  constexpr std::uint64_t kMax = ~std::uint64_t(0);
+  const auto times = [](std::uint64_t a, std::uint64_t b) {
+    return b != 0 && a > kMax / b ? kMax : a * b;
+  };
+  const auto plus = [](std::uint64_t a, std::uint64_t b) { return a > kMax - b ? kMax : a + b; };
+  return plus(plus(times(pixels, perPixel), times(masked, perMasked)), times(cells, perCell));
+}
+
 int CRestoreEngine::BuildMaskList(const PixelBytes& mask) {
   const int W = m_nWidth, H = m_nHeight;
   if (!HasDamaged() || mask.width != W || mask.height != H) return -1;

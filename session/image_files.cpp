@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/limits.h"
@@ -31,15 +32,17 @@ FileResult Failure(std::string message, std::string caption, std::string reason)
 
 std::string SizeText(int w, int h) { return std::to_string(w) + " x " + std::to_string(h); }
 
+FileResult ReadRefused(const std::string& path, ImageError error, const std::string& reason) {
+  FileResult r = error == ImageError::kTooLarge
+                     ? Failure("Image too large", kNotValid, path + ": " + reason)
+                     : Failure("File Gagal diBuka", "Error", path + ": " + reason);
+  r.error = error;
+  return r;
+}
+
 FileResult ReadImage(const std::string& path, RgbImage* image) {
   ImageReadResult read = ReadImageFile(path, EngineImageLimits());
-  if (!read.ok()) {
-    FileResult r = read.error == ImageError::kTooLarge
-                       ? Failure("Image too large", kNotValid, path + ": " + read.reason)
-                       : Failure("File Gagal diBuka", "Error", path + ": " + read.reason);
-    r.error = read.error;
-    return r;
-  }
+  if (!read.ok()) return ReadRefused(path, read.error, read.reason);
   *image = std::move(read.image);
   return FileResult();
 }
@@ -111,6 +114,30 @@ SaveResult SavePicture(const std::string& path, const RgbImage& picture, FileSin
                      });
 }
 }  // namespace
+
+FileResult ReadPictureHeaders(const std::string& damaged, const std::string& mask,
+                              const std::string& original, PictureHeaders* headers) {
+  const std::pair<const std::string*, ImageHeader*> files[] = {
+      {&damaged, &headers->damaged}, {&mask, &headers->mask}, {&original, &headers->original}};
+  for (const auto& [path, header] : files) {
+    if (path->empty()) continue;
+    *header = ReadImageHeader(*path, EngineImageLimits());
+    if (!header->ok()) return ReadRefused(*path, header->error, header->reason);
+  }
+  const ImageHeader& d = headers->damaged;
+  const auto against = [&d](const std::string& what, const ImageHeader& h) {
+    return what + " is " + SizeText(h.width, h.height) + " but the damaged image is " +
+           SizeText(d.width, d.height);
+  };
+  const ImageHeader& m = headers->mask;
+  if (m.width != d.width || m.height != d.height)
+    return Failure("The mask does not match the damaged image.", kNotValid, against("mask", m));
+  const ImageHeader& o = headers->original;
+  if (!original.empty() && (o.width != d.width || o.height != d.height))
+    return Failure("The original does not match the damaged image.", kNotValid,
+                   against("the original", o));
+  return FileResult();
+}
 
 ImageLimits EngineImageLimits() {
   ImageLimits limits;

@@ -52,6 +52,16 @@ struct FileResult {
 // The readers' limits: the engine's.
 ImageLimits EngineImageLimits();
 
+// The headers of a restoration's pictures, read and compared before any pixel is
+// decoded: a file a load would refuse by its header is refused with the load's
+// message, and a mask or original whose size differs from the damaged image's
+// with the message loading it would give. `original` "" for none.
+struct PictureHeaders {
+  ImageHeader damaged, mask, original;
+};
+FileResult ReadPictureHeaders(const std::string& damaged, const std::string& mask,
+                              const std::string& original, PictureHeaders* headers);
+
 class CImageFiles {
  public:
   CImageFiles(CRestoreEngine& engine, CFileServices& services)

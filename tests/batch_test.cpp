@@ -10,6 +10,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 #include <map>
 #include <string>
 #include <vector>
@@ -435,6 +440,89 @@ TEST_F(BatchRun, CtrlCStartsNoNewRowAndStopsTheRunningOne) {
   EXPECT_NE(err.find("interrupted: 2 of 3 rows run (1 stopped early), 1 not started"),
             std::string::npos)
       << err;
+}
+
+}  // namespace
+
+namespace {
+
+TEST(BatchMemory, SizesTakeAUnitInEitherCase) {
+  EXPECT_EQ(MemorySize("6G"), std::uint64_t(6) << 30);
+  EXPECT_EQ(MemorySize("500m"), std::uint64_t(500) << 20);
+  EXPECT_EQ(MemorySize("1.5GB"), std::uint64_t(3) << 29);
+  EXPECT_EQ(MemorySize("4096"), 4096u);
+  for (const char* bad : {"", "G", "0", "-1G", "6X", "1.5", "6 G", "99999999999T"})
+    EXPECT_EQ(MemorySize(bad), 0u) << bad;
+}
+
+// Rows of mixed sizes on four threads: the sum reserved never passes the budget,
+// rows wait rather than fail, and a row larger than the budget is refused at once.
+TEST(BatchMemory, RowsWaitForRoomAndNeverPassTheBudget) {
+  MemoryBudget budget(std::uint64_t(100));
+  const auto never = [] { return false; };
+  std::uint64_t held = 0;
+  EXPECT_NE(budget.Reserve(&held, 101, never).find("budget (--memory) is 100 bytes"),
+            std::string::npos);
+  EXPECT_EQ(held, 0u);
+  std::atomic<int> done{0};
+  std::vector<std::thread> rows;
+  for (int t = 0; t < 4; ++t)
+    rows.emplace_back([&, t] {
+      for (int i = 0; i < 20; ++i) {
+        std::uint64_t mine = 0;
+        // The mask first, then the whole row, as a run reserves.
+        ASSERT_EQ(budget.Reserve(&mine, 5, never), "");
+        ASSERT_EQ(budget.Reserve(&mine, (t % 2 == 0) ? 70 : 20, never), "");
+        EXPECT_LE(budget.InUse(), 100u);
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        budget.Release(&mine);
+        ++done;
+      }
+    });
+  for (auto& r : rows) r.join();
+  EXPECT_EQ(done, 80);
+  EXPECT_EQ(budget.InUse(), 0u);
+  EXPECT_LE(budget.Peak(), 100u);
+  EXPECT_GE(budget.Peak(), 90u);  // a large row and a small one side by side
+}
+
+TEST(BatchMemory, ARowBeyondTheBudgetFailsAloneWithTheFigures) {
+  bmptest::TempDir dir;
+  const PictureFiles small = WritePictures(dir.Path(), "small", 40, 30, 1);
+  const PictureFiles large = WritePictures(dir.Path(), "large", 400, 300, 2);
+  const std::string manifest = dir.File("m.csv");
+  std::ofstream(manifest) << "damaged,mask\n"
+                          << small.damaged << "," << small.mask << "\n"
+                          << large.damaged << "," << large.mask << "\n"
+                          << small.damaged << "," << small.mask << "\n";
+  const CliRun r = Cli({"--batch", manifest, "--jobs", "2", "--memory", "4M", "--out-dir",
+                        dir.File("out")});
+  EXPECT_EQ(r.status, 1);
+  const std::map<int, Json> rows = RowsByNumber(r.out);
+  ASSERT_EQ(rows.size(), 3u) << r.out;
+  EXPECT_FALSE(rows.at(1).contains("error"));
+  EXPECT_FALSE(rows.at(3).contains("error"));
+  const std::string error = rows.at(2)["error"];
+  EXPECT_EQ(error.rfind("not enough memory to restore a 400 x 300 picture (needs about ", 0), 0u)
+      << error;
+  EXPECT_NE(error.find("the batch's memory budget (--memory) is 4.0 MB"), std::string::npos)
+      << error;
+  EXPECT_TRUE(rows.at(2)["output"].is_null());
+}
+
+TEST(BatchMemory, ATimeStepOutsideTheStableRangeIsRefusedUnlessForced) {
+  bmptest::TempDir dir;
+  const PictureFiles p = WritePictures(dir.Path(), "p", 40, 30, 1);
+  const std::string manifest = dir.File("m.csv");
+  std::ofstream(manifest) << "damaged,mask,delta-t\n" << p.damaged << "," << p.mask << ",-1\n";
+  const CliRun refused = Cli({"--batch", manifest, "--out-dir", dir.File("a")});
+  EXPECT_EQ(refused.status, 2);
+  EXPECT_NE(refused.err.find("row 1 (line 2): delta-t -1 moves every value away from the fill"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(dir.File("a/1-p-damaged.bmp")));
+  const CliRun forced = Cli({"--batch", manifest, "--force", "--out-dir", dir.File("b")});
+  EXPECT_EQ(forced.status, 0) << forced.err;
 }
 
 }  // namespace

@@ -746,3 +746,49 @@ TEST(CliInterrupt, CtrlCStopsARunBetweenSweeps) {
 }
 
 }  // namespace
+
+namespace {
+
+// A time step at or below 0 moves values away from the fill, one above 1
+// overshoots: refused by value before anything is read, unless forced.
+TEST(CliRun, TimeStepsOutsideTheStableRangeNeedForce) {
+  for (const char* dt : {"-1", "0", "3e38", "1.0001"}) {
+    auto args = SampleArgs();
+    args.insert(args.end(), {"--delta-t", dt, "--iterations", "5"});
+    const CliRun r = Cli(args);
+    EXPECT_EQ(r.status, 2) << dt;
+    EXPECT_EQ(r.err.rfind(std::string("ruvanta-cli: --delta-t ") + dt + " ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find("--force"), std::string::npos);
+    args.push_back("--force");
+    EXPECT_EQ(Cli(args).status, 0) << dt;
+  }
+  auto args = SampleArgs();
+  args.insert(args.end(), {"--delta-t", "1", "--iterations", "5"});
+  EXPECT_EQ(Cli(args).status, 0);
+}
+
+// The mask's size is compared from the headers: a 16000 x 2500 picture is not
+// decoded (nor its memory weighed) before a mask of another size is refused.
+TEST(CliRun, ASizeMismatchIsRefusedFromTheHeaders) {
+  bmptest::TempDir dir;
+  // A PNG signature and header declaring 16000 x 2500, and no pixels after them.
+  std::vector<std::uint8_t> bytes = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A,
+                                     0,    0,   0,   13,  'I',  'H',  'D',  'R',
+                                     0,    0,   0x3E, 0x80, 0,   0,   0x09, 0xC4,
+                                     8,    2,   0,   0,   0};
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 12; i < bytes.size(); ++i) {
+    crc ^= bytes[i];
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  crc ^= 0xFFFFFFFFu;
+  for (int i = 3; i >= 0; --i) bytes.push_back(std::uint8_t(crc >> (8 * i)));
+  bmptest::WriteBytes(dir.File("huge.png"), bytes);
+  const CliRun r = Cli({"--damaged", dir.File("huge.png"), "--mask", kData + "mask.bmp"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "not valid: The mask does not match the damaged image.\nmask is 320 x 240 but the "
+            "damaged image is 16000 x 2500\n");
+}
+
+}  // namespace

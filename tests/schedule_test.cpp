@@ -52,12 +52,13 @@ class RecordingDialog : public CHeadlessServices, public CFileServices, public C
   void Progress(const RunProgress& p) override {
     if (p.automatic && p.measured) cycles.emplace_back(p.cycle, p.psnr);
   }
-  std::uint32_t GetTickCount() override {
+  std::uint64_t GetTickCount64() override {
     if (ticks.empty()) return 1000;
-    const std::uint32_t t = ticks.front();
+    const std::uint64_t t = ticks.front();
     ticks.pop_front();
     return t;
   }
+  std::uint32_t GetTickCount() override { return std::uint32_t(GetTickCount64()); }
   int TransportCalls() const {
     int n = 0;
     for (const auto& c : engine.calls) n += c[0] == 'T';
@@ -65,7 +66,7 @@ class RecordingDialog : public CHeadlessServices, public CFileServices, public C
   }
   RecordingEngine engine{*this};
   CImageFiles files{engine, *this};
-  std::deque<std::uint32_t> ticks;
+  std::deque<std::uint64_t> ticks;
   std::vector<std::pair<int, float>> cycles;
   std::vector<std::string>& calls = engine.calls;
   std::deque<float>& psnrResults = engine.psnrResults;
@@ -135,17 +136,42 @@ TEST_F(ScheduleTest, BlockArithmetic) {
   EXPECT_EQ(dlg.GetItemText(IDC_EDIT_PSNR_RESULT), "33");
 }
 
-TEST_F(ScheduleTest, SecondsUseTheStartTickHeldAsFloat) {
+TEST_F(ScheduleTest, SecondsAreTheExactTicksBetweenStartAndEnd) {
+  // A start tick rounded to a float would make this 0.501 s.
   dlg.ticks = {100000001u, 100000501u};
   dlg.engine.OnRun();
-  EXPECT_EQ(dlg.engine.m_fields.m_fSeconds, float(501.0 * double(0.001f)));
-  EXPECT_EQ(dlg.GetItemText(IDC_EDIT_SECONDS), "0.501");
+  EXPECT_EQ(dlg.engine.m_fields.m_fSeconds, float(500.0 * double(0.001f)));
+  EXPECT_EQ(dlg.GetItemText(IDC_EDIT_SECONDS), "0.5");
   // Seconds and iterations accumulate from what the edits hold.
   dlg.SetItemText(IDC_EDIT_SECONDS, "10");
   dlg.ticks = {2000u, 2250u};
   dlg.engine.OnRun();
   EXPECT_EQ(dlg.engine.m_fields.m_fSeconds, float(250.0 * double(0.001f) + 10.0));
   EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, 200u);
+}
+
+TEST_F(ScheduleTest, SecondsAt40DaysAcrossTheWrapAndOnAClockThatStepsBack) {
+  constexpr std::uint64_t kDays40 = 40ull * 24 * 3600 * 1000;  // a float step is 256 ms here
+  constexpr std::uint64_t kWrap = 1ull << 32;
+  const struct {
+    std::uint64_t start, end;
+    float seconds;
+  } cases[] = {
+      {kDays40 + 1, kDays40 + 4, float(3.0 * double(0.001f))},
+      {kWrap - 100, kWrap + 400, float(500.0 * double(0.001f))},
+      {kWrap + 7, kWrap + 7, 0.0f},
+      {kDays40 + 900, kDays40 + 10, 0.0f},  // a clock read backwards adds nothing
+  };
+  for (const auto& c : cases) {
+    dlg.SetItemText(IDC_EDIT_SECONDS, "0");
+    dlg.ticks = {c.start, c.end};
+    dlg.engine.OnRun();
+    EXPECT_EQ(dlg.engine.m_fields.m_fSeconds, c.seconds) << c.start << " to " << c.end;
+    dlg.SetItemText(IDC_EDIT_SECONDS, "0");
+    dlg.ticks = {c.start, c.end};
+    dlg.engine.OnAuto();
+    EXPECT_EQ(dlg.engine.m_fields.m_fSeconds, c.seconds) << "automatic, " << c.start;
+  }
 }
 
 TEST_F(ScheduleTest, AutomaticModeStopsWhenTheGainNoLongerExceedsTheThreshold) {

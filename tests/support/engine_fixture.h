@@ -22,14 +22,16 @@ RgbImage MakeScratchMask(int w, int h, unsigned seed, int lines);
 class TestDialog : public CHeadlessSession, public CRunObserver {
  public:
   TestDialog() { engine.SetObserver(this); }
-  // Ticks handed out by GetTickCount, in order; a fixed clock once they run out.
-  std::deque<std::uint32_t> ticks;
-  std::uint32_t GetTickCount() override {
+  // Ticks handed out by GetTickCount64 (GetTickCount: their low 32 bits), in
+  // order; a fixed clock once they run out.
+  std::deque<std::uint64_t> ticks;
+  std::uint64_t GetTickCount64() override {
     if (ticks.empty()) return 1000;
-    const std::uint32_t t = ticks.front();
+    const std::uint64_t t = ticks.front();
     ticks.pop_front();
     return t;
   }
+  std::uint32_t GetTickCount() override { return std::uint32_t(GetTickCount64()); }
   // The automatic mode's measured cycles: (cycle, PSNR of the result).
   std::vector<std::pair<int, float>> cycles;
   void Progress(const RunProgress& p) override {
