@@ -4,6 +4,9 @@
 #   share/icons/hicolor/{scalable,256x256}/apps/        the icon, as SVG and PNG
 #   share/man/man1/ruvanta.1, ruvanta-cli.1             the manual pages
 #   share/doc/ruvanta/                                  README.md, docs/, examples/
+#   include/ruvanta/ruvanta.h, lib/libruvanta.so*       the C++ library
+#   lib/cmake/ruvanta/                                  its find_package(ruvanta)
+#   lib/python3.X/dist-packages/ (lib/python3/... under /usr)   the Python module
 # ruvanta-cli's manual page is written at build time from the program's own usage
 # message and --help, so its options are the parser's. The window's parts come only
 # with the window (RUVANTA_GUI and Qt 6).
@@ -73,8 +76,13 @@ install(FILES ${PROJECT_SOURCE_DIR}/data/damaged.bmp ${PROJECT_SOURCE_DIR}/data/
   ${PROJECT_SOURCE_DIR}/data/original.bmp ${PROJECT_SOURCE_DIR}/data/README.md
   DESTINATION ${RUVANTA_INSTALL_EXAMPLESDIR} COMPONENT ${RUVANTA_COMPONENT_RUNTIME})
 
-# The public library and the Python module install through ruvanta_install_library
-# and ruvanta_install_python_module (cmake/RuvantaInstallLayout.cmake).
+# The public library (include/ruvanta/ruvanta.h, libruvanta, find_package(ruvanta)
+# giving ruvanta::ruvanta) and the Python module.
+ruvanta_install_library(TARGETS ruvanta_library
+  HEADERS ${PROJECT_SOURCE_DIR}/include/ruvanta/ruvanta.h)
+if(TARGET ruvanta_python)
+  ruvanta_install_python_module(ruvanta_python ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR})
+endif()
 
 include(${CMAKE_CURRENT_LIST_DIR}/RuvantaPackage.cmake)
 if(RUVANTA_TESTS)

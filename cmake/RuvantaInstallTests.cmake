@@ -12,7 +12,14 @@ add_test(NAME install_test
 add_test(NAME package_test
   COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/package_test.sh
     ${PROJECT_BINARY_DIR} ${_ruvanta_window})
-set_tests_properties(install_test package_test PROPERTIES
+if(TARGET ruvanta_python)
+  set(_ruvanta_python ${Python_EXECUTABLE})
+endif()
+add_test(NAME library_install_test
+  COMMAND bash ${PROJECT_SOURCE_DIR}/tests/install/library_install_test.sh
+    ${PROJECT_BINARY_DIR} ${PROJECT_SOURCE_DIR} ${_ruvanta_python})
+unset(_ruvanta_python)
+set_tests_properties(install_test package_test library_install_test PROPERTIES
   RESOURCE_LOCK ruvanta_install_tree TIMEOUT 600)
 unset(_ruvanta_window)
 

@@ -23,8 +23,9 @@ against the undamaged original when one is given. An automatic mode runs until
 the PSNR stops rising or the result settles.
 
 The package holds the Qt 6 window program ruvanta, with its menu entry, and
-the command line ruvanta-cli for scripts and batches of many pictures; both
-give the same numbers bit for bit.]=])
+the command line ruvanta-cli for scripts and batches of many pictures, the
+C++ library libruvanta with its header and CMake package, and the Python
+module ruvanta working on numpy arrays; all give the same numbers bit for bit.]=])
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
@@ -33,12 +34,23 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER ${RUVANTA_PACKAGE_MAINTAINER})
 set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(_ruvanta_depends)
 if(TARGET ruvanta)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+  list(APPEND _ruvanta_depends "qt6-qpa-plugins")
 endif()
+# The Python module is built for one Python version and works on numpy arrays.
+if(TARGET ruvanta_python)
+  math(EXPR _ruvanta_next_minor "${Python_VERSION_MINOR} + 1")
+  list(APPEND _ruvanta_depends
+    "python3 (>= ${Python_VERSION_MAJOR}.${Python_VERSION_MINOR})"
+    "python3 (<< ${Python_VERSION_MAJOR}.${_ruvanta_next_minor})" "python3-numpy")
+  unset(_ruvanta_next_minor)
+endif()
+string(REPLACE ";" ", " CPACK_DEBIAN_PACKAGE_DEPENDS "${_ruvanta_depends}")
+unset(_ruvanta_depends)
 set(CPACK_DEBIAN_COMPRESSION_TYPE xz)
-# A shared public library in the package wants CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON
-# (its shlibs file and the ldconfig trigger).
+# The shared library's shlibs file and the ldconfig trigger.
+set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 
 # `cpack` reads this when it runs, with the tree's install prefix.
 set(CPACK_RUVANTA_CONFIGURED_PREFIX ${CMAKE_INSTALL_PREFIX})

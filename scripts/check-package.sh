@@ -5,7 +5,8 @@
 # package's own dependencies brings the libraries back), installs the .deb with
 # apt-get, then checks that the programs find their libraries, `man ruvanta-cli`
 # shows the manual, the menu entry validates and is offered for BMP, PNG and JPEG
-# files, ruvanta-cli restores the installed sample as the build did, the menu
+# files, ruvanta-cli restores the installed sample as the build did, the Python
+# module (installed with the package) restores it into the same bytes, the menu
 # entry's command opens the window on a virtual display, and removing the package
 # takes its files away.
 #
@@ -90,6 +91,29 @@ grep -v '^seconds:' "$work/installed-all.txt" >"$work/installed.txt"
 diff "$work/built.txt" "$work/installed.txt" || fail "the installed ruvanta-cli prints other figures"
 cmp "$work/built.bmp" "$work/installed.bmp" || fail "the installed ruvanta-cli writes another result"
 
+step "python3: import ruvanta, numpy restores the installed sample"
+# The BMP files read with numpy alone (24-bit, bottom-up rows padded to 4 bytes).
+(cd / && python3 - "$ex" "$work/built.bmp" <<'PYTHON') || fail "the Python module does not give the command line's result"
+import sys
+import numpy, ruvanta
+def read_bmp(path):
+    data = open(path, "rb").read()
+    offset = int.from_bytes(data[10:14], "little")
+    width = int.from_bytes(data[18:22], "little", signed=True)
+    height = int.from_bytes(data[22:26], "little", signed=True)
+    stride = (width * 3 + 3) // 4 * 4
+    rows = numpy.frombuffer(data, numpy.uint8, stride * abs(height), offset)
+    picture = rows.reshape(abs(height), stride)[:, :width * 3].reshape(abs(height), width, 3)
+    picture = picture[:, :, ::-1]
+    return numpy.ascontiguousarray(picture[::-1] if height > 0 else picture)
+ex, built = sys.argv[1], sys.argv[2]
+assert ruvanta.__file__.startswith("/usr/lib/python3/dist-packages/"), ruvanta.__file__
+r = ruvanta.restore(read_bmp(ex + "/damaged.bmp"), read_bmp(ex + "/mask.bmp"),
+                    original=read_bmp(ex + "/original.bmp"))
+assert numpy.array_equal(r.image, read_bmp(built)), "the restored array differs"
+print("ruvanta.restore:", r)
+PYTHON
+
 step "the menu entry's command opens the window"
 command=$(sed -n 's/^Exec=//p' "$entry")
 command=${command//%f/$ex/damaged.bmp}
@@ -113,7 +137,8 @@ echo "the window opened"
 
 step "apt-get remove ruvanta"
 apt-get remove -y -qq ruvanta </dev/null >/dev/null
-for f in /usr/bin/ruvanta /usr/bin/ruvanta-cli "$entry" /usr/share/man/man1/ruvanta-cli.1; do
+for f in /usr/bin/ruvanta /usr/bin/ruvanta-cli "$entry" /usr/share/man/man1/ruvanta-cli.1 \
+  /usr/include/ruvanta/ruvanta.h; do
   [ ! -e "$f" ] || fail "$f is still there after removing the package"
 done
 rm -rf "$work"

@@ -13,6 +13,7 @@ packages=(
   fonts-liberation2
   clang libclang-rt-14-dev
   man-db desktop-file-utils dpkg-dev file
+  pybind11-dev python3-dev python3-numpy
 )
 
 if [ "${1:-}" = --list ]; then

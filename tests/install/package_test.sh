@@ -51,6 +51,22 @@ files=(/usr/bin/ruvanta-cli /usr/share/man/man1/ruvanta-cli.1 /usr/share/doc/ruv
 for f in "${files[@]}"; do
   grep -qx "$f" "$work/files" || fail "the package does not hold $f"
 done
+# The library with its header and package configuration; the Python module, when
+# built, where Debian's python3 finds it, with what it needs at run time.
+for f in /usr/include/ruvanta/ruvanta.h /usr/lib/cmake/ruvanta/ruvantaConfig.cmake; do
+  grep -qx "$f" "$work/files" || fail "the package does not hold $f"
+done
+grep -qE '^/usr/lib/([^/]+/)?libruvanta\.so\.1$' "$work/files" || fail "the package does not hold libruvanta.so.1"
+dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -q shlibs || fail "the package has no shlibs file for libruvanta"
+# (lib/python3/ from a tree configured for /usr, lib/python3.X/ from any other; both
+# are on Debian's python3 path.)
+if grep -qE '^/usr/lib/python3(\.[0-9]+)?/dist-packages/ruvanta\.cpython-' "$work/files"; then
+  for p in python3 python3-numpy; do
+    grep -qx "$p" "$work/depends" || fail "the Python module is packaged but Depends lacks $p: $(field Depends)"
+  done
+elif grep -q 'ruvanta\.cpython-' "$work/files"; then
+  fail "the Python module is not in a dist-packages folder of /usr/lib: $(grep 'ruvanta\.cpython-' "$work/files")"
+fi
 outside=$(grep -v '^/usr/\|^/$' "$work/files" || true)
 [ -z "$outside" ] || fail "the package holds files outside /usr: $outside"
 echo "package_test: $(basename "$deb"), Depends: $(field Depends)"
