@@ -19,8 +19,17 @@ bool CMainApp::InitInstance() {
   m_pDlg->show();
   m_pDlg->raise();
   m_pDlg->activateWindow();
+  // Once the window is up: an unsaved result a crash left is offered back first;
+  // a file named on the command line loads unless it is.
   const QStringList args = QCoreApplication::arguments();
-  if (args.size() > 1) m_pDlg->OpenFile(IDC_PANE_DAMAGED, args.at(1));
+  const QString file = args.size() > 1 ? args.at(1) : QString();
+  CMainDlg* dlg = m_pDlg.get();
+  QMetaObject::invokeMethod(
+      dlg,
+      [dlg, file] {
+        if (!dlg->OfferRecovery() && !file.isEmpty()) dlg->OpenFile(IDC_PANE_DAMAGED, file);
+      },
+      Qt::QueuedConnection);
   return true;
 }
 

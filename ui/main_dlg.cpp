@@ -28,7 +28,13 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
+#include <new>
 
+#include "engine/limits.h"
+#include "imaging/decode_memory.h"
+#include "imaging/image_reader.h"
+#include "session/system_memory.h"
 #include "ui/about_dlg.h"
 #include "ui/resource.h"
 #include "ui/run_methods.h"
@@ -65,6 +71,36 @@ QImage ToQImage(const RgbImage& image) {
 QString Number(double v, int digits = 6) { return QString::number(v, 'g', digits); }
 
 QString SizeText(int w, int h) { return QStringLiteral("%1 x %2").arg(w).arg(h); }
+
+// Beyond the engine's planes and grids, what a mask or an original takes a pixel
+// while it loads (its plane or list, surface and picture), and what encoding a
+// result takes (the picture and the encoded file).
+constexpr std::uint64_t kLoadBytesPerPixel = 40;
+constexpr std::uint64_t kSaveBytesPerPixel = 8;
+
+// "not enough memory to restore a 16384 x 2441 picture (needs about 6.3 GB)", with
+// what the machine can give when that is known.
+QString NotEnoughMemory(const QString& verb, const QString& what, int w, int h, std::uint64_t need,
+                        std::optional<std::uint64_t> room = std::nullopt) {
+  QString text = QStringLiteral("not enough memory to %1 a %2 x %3 %4 (needs about %5")
+                     .arg(verb)
+                     .arg(w)
+                     .arg(h)
+                     .arg(what, QString::fromStdString(MemoryText(need)));
+  if (room)
+    text += QStringLiteral(", the machine can give %1").arg(QString::fromStdString(MemoryText(*room)));
+  return text + QStringLiteral(")");
+}
+
+std::uint64_t Pixels(int w, int h) { return std::uint64_t(std::max(w, 0)) * std::uint64_t(std::max(h, 0)); }
+
+FileResult MemoryFailure(const QString& text) {
+  FileResult r;
+  r.ok = false;
+  r.message = text.toStdString();
+  r.reason = "Nothing was changed: the window and its result are as they were.";
+  return r;
+}
 
 bool IsFigure(int id) { return id == IDC_EDIT_PSNR_DAMAGED || id == IDC_EDIT_PSNR_RESULT; }
 
@@ -241,6 +277,9 @@ void CMainDlg::SetUpControls() {
   for (QWidget* w : Controls())
     if (auto* edit = qobject_cast<CDigitEdit*>(w))
       connect(edit, &CDigitEdit::Refused, this, [this](const QString& hint) { SetStatus(hint); });
+  // A time step agreed to is asked about again once it is typed anew.
+  if (auto* dt = qobject_cast<QLineEdit*>(GetDlgItem(IDC_EDIT_DELTA_T)))
+    connect(dt, &QLineEdit::textEdited, this, [this] { m_confirmedTimeStep.reset(); });
 
   m_pMethod = qobject_cast<QComboBox*>(GetDlgItem(IDC_COMBO_METHOD));
   if (m_pMethod) {
@@ -426,6 +465,8 @@ void CMainDlg::OnCancel() {
       !AskQuestion(QStringLiteral("The result has not been saved. Close ruvanta and discard it?"),
                    QString(), QStringLiteral("Discard"), QStringLiteral("Cancel")))
     return;
+  // Discarded, or saved already: nothing is left to recover.
+  DropRecovery();
   if (m_pViewer) m_pViewer->close();
   if (m_pHelp) m_pHelp->close();
   EndDialog(IDCANCEL);
@@ -655,6 +696,7 @@ void CMainDlg::StartRun(bool automatic) {
     FocusEdit(problem->id);
     return;
   }
+  if (std::strcmp(method.name, "transport") == 0 && !TimeStepAccepted()) return;
   const bool settling = automatic && !m_engine.HasOriginal();
   if (settling) {
     float level = 0;
@@ -714,7 +756,12 @@ void CMainDlg::StartRun(bool automatic) {
   const RunMethodEntry* m = &method;
   m_pRun->worker = std::thread([this, automatic, m] {
     t_onRunThread = true;
-    m->run(m_engine, automatic);
+    try {
+      m->run(m_engine, automatic);
+    } catch (const std::bad_alloc&) {
+      // Whatever the run had done is undone when it is joined.
+      m_pRun->outOfMemory = true;
+    }
     t_onRunThread = false;
     QMetaObject::invokeMethod(
         this, [this] { FinishRun(); }, Qt::QueuedConnection);
@@ -727,6 +774,32 @@ void CMainDlg::FinishRun() {
   std::unique_ptr<RunState> run = std::move(m_pRun);
   m_resultPreview = QImage();
   QApplication::restoreOverrideCursor();
+  if (run->outOfMemory) {
+    // The edits keep what they showed (the run's copy is dropped) and the masked
+    // pixels, figures and result pane go back to the last undo step: the state
+    // before this run.
+    if (m_historyAt < m_history.size()) RestoreStep(m_history[m_historyAt]);
+    const QString text =
+        NotEnoughMemory(QStringLiteral("restore"), QStringLiteral("picture"), m_engine.Width(),
+                        m_engine.Height(), kBytesPerPixelBudget * Pixels(m_engine.Width(), m_engine.Height()));
+    SetStatus(QStringLiteral("The run stopped: ") + text + QStringLiteral(". The result before it is kept."));
+    if (m_pProgress) {
+      m_pProgress->setFormat(QString());
+      m_pProgress->setRange(0, 1);
+      m_pProgress->setValue(0);
+    }
+    UpdateControls();
+    RefreshViewer();
+    Client()->update();
+    if (run->focus && run->focus->isEnabled() && run->focus->isVisible())
+      run->focus->setFocus(Qt::OtherFocusReason);
+    MessageBox(text.toStdString() + "\nThe run was not done; the result before it is kept.", "");
+    if (m_bCloseAfterRun) {
+      m_bCloseAfterRun = false;
+      OnCancel();
+    }
+    return;
+  }
   for (const auto& text : run->texts) SetItemText(text.first, text.second);
   if (run->showResult) m_files.ShowResult();
   const CDialogFields& f = m_engine.m_fields;
@@ -767,7 +840,10 @@ void CMainDlg::FinishRun() {
     if (m_pProgress->maximum() == 0) m_pProgress->setRange(0, 1);
     if (!stopped) m_pProgress->setValue(m_pProgress->maximum());
   }
-  if (run->showResult) PushStep();
+  if (run->showResult) {
+    PushStep();
+    KeepForRecovery();
+  }
   UpdateControls();
   RefreshViewer();
   Client()->update();
@@ -989,6 +1065,7 @@ void CMainDlg::UndoRun() {
   if (IsBusy() || !CanUndoRun()) return;
   --m_historyAt;
   RestoreStep(m_history[m_historyAt]);
+  KeepForRecovery();
   SetStatus(QStringLiteral("Undone: back to ") +
             (m_historyAt == 0 ? QStringLiteral("before the first run.")
                               : QStringLiteral("the result of run %1 (%2 iterations in all).")
@@ -1001,6 +1078,7 @@ void CMainDlg::RedoRun() {
   if (IsBusy() || !CanRedoRun()) return;
   ++m_historyAt;
   RestoreStep(m_history[m_historyAt]);
+  KeepForRecovery();
   SetStatus(QStringLiteral("Redone: run %1. ").arg(m_historyAt) + m_history[m_historyAt].status);
   UpdateControls();
 }
@@ -1021,6 +1099,209 @@ void CMainDlg::Report(const FileResult& result) {
     MessageBox(result.Text(), result.caption);
   else if (!result.notice.empty())
     MessageBox(result.notice, "");
+}
+
+bool CMainDlg::RoomForLoad(int paneId, const ImageHeader& header) {
+  const bool damaged = paneId == IDC_PANE_DAMAGED;
+  const std::uint64_t need =
+      DecoderPeakBytes(header) +
+      (damaged ? kBytesPerPixelBudget : kLoadBytesPerPixel) * Pixels(header.width, header.height);
+  const std::optional<std::uint64_t> room = ReadMemoryFigures().Room();
+  if (!room || need <= *room) return true;
+  const QString text = NotEnoughMemory(
+      damaged ? QStringLiteral("restore") : QStringLiteral("load"),
+      damaged ? QStringLiteral("picture") : QString::fromUtf8(PaneWhat(paneId)), header.width,
+      header.height, need, room);
+  SetStatus(text + QStringLiteral("."));
+  MessageBox(text.toStdString() + "\nNothing was loaded; the window is as it was.", "");
+  return false;
+}
+
+bool CMainDlg::TimeStepAccepted() {
+  float dt = 0;
+  if (!ParseFloatField(GetItemText(IDC_EDIT_DELTA_T), &dt)) return true;  // refused before
+  if (dt > 0 && dt <= 1) return true;
+  std::uint32_t bits = 0;
+  std::memcpy(&bits, &dt, sizeof(bits));
+  if (m_confirmedTimeStep == bits) return true;
+  const auto* edit = qobject_cast<const QLineEdit*>(GetDlgItem(IDC_EDIT_DELTA_T));
+  const QString typed = edit ? edit->text().trimmed() : QString::fromStdString(FormatFloatField(dt));
+  // A step of 0 moves nothing, so the sentence for it says so.
+  const QString question =
+      dt == 0 ? QStringLiteral("A time step of %1 moves no value: only the diffusion runs. Run anyway?")
+              : QStringLiteral("A time step of %1 moves every value away from the fill. Run anyway?");
+  if (!AskQuestion(question.arg(typed), QString(), QStringLiteral("Yes"), QStringLiteral("No")))
+    return false;
+  m_confirmedTimeStep = bits;
+  return true;
+}
+
+// --- recovery ------------------------------------------------------------------------
+
+void CMainDlg::KeepForRecovery() {
+  if (!m_files.ResultUnsaved()) {
+    DropRecovery();
+    return;
+  }
+  if (m_damagedPath.isEmpty() || m_historyAt >= m_history.size()) return;
+  const RunStep& step = m_history[m_historyAt];
+  RecoveryRecord r;
+  r.damagedPath = QFileInfo(m_damagedPath).absoluteFilePath();
+  r.damagedBytes = m_damagedBytes;
+  r.width = m_engine.Width();
+  r.height = m_engine.Height();
+  if (m_engine.HasOriginal()) r.originalPath = m_originalPath;
+  r.time = QDateTime::currentDateTime();
+  r.maskPixels = m_engine.m_nMaskCount;
+  r.psnrDamaged = step.psnrDamaged;
+  r.psnrResult = step.psnrResult;
+  r.seconds = step.seconds;
+  r.totalIter = step.totalIter;
+  // The mask is written again only when it has changed since it was kept.
+  std::optional<RgbImage> mask;
+  if (!m_recovery.HasMask() || m_nKeptMaskGeneration != m_nMaskGeneration)
+    mask = ::SurfaceImage(m_files.m_surfMask);
+  QString error;
+  bool kept = false;
+  try {
+    kept = m_recovery.Keep(r, mask ? &*mask : nullptr, step.masked, &error);
+  } catch (const std::bad_alloc&) {
+    error = QStringLiteral("not enough memory");
+  }
+  if (kept)
+    m_nKeptMaskGeneration = m_nMaskGeneration;
+  else
+    SetStatus(m_status + QStringLiteral(" (The result could not be kept for recovery after a "
+                                        "crash: %1.)")
+                             .arg(error));
+}
+
+void CMainDlg::DropRecovery() { m_recovery.Remove(); }
+
+bool CMainDlg::OfferRecovery() {
+  QString problem;
+  const std::optional<RecoveryRecord> record = m_recovery.Pending(&problem);
+  if (!problem.isEmpty()) MessageBox(problem.toStdString(), "");
+  if (!record) return false;
+  const QString name = QFileInfo(record->damagedPath).fileName();
+  const QString stale = CRecoveryStore::Stale(*record);
+  if (!stale.isEmpty()) {
+    m_recovery.Remove();
+    const QString text =
+        RecoveryQuestion(*record).replace(QStringLiteral("Recover the"), QStringLiteral("The"));
+    MessageBox(text.left(text.size() - 1).toStdString() + " cannot be recovered: " +
+                   stale.toStdString() + ". It has been removed.",
+               "");
+    return false;
+  }
+  if (!AskQuestion(RecoveryQuestion(*record), QString(), QStringLiteral("Yes"),
+                   QStringLiteral("No"))) {
+    m_recovery.Remove();
+    SetStatus(QStringLiteral("The unsaved result of %1 was discarded.").arg(name));
+    return false;
+  }
+  Recover(*record);
+  return true;
+}
+
+void CMainDlg::Recover(const RecoveryRecord& record) {
+  const std::string damagedFile = QFile::encodeName(record.damagedPath).toStdString();
+  const std::string originalFile = QFile::encodeName(record.originalPath).toStdString();
+  auto image = std::make_shared<RgbImage>();
+  auto original = std::make_shared<RgbImage>();
+  auto read = std::make_shared<FileResult>();
+  auto readOriginal = std::make_shared<FileResult>();
+  auto data = std::make_shared<RecoveryData>();
+  const QString name = QFileInfo(record.damagedPath).fileName();
+  const QString question = RecoveryQuestion(record);
+  const QString when = question.mid(question.lastIndexOf(QStringLiteral(" from ")) + 6).chopped(1);
+  const auto failure = [=](const std::string& why) {
+    FileResult r;
+    r.ok = false;
+    r.message = "The unsaved result of " + name.toStdString() + " from " + when.toStdString() +
+                " cannot be recovered: " + why + ".";
+    r.reason = "It has been removed.";
+    return r;
+  };
+  const std::uint64_t need = kBytesPerPixelBudget * Pixels(record.width, record.height);
+  const RecoveryRecord rec = record;
+  StartJob(
+      QStringLiteral("Recovering the result of %1...").arg(name),
+      [this, rec, damagedFile, originalFile, image, original, read, readOriginal, data, failure,
+       need] {
+        try {
+          *read = CImageFiles::ReadPicture(damagedFile, image.get());
+          QString why;
+          if (read->ok && !m_recovery.Read(rec, data.get(), &why))
+            *read = failure(why.toStdString());
+          readOriginal->ok = false;
+          if (read->ok && !originalFile.empty() && QFileInfo::exists(rec.originalPath))
+            *readOriginal = CImageFiles::ReadPicture(originalFile, original.get());
+        } catch (const std::bad_alloc&) {
+          *read = failure(NotEnoughMemory(QStringLiteral("restore"), QStringLiteral("picture"),
+                                          rec.width, rec.height, need)
+                              .toStdString());
+        }
+      },
+      [this, rec, name, when, image, original, read, readOriginal, data, failure, need] {
+        FileResult r = *read;
+        if (r.ok && (image->width != rec.width || image->height != rec.height))
+          r = failure(rec.damagedPath.toStdString() + " is now " +
+                      SizeText(image->width, image->height).toStdString() + ", not " +
+                      SizeText(rec.width, rec.height).toStdString());
+        try {
+          if (r.ok) r = m_files.LoadDamagedImage(*image);
+          if (r.ok) {
+            m_damagedPath = rec.damagedPath;
+            m_damagedBytes = rec.damagedBytes;
+            m_originalPath.clear();
+            ClearHistory();
+            r = m_files.LoadMaskImage(data->mask);
+          }
+          if (r.ok && m_engine.m_nMaskCount != rec.maskPixels)
+            r = failure("its mask now gives " + std::to_string(m_engine.m_nMaskCount) +
+                        " pixels, not " + std::to_string(rec.maskPixels));
+          if (r.ok && readOriginal->ok && m_files.LoadOriginalImage(*original).ok)
+            m_originalPath = rec.originalPath;
+        } catch (const std::bad_alloc&) {
+          r = failure(NotEnoughMemory(QStringLiteral("restore"), QStringLiteral("picture"),
+                                      rec.width, rec.height, need)
+                          .toStdString());
+        }
+        if (!r.ok) {
+          if (r.message.rfind("The unsaved result", 0) != 0) r = failure(r.Text());
+          m_recovery.Remove();
+          SetStatus(QStringLiteral("The result of %1 was not recovered.").arg(name));
+          ShowFigures();
+          RefreshViewer();
+          Report(r);
+          return;
+        }
+        SetLastFolder(QFileInfo(rec.damagedPath).absolutePath());
+        ++m_nMaskGeneration;
+        m_nKeptMaskGeneration = m_nMaskGeneration;  // the mask kept is this one
+        // Undo goes back to the damaged image as it loaded, as after a run.
+        m_history.push_back(CaptureStep());
+        m_historyAt = 0;
+        RunStep step;
+        step.masked = data->values;
+        step.psnrDamaged = rec.psnrDamaged;
+        step.psnrResult = rec.psnrResult;
+        step.seconds = rec.seconds;
+        step.totalIter = rec.totalIter;
+        step.hasResult = true;
+        RestoreStep(step);
+        const QString status =
+            QStringLiteral("Recovered the result of %1 from %2 (%3 iterations in all); it is not "
+                           "saved yet.")
+                .arg(name, when)
+                .arg(rec.totalIter);
+        SetStatus(status);
+        m_history.push_back(CaptureStep());
+        m_historyAt = 1;
+        ShowFigures();
+        RefreshViewer();
+      });
 }
 
 void CMainDlg::LoadCommand(int paneId) {
@@ -1048,20 +1329,55 @@ void CMainDlg::LoadPicture(int paneId, const QString& path) {
           QStringLiteral("The result has not been saved. Load another picture and discard it?"),
           QString(), QStringLiteral("Discard"), QStringLiteral("Cancel")))
     return;
+  // The size from the header alone: a picture that cannot fit is refused before
+  // any of it is decoded. A header the reader refuses is reported by the load.
+  const ImageHeader header = ReadImageHeader(file, EngineImageLimits());
+  if (header.ok() && !RoomForLoad(paneId, header)) return;
   auto image = std::make_shared<RgbImage>();
   auto read = std::make_shared<FileResult>();
   const QString name = QFileInfo(path).fileName();
+  const QString what = paneId == IDC_PANE_DAMAGED ? QStringLiteral("picture")
+                                                  : QString::fromUtf8(PaneWhat(paneId));
+  const QString verb = paneId == IDC_PANE_DAMAGED ? QStringLiteral("restore") : QStringLiteral("load");
+  const std::uint64_t perPixel = paneId == IDC_PANE_DAMAGED ? kBytesPerPixelBudget : kLoadBytesPerPixel;
+  const auto outOfMemory = [=](int w, int h) {
+    return MemoryFailure(NotEnoughMemory(verb, what, w, h, perPixel * Pixels(w, h)));
+  };
+  const qint64 bytes = QFileInfo(path).size();
   StartJob(
       QStringLiteral("Loading %1...").arg(name),
-      [file, image, read] { *read = CImageFiles::ReadPicture(file, image.get()); },
-      [this, paneId, path, name, image, read] {
+      [file, image, read, header, outOfMemory] {
+        try {
+          *read = CImageFiles::ReadPicture(file, image.get());
+        } catch (const std::bad_alloc&) {
+          read->error = ImageError::kOutOfMemory;
+        }
+        // The reader's own failure to allocate says so the same way.
+        if (read->error == ImageError::kOutOfMemory) {
+          *image = RgbImage();
+          *read = outOfMemory(header.width, header.height);
+        }
+      },
+      [this, paneId, path, name, image, read, outOfMemory, bytes] {
         FileResult r = *read;
-        if (r.ok)
-          r = paneId == IDC_PANE_MASK       ? m_files.LoadMaskImage(*image)
-              : paneId == IDC_PANE_ORIGINAL ? m_files.LoadOriginalImage(*image)
-                                            : m_files.LoadDamagedImage(*image);
+        try {
+          if (r.ok)
+            r = paneId == IDC_PANE_MASK       ? m_files.LoadMaskImage(*image)
+                : paneId == IDC_PANE_ORIGINAL ? m_files.LoadOriginalImage(*image)
+                                              : m_files.LoadDamagedImage(*image);
+        } catch (const std::bad_alloc&) {
+          r = outOfMemory(image->width, image->height);
+        }
         if (r.ok) {
-          if (paneId == IDC_PANE_DAMAGED) m_damagedPath = path;
+          if (paneId == IDC_PANE_DAMAGED) {
+            m_damagedPath = path;
+            m_damagedBytes = bytes;
+            // The result before it was discarded (or there was none).
+            DropRecovery();
+            if (!m_engine.HasOriginal()) m_originalPath.clear();
+          }
+          if (paneId == IDC_PANE_MASK) ++m_nMaskGeneration;
+          if (paneId == IDC_PANE_ORIGINAL) m_originalPath = QFileInfo(path).absoluteFilePath();
           // A file dropped or given on the command line: its folder is the one used last.
           SetLastFolder(QFileInfo(path).absolutePath());
           // The undo steps belong to one damaged image and one mask.
@@ -1093,14 +1409,24 @@ void CMainDlg::SaveCommand() {
   }
   auto saved = std::make_shared<FileResult>();
   const QString name = QFileInfo(*chosen).fileName();
-  const QString size = SizeText(m_files.m_surfResult.nWidth, m_files.m_surfResult.nHeight);
+  const int w = m_files.m_surfResult.nWidth, h = m_files.m_surfResult.nHeight;
+  const QString size = SizeText(w, h);
   StartJob(
       QStringLiteral("Saving %1...").arg(name),
-      [this, file, saved] { *saved = m_files.SaveResult(file); },
+      [this, file, saved, w, h] {
+        try {
+          *saved = m_files.SaveResult(file);
+        } catch (const std::bad_alloc&) {
+          // The file is removed with the save's temporary file; the result stays unsaved.
+          *saved = MemoryFailure(NotEnoughMemory(QStringLiteral("save"), QStringLiteral("picture"),
+                                                 w, h, kSaveBytesPerPixel * Pixels(w, h)));
+        }
+      },
       [this, name, size, saved] {
-        if (saved->ok)
+        if (saved->ok) {
           SetStatus(QStringLiteral("Saved %1 (%2)").arg(name, size));
-        else
+          if (!m_files.ResultUnsaved()) DropRecovery();
+        } else
           SetStatus(QStringLiteral("%1 was not saved.").arg(name));
         Report(*saved);
       });
@@ -1202,6 +1528,7 @@ void CMainDlg::UseMask(const QImage& mask) {
   const FileResult r = m_files.LoadMaskImage(ToRgbImage(mask));
   if (r.ok) {
     ClearHistory();
+    ++m_nMaskGeneration;
     SetStatus(QStringLiteral("Using the painted mask: %1 pixels.").arg(m_engine.m_nMaskCount));
   } else {
     MessageBox(r.Text(), r.caption);

@@ -32,6 +32,7 @@
 #include "session/image_files.h"
 #include "ui/dialog_framework.h"
 #include "ui/picture_viewer.h"
+#include "ui/recovery.h"
 
 class QMenu;
 class QProgressBar;
@@ -83,6 +84,13 @@ class CMainDlg : public CDialog,
   // The name Save proposes: the damaged image's stem, "-restored", its format
   // (PNG for anything but BMP).
   QString ProposedSaveName() const;
+
+  // --- recovery ------------------------------------------------------------
+  // At start: offers back the unsaved result an earlier start left in the cache
+  // ("Recover the unsaved result of photo.png from 10:42?"). True when it is
+  // being brought back (the window is busy loading it).
+  bool OfferRecovery();
+  const CRecoveryStore& Recovery() const { return m_recovery; }
 
   // --- runs ----------------------------------------------------------------
   bool IsRunning() const { return m_pRun != nullptr; }
@@ -179,6 +187,17 @@ class CMainDlg : public CDialog,
   void StartJob(const QString& busy, std::function<void()> work, std::function<void()> done);
   void FinishJob();
   void Report(const FileResult& result);
+  // Before a load: false (and the message shown) when the picture the file's
+  // header declares cannot fit in the memory the machine can give.
+  bool RoomForLoad(int paneId, const ImageHeader& header);
+  // A time step outside (0, 1] is run only when the user says so, once per value typed.
+  bool TimeStepAccepted();
+
+  // Recovery: the current result kept in the cache after each run (and undo), and
+  // dropped once it is saved or discarded.
+  void KeepForRecovery();
+  void DropRecovery();
+  void Recover(const RecoveryRecord& record);
 
   // Undo steps: what a run changes, taken after it (and before the first one).
   struct RunStep {
@@ -208,6 +227,7 @@ class CMainDlg : public CDialog,
     std::uint32_t lastPreviewTick = 0;
     std::uint32_t previewGap = 0;  // milliseconds between previews (more for larger pictures)
     int lastCycle = 0;
+    bool outOfMemory = false;  // the run failed to allocate: its result is not taken
     std::thread worker;
   };
   struct FileJob {
@@ -244,4 +264,12 @@ class CMainDlg : public CDialog,
   QString m_damagedPath;
   std::vector<RunStep> m_history;
   std::size_t m_historyAt = 0;
+  CRecoveryStore m_recovery;
+  std::uint64_t m_nMaskGeneration = 0;      // counts the masks taken since start
+  std::uint64_t m_nKeptMaskGeneration = 0;  // the mask the recovery files hold
+  // The time step (its float's bits) the user agreed to run outside (0, 1], until
+  // the edit is typed in again.
+  std::optional<std::uint32_t> m_confirmedTimeStep;
+  QString m_originalPath;     // the original's file, while it matches the damaged image
+  qint64 m_damagedBytes = 0;  // the damaged file's size when it loaded
 };

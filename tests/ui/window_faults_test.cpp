@@ -1,11 +1,50 @@
 // What the window does with files it cannot use and commands it cannot carry out:
 // a message box owned by the window, nothing changed, and the program goes on.
+#include <sys/resource.h>
+
 #include <QFile>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <cstdlib>
+#include <new>
+#include <thread>
 
+#include "session/system_memory.h"
+#include "ui/resource.h"
 #include "window_fixture.h"
+
+// Allocation failures on demand: while armed, every allocation of at least the
+// given size made off the window's thread (by a run, a load or a save going on
+// a worker) fails as it would when memory runs short.
+namespace {
+std::atomic<std::size_t> g_failFrom{0};
+std::atomic<int> g_failed{0};
+std::thread::id g_windowThread;
+
+struct FailLargeAllocations {
+  explicit FailLargeAllocations(std::size_t bytes) {
+    g_failed = 0;
+    g_failFrom = bytes;
+  }
+  ~FailLargeAllocations() { g_failFrom = 0; }
+  int Failed() const { return g_failed; }
+};
+}  // namespace
+
+void* operator new(std::size_t n) {
+  const std::size_t from = g_failFrom.load(std::memory_order_relaxed);
+  if (from != 0 && n >= from && std::this_thread::get_id() != g_windowThread) {
+    ++g_failed;
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 QByteArray ReadAll(const QString& path) {
@@ -71,6 +110,149 @@ class WindowFaultsTest : public QObject {
   Q_OBJECT
 
  private slots:
+  void initTestCase() { g_windowThread = std::this_thread::get_id(); }
+
+  // A run, load or save that runs out of memory says so with the picture's size
+  // and an estimate, and leaves the window, its edits and its result as they were.
+  void outOfMemoryKeepsTheWindowAndItsResult_data() {
+    QTest::addColumn<int>("button");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("run") << int(IDC_BTN_RUN)
+                         << QStringLiteral("not enough memory to restore a 320 x 240 picture (needs about ");
+    QTest::newRow("damaged")
+        << int(IDC_BTN_LOAD_DAMAGED)
+        << QStringLiteral("not enough memory to restore a 320 x 240 picture (needs about ");
+    QTest::newRow("mask") << int(IDC_BTN_LOAD_MASK)
+                          << QStringLiteral("not enough memory to load a 320 x 240 mask (needs about ");
+    QTest::newRow("original")
+        << int(IDC_BTN_LOAD_ORIGINAL)
+        << QStringLiteral("not enough memory to load a 320 x 240 original (needs about ");
+    QTest::newRow("save") << int(IDC_BTN_SAVE)
+                          << QStringLiteral("not enough memory to save a 320 x 240 picture (needs about ");
+  }
+  void outOfMemoryKeepsTheWindowAndItsResult() {
+    QFETCH(int, button);
+    QFETCH(QString, message);
+    Loaded w;
+    Click(w.dlg, IDC_BTN_RUN);  // two runs: the one that fails would be the third
+    QTemporaryDir dir;
+    const QString saved = dir.filePath(QStringLiteral("hasil.png"));
+    if (button != IDC_BTN_RUN)
+      w.script.Answer(button == IDC_BTN_SAVE              ? saved
+                      : button == IDC_BTN_LOAD_MASK       ? SampleFile("mask.bmp")
+                      : button == IDC_BTN_LOAD_ORIGINAL   ? SampleFile("original.bmp")
+                                                          : SampleFile("damaged.bmp"));
+    const WindowState before = Snapshot(w.dlg);
+    const int steps = w.dlg.UndoSteps();
+    {
+      // The pictures are 230,400 bytes; the planes, grids and lists larger.
+      FailLargeAllocations fail(200000);
+      ClickLoad(w, button);
+      QVERIFY(fail.Failed() > 0);
+    }
+    QCOMPARE(int(w.script.boxes.size()), 1);
+    QVERIFY2(w.script.boxes[0].text.startsWith(message), qPrintable(w.script.boxes[0].text));
+    QVERIFY(Snapshot(w.dlg) == before);
+    QCOMPARE(w.dlg.UndoSteps(), steps);
+    QVERIFY(w.dlg.Files().ResultUnsaved());
+    QVERIFY(!QFileInfo::exists(saved));
+    // The result before is the one the undo steps hold.
+    Click(w.dlg, IDC_BTN_UNDO);
+    Click(w.dlg, IDC_BTN_REDO);
+    QVERIFY(Snapshot(w.dlg) == before);
+    w.script.boxes.clear();
+    CheckStillWorks(w);
+  }
+
+  // Before a load, the memory the header's picture needs is weighed against what
+  // the machine can give (here an address-space limit): refused with both figures
+  // before anything is decoded.
+  void loadBeyondTheMachinesRoomIsRefusedFromItsHeader() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("scan.bmp"));
+    WriteBmp(path, 2000, 1500, [](int x, int y) { return qRgb(x & 255, y & 255, 9); });
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    const WindowState before = Snapshot(dlg);
+    rlimit old{};
+    QVERIFY(getrlimit(RLIMIT_AS, &old) == 0);
+    const std::optional<std::uint64_t> used = ReadMemoryFigures().addressSpaceUsed;
+    QVERIFY(used.has_value());
+    rlimit tight = old;
+    tight.rlim_cur = rlim_t(*used + (std::uint64_t(300) << 20));  // 300 MB above what is mapped
+    QVERIFY(setrlimit(RLIMIT_AS, &tight) == 0);
+    script.Answer(path);
+    ClickOnly(dlg, IDC_BTN_LOAD_DAMAGED);
+    const bool busy = dlg.IsBusy();
+    setrlimit(RLIMIT_AS, &old);
+    QVERIFY(!busy);  // refused at once: nothing is being read
+    QCOMPARE(int(script.boxes.size()), 1);
+    const QString text = script.boxes[0].text;
+    QVERIFY2(text.startsWith(QStringLiteral(
+                 "not enough memory to restore a 2000 x 1500 picture (needs about ")) &&
+                 text.contains(QStringLiteral(" MB, the machine can give ")),
+             qPrintable(text));
+    QVERIFY(Snapshot(dlg) == before);
+  }
+
+  // A time step at or below 0 or above 1 is run only when the user says so, once
+  // for each value typed; No leaves everything as it was.
+  void timeStepOutsideZeroToOneAsksOnce() {
+    Loaded w;
+    auto* dt = qobject_cast<QLineEdit*>(w.dlg.GetDlgItem(IDC_EDIT_DELTA_T));
+    QVERIFY(dt);
+    SetEditText(w.dlg, IDC_EDIT_DELTA_T, QStringLiteral("-1"));  // pasted: a minus cannot be typed
+    const WindowState before = Snapshot(w.dlg);
+    w.script.questionAnswers = {false};
+    Click(w.dlg, IDC_BTN_RUN);
+    QCOMPARE(int(w.script.boxes.size()), 1);
+    QCOMPARE(w.script.boxes[0].text,
+             QStringLiteral("A time step of -1 moves every value away from the fill. Run anyway?"));
+    QVERIFY(Snapshot(w.dlg) == before);
+    Click(w.dlg, IDC_BTN_AUTO);  // Go !!! asks the same
+    QCOMPARE(int(w.script.boxes.size()), 2);
+    QVERIFY(Snapshot(w.dlg) == before);
+
+    w.script.questionAnswers = {true};
+    Click(w.dlg, IDC_BTN_RUN);
+    QCOMPARE(int(w.script.boxes.size()), 3);
+    QCOMPARE(w.dlg.Fields().m_nTotalIter, 200u);
+    QCOMPARE(w.dlg.Fields().m_fDeltaT, -1.0f);
+    Click(w.dlg, IDC_BTN_RUN);  // the same value: not asked again
+    QCOMPARE(int(w.script.boxes.size()), 3);
+    QCOMPARE(w.dlg.Fields().m_nTotalIter, 300u);
+
+    // Typed anew, even as the same number, it is asked about again; 0 and 3 too.
+    for (const char* typed : {"3", "0", "1.5", "3"}) {
+      dt->setFocus();
+      dt->selectAll();
+      QTest::keyClicks(dt, QString::fromLatin1(typed));
+      QCOMPARE(dt->text(), QString::fromLatin1(typed));
+      const std::size_t boxes = w.script.boxes.size();
+      w.script.questionAnswers = {false};
+      Click(w.dlg, IDC_BTN_RUN);
+      QCOMPARE(w.script.boxes.size(), boxes + 1);
+      QVERIFY2(w.script.boxes.back().text.startsWith(QStringLiteral("A time step of %1 ").arg(typed)),
+               qPrintable(w.script.boxes.back().text));
+      QCOMPARE(w.dlg.Fields().m_nTotalIter, 300u);
+    }
+    QCOMPARE(w.script.boxes.back().text,
+             QStringLiteral("A time step of 3 moves every value away from the fill. Run anyway?"));
+    // Within (0, 1] nothing is asked, the membrane fill takes no time step.
+    for (const char* fine : {"1", "0.5"}) {
+      SetEditText(w.dlg, IDC_EDIT_DELTA_T, QString::fromLatin1(fine));
+      const std::size_t boxes = w.script.boxes.size();
+      Click(w.dlg, IDC_BTN_RUN);
+      QCOMPARE(w.script.boxes.size(), boxes);
+    }
+    QCOMPARE(w.dlg.Fields().m_nTotalIter, 500u);
+    SetEditText(w.dlg, IDC_EDIT_DELTA_T, QStringLiteral("-2"));
+    w.dlg.SetMethod(QStringLiteral("membrane"));
+    const std::size_t boxes = w.script.boxes.size();
+    Click(w.dlg, IDC_BTN_RUN);
+    QCOMPARE(w.script.boxes.size(), boxes);
+  }
   void refusedFileChangesNothing_data() {
     QTest::addColumn<int>("button");
     QTest::addColumn<QString>("fault");

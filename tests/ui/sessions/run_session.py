@@ -26,6 +26,11 @@ The steps are those of the shared driver (drive.py, found by --drive) plus:
   shot-window TITLE FILE    a screenshot of that window alone (with its frame) into OUTDIR/FILE
   expect-running            fail if the program has ended
   wait-exit CODE [S]        wait until the program ends, and fail unless with CODE
+  kill-program              end the program at once with SIGKILL, as a crash or a power cut does
+  restart                   start the program again as at first (same arguments, environment and
+                            display) and wait for its window
+The program's cache (XDG_CACHE_HOME, where it keeps an unsaved result for recovery) is OUTDIR/cache,
+so no session sees what another left.
 $SRC, $OUT and $CLI are replaced in every step. Script lines '#! screen WxHxD', '#! wm NAME',
 '#! env NAME=VALUE', '#! arg WORD' and '#! sh CMD' (run before the program starts) set up the display, its window manager, the program's
 environment and its arguments; --wm runs a script with a window manager it does not name.
@@ -103,22 +108,30 @@ def make_session_class(drive):
                 20, 'the accessibility bus')
             import pyatspi
             self.at = pyatspi
-            self.app = subprocess.Popen([os.path.abspath(program), *args], cwd=self.out,
-                                        env=dict(self.env, **extra_env),
-                                        stdout=open(os.path.join(self.out, 'program.log'), 'w'),
+            self.server, self.display = server, display
+            self.program, self.args = os.path.abspath(program), list(args)
+            self.program_env = {**self.env, 'XDG_CACHE_HOME': os.path.join(self.out, 'cache'), **extra_env}
+            self.name = os.path.basename(program)
+            self.starts = 0
+            self.start_program()
+
+        def start_program(self):
+            self.starts += 1
+            log = 'program.log' if self.starts == 1 else f'program-{self.starts}.log'
+            self.app = subprocess.Popen([self.program, *self.args], cwd=self.out, env=self.program_env,
+                                        stdout=open(os.path.join(self.out, log), 'w'),
                                         stderr=subprocess.STDOUT, start_new_session=True)
             self.procs.append(self.app)
-            self.name = os.path.basename(program)
-            if server.poll() is not None:
-                drive.die(f'the X server on {display} has ended')
+            if self.server.poll() is not None:
+                drive.die(f'the X server on {self.display} has ended')
             try:
                 self.wait_for(lambda: any(c['role'] == 'push button' for c in self.controls()), 60,
                               f'an accessible window of {self.name}')
             except SystemExit:
-                if server.poll() is not None:
-                    sys.stderr.write(f'the X server on {display} ended with {server.returncode}\n')
+                if self.server.poll() is not None:
+                    sys.stderr.write(f'the X server on {self.display} ended with {self.server.returncode}\n')
                 self.close()
-                log = os.path.join(self.out, 'program.log')
+                log = os.path.join(self.out, log)
                 if os.path.exists(log):
                     with open(log, errors='replace') as f:
                         sys.stderr.write('program.log:\n' + f.read()[-2000:])
@@ -246,6 +259,18 @@ def make_session_class(drive):
             elif cmd == 'expect-running':
                 if self.app.poll() is not None:
                     drive.die(f'the program has ended (exit code {self.app.returncode})')
+            elif cmd == 'kill-program':
+                if self.app.poll() is not None:
+                    drive.die(f'the program has ended already (exit code {self.app.returncode})')
+                self.app.send_signal(signal.SIGKILL)
+                self.app.wait(30)
+                # Until the accessibility registry has let the killed program go.
+                self.wait_for(lambda: not any(c['role'] == 'push button' for c in self.controls()), 30,
+                              f'the killed {self.name} to leave the screen')
+            elif cmd == 'restart':
+                if self.app.poll() is None:
+                    drive.die('the program is still running')
+                self.start_program()
             elif cmd == 'wait-exit':
                 try:
                     code = self.app.wait(limit(1))
