@@ -21,6 +21,10 @@ add_test(NAME library_install_test
 unset(_ruvanta_python)
 set_tests_properties(install_test package_test library_install_test PROPERTIES
   RESOURCE_LOCK ruvanta_install_tree TIMEOUT 600)
+if(RUVANTA_SANITIZE)
+  set_tests_properties(library_install_test PROPERTIES ENVIRONMENT
+    "RUVANTA_CONSUMER_FLAGS=${RUVANTA_SANITIZER_FLAGS};RUVANTA_PYTHON_PRELOAD=${RUVANTA_ASAN_RUNTIME};ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:halt_on_error=1")
+endif()
 unset(_ruvanta_window)
 
 if(TARGET ruvanta_ui)

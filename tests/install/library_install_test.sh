@@ -24,7 +24,10 @@ soname=$(objdump -p "$lib" | awk '$1 == "SONAME" {print $2}')
 others=$(nm -D --defined-only "$lib" | awk '$2 ~ /[TDBWVR]/ {print $3}' | c++filt | grep -v '^ruvanta::' || true)
 [ -z "$others" ] || fail "the library exports more than the interface: $others"
 
+# RUVANTA_CONSUMER_FLAGS: what the consumer needs to load a sanitized library.
+flags=${RUVANTA_CONSUMER_FLAGS:-}
 cmake -S "$source/tests/install/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
+  -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" \
   >"$work/consumer.log" 2>&1 || { cat "$work/consumer.log"; fail "the consumer does not configure"; }
 cmake --build "$work/consumer" >>"$work/consumer.log" 2>&1 || { cat "$work/consumer.log"; fail "the consumer does not build"; }
 out=$("$work/consumer/consumer") || fail "the consumer failed: $out"
@@ -37,7 +40,8 @@ if [ -n "$python" ]; then
     "$prefix"/lib/python3*/dist-packages/ruvanta.*) ;;
     *) fail "the Python module is at $module, not in lib/python3.X/dist-packages" ;;
   esac
-  (cd "$work" && PYTHONPATH=$(dirname "$module") "$python" -c '
+  # RUVANTA_PYTHON_PRELOAD: the runtime the interpreter loads first for a sanitized module.
+  (cd "$work" && LD_PRELOAD=${RUVANTA_PYTHON_PRELOAD:-} PYTHONPATH=$(dirname "$module") "$python" -c '
 import numpy, ruvanta
 image = numpy.zeros((40, 50, 3), numpy.uint8); image[:, :, 0] = numpy.arange(50) * 5
 mask = numpy.zeros((40, 50), bool); mask[10:20, 10:20] = True

@@ -14,6 +14,7 @@
 
 #include "session/system_memory.h"
 #include "ui/resource.h"
+#include "tests/support/failing_new.h"
 #include "window_fixture.h"
 
 // Allocation failures on demand: while armed, every allocation of at least the
@@ -34,17 +35,12 @@ struct FailLargeAllocations {
 };
 }  // namespace
 
-void* operator new(std::size_t n) {
+bool FailsAllocation(std::size_t n) {
   const std::size_t from = g_failFrom.load(std::memory_order_relaxed);
-  if (from != 0 && n >= from && std::this_thread::get_id() != g_windowThread) {
-    ++g_failed;
-    throw std::bad_alloc();
-  }
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
+  if (from == 0 || n < from || std::this_thread::get_id() == g_windowThread) return false;
+  ++g_failed;
+  return true;
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 QByteArray ReadAll(const QString& path) {
@@ -168,6 +164,9 @@ class WindowFaultsTest : public QObject {
   // the machine can give (here an address-space limit): refused with both figures
   // before anything is decoded.
   void loadBeyondTheMachinesRoomIsRefusedFromItsHeader() {
+#if defined(__SANITIZE_ADDRESS__)
+    QSKIP("AddressSanitizer maps far more address space than any cap leaves room for");
+#endif
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("scan.bmp"));
     WriteBmp(path, 2000, 1500, [](int x, int y) { return qRgb(x & 255, y & 255, 9); });
