@@ -16,15 +16,13 @@
 #include <limits>
 #include <new>
 
-#include "engine/auto_fill.h"
-#include "engine/biharmonic.h"
 #include "engine/engine.h"
 #include "engine/fields.h"
+#include "engine/fill_run.h"
 #include "engine/limits.h"
 #include "engine/membrane.h"
 #include "engine/metrics.h"
 #include "engine/services.h"
-#include "engine/texture.h"
 
 namespace ruvanta {
 namespace {
@@ -153,28 +151,6 @@ class Session : public CHeadlessServices, public CRunObserver {
   bool m_stop = false;
 };
 
-// A fill other than the transport scheme, with a run's bookkeeping: the fields read
-// from the edits, the fill's iterations and time added to the totals, the PSNR
-// measured. `fill` returns "" or why it refused (the picture then untouched).
-template <typename Fill>
-std::string RunFill(CRestoreEngine& engine, Fill fill) {
-  if (!engine.CanRun()) return std::string();
-  CEngineServices& services = engine.Services();
-  engine.UpdateData(true);
-  const std::uint32_t start = services.GetTickCount();
-  int iterations = 0;
-  const std::string refusal = fill(&iterations);
-  const std::uint32_t end = services.GetTickCount();
-  if (!refusal.empty()) return refusal;
-  CDialogFields& f = engine.m_fields;
-  f.m_nTotalIter = f.m_nTotalIter + std::uint32_t(iterations);
-  // Ticks wrap at 2^32 ms; their difference modulo 2^32 is right across the wrap.
-  f.m_fSeconds = float(double(std::uint32_t(end - start)) * 0.001 + double(f.m_fSeconds));
-  engine.MeasurePsnr();
-  engine.UpdateData(false);
-  return std::string();
-}
-
 ErrorCode CodeOf(FillStatus status) {
   switch (status) {
     case FillStatus::kOk:
@@ -274,40 +250,23 @@ Result RestoreIn(const Image& damaged, const Mask& mask, const Options& options,
       r.settled = options.automatic && !original && !r.stopped && !r.unsettled;
       break;
     case Method::kMembrane:
-      RunMembrane(engine);
-      break;
     case Method::kBiharmonic:
     case Method::kTension:
-      refusal = RunFill(engine, [&](int* iterations) {
-        const PlateReport report =
-            options.method == Method::kBiharmonic
-                ? BiharmonicFill(&engine.g_work, engine.g_mask)
-                : TensionFill(&engine.g_work, engine.g_mask, options.tension);
-        *iterations = report.iterations;
-        refusalCode = CodeOf(report.outcome.status);
-        return report.outcome.ok() ? std::string() : FillRefusal("thin-plate", report.outcome);
-      });
-      break;
     case Method::kTexture:
-      refusal = RunFill(engine, [&](int*) {
-        const TextureReport report = TextureFill(&engine.g_work, engine.g_mask);
-        refusalCode = CodeOf(report.outcome.status);
-        return report.outcome.ok() ? std::string() : FillRefusal("texture", report.outcome);
-      });
+    case Method::kAuto: {
+      FillSettings fill;
+      ParseFillMethod(MethodName(options.method), &fill.method);
+      fill.tension = options.tension;
+      fill.threads = threads;
+      const FillRun run = RunFill(engine, fill);
+      if (!run.outcome.ok()) {
+        refusalCode = CodeOf(run.outcome.status);
+        refusal = FillRefusal(FillMethodName(fill.method), run.outcome);
+      }
+      r.estimated_psnr = run.estimatedPsnr;
+      r.chosen = run.Chosen();
       break;
-    case Method::kAuto:
-      refusal = RunFill(engine, [&](int*) {
-        AutoOptions autoOptions;
-        autoOptions.threads = threads;
-        const AutoReport report = AutoFill(&engine.g_work, engine.g_mask, autoOptions);
-        refusalCode = CodeOf(report.outcome.status);
-        if (!report.outcome.ok()) return FillRefusal("automatic", report.outcome);
-        r.estimated_psnr = report.estimatedPsnr;
-        for (const AutoRegion& region : report.regions)
-          r.chosen.push_back(report.candidates[std::size_t(region.candidate)]);
-        return std::string();
-      });
-      break;
+    }
   }
   if (!refusal.empty()) return Refused(refusalCode, refusal);
   if (!session.m_callbackError.empty()) return Refused(ErrorCode::kRunFailed, session.m_callbackError);

@@ -1,6 +1,6 @@
 // Command-line front end. A single run starts like the window (defaults in the
 // edit texts), loads the damaged image, the mask and the original, types the
-// option values into the edits, runs OnRun, OnAuto or the membrane fill and saves
+// option values into the edits, runs OnRun, OnAuto or one of the fills and saves
 // the result if asked; --batch runs the rows of a manifest instead. Every option
 // value and combination is checked before anything is loaded or written.
 #include "cli/cli_app.h"
@@ -22,7 +22,7 @@ namespace {
 constexpr int kMaxJobs = 256;
 
 const char* const kUsage =
-    "usage: ruvanta-cli --damaged F --mask F [--original F] [--method transport|membrane]\n"
+    "usage: ruvanta-cli --damaged F --mask F [--original F] [--method M] [--tension X]\n"
     "                   [--iterations N] [--diffusion N] [--per-diffusion N] [--delta-t X]\n"
     "                   [--auto] [--threshold X] [--settle X] [--output F] [--overwrite]\n"
     "                   [--trace F.csv] [--metrics] [--json] [--threads 1|2]\n"
@@ -160,7 +160,7 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
       "restores every row of a manifest.",
       "ruvanta-cli"};
   RunRequest request;
-  std::string settle, method = "transport", trace, batch, outDir, jobs, threads, format = "bmp",
+  std::string settle, tension, method = "transport", trace, batch, outDir, jobs, threads, format = "bmp",
       memory;
   bool json = false;
   app.add_option("--damaged", request.damaged, "Damaged image: 24-bit BMP, PNG or JPEG");
@@ -171,8 +171,17 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
                  "measured against black)");
   app.add_option("--method", method,
                  "transport: the transport and diffusion run (default); membrane: the harmonic "
-                 "fill, solved in one go (its solver iterations count as iterations)")
-      ->check(CLI::Validator(CheckMethod, "transport|membrane"));
+                 "fill; biharmonic: the thin-plate fill; tension: the thin-plate fill under "
+                 "--tension; texture: the frequency-selective fill, for texture; auto: per "
+                 "region of the mask the fill that restores known pixels hidden under shifted "
+                 "copies of it best. The fills are solved in one go (their solver iterations "
+                 "count as iterations) and never read the values under the mask")
+      ->check(CLI::Validator(CheckMethod, "transport|membrane|biharmonic|tension|texture|auto"));
+  app.add_option("--tension", tension,
+                 "With --method tension: the weight of the membrane's term against the "
+                 "thin plate's, a number >= 0 (0 is the biharmonic fill, large values approach "
+                 "the membrane; default 0.5)")
+      ->check(CLI::Validator(CheckTension, "NUMBER"));
   app.add_option("--iterations", request.iterations,
                  "Transport iterations of the run (default 100)")
       ->check(CLI::Validator(CheckCount, "COUNT"));
@@ -206,8 +215,10 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
                  "Write a new CSV file with a row per measured automatic cycle or block of a "
                  "run: cycle,iterations,seconds,psnr,mean_change");
   app.add_flag("--metrics", request.metrics,
-               "Also print the PSNR over the masked pixels and the SSIM over the picture and "
-               "the mask's box, of the damaged image and of the result (needs --original)");
+               "Also print the PSNR over the masked pixels (all channels and each alone), the "
+               "mean absolute error there, and the SSIM over the picture and the mask's box, of "
+               "the damaged image and of the result (needs --original); and a fill's estimate "
+               "of its hole PSNR, made without the original");
   app.add_flag("--json", json, "Print the results as one JSON object");
   app.add_option("--batch", batch,
                  "Run every row of this CSV manifest (columns damaged, mask, optional original, "
@@ -241,6 +252,7 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   const auto given = [&](const char* option) { return app.count(option) > 0; };
   request.method = MethodValue(method);
   if (given("--settle")) request.settle = SettleValue(settle);
+  if (given("--tension")) request.tension = SettleValue(tension);
   if (given("--threads")) request.threads = std::stoi(threads);
 
   if (given("--batch")) {

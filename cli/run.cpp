@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -80,8 +81,15 @@ std::uint64_t Plus(std::uint64_t a, std::uint64_t b) { return a > kSaturated - b
 }  // namespace
 
 const char* MethodName(RunMethod method) {
-  return method == RunMethod::kMembrane ? "membrane" : "transport";
+  return method == RunMethod::kTransport ? "transport" : FillMethodName(FillOf(method));
 }
+
+FillMethod FillOf(RunMethod method) {
+  return method == RunMethod::kTransport ? FillMethod::kMembrane
+                                         : FillMethod(int(method) - int(RunMethod::kMembrane));
+}
+
+RunOutcome::RunOutcome() : estimatedPsnr(std::numeric_limits<double>::quiet_NaN()) {}
 
 std::string CheckCount(const std::string& text) {
   std::int32_t v = 0;
@@ -121,12 +129,20 @@ std::string CheckSettle(const std::string& text) {
 double SettleValue(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
 
 std::string CheckMethod(const std::string& text) {
-  if (text == "transport" || text == "membrane") return std::string();
-  return "must be transport or membrane, not '" + text + "'";
+  FillMethod fill;
+  if (text == "transport" || ParseFillMethod(text, &fill)) return std::string();
+  return "must be transport, membrane, biharmonic, tension, texture or auto, not '" + text + "'";
 }
 
 RunMethod MethodValue(const std::string& text) {
-  return text == "membrane" ? RunMethod::kMembrane : RunMethod::kTransport;
+  FillMethod fill;
+  if (!ParseFillMethod(text, &fill)) return RunMethod::kTransport;
+  return RunMethod(int(fill) + int(RunMethod::kMembrane));
+}
+
+std::string CheckTension(const std::string& text) {
+  std::string why = CheckSettle(text);  // a finite decimal number >= 0, read in double
+  return why;
 }
 
 bool IsRunOption(const std::string& name) {
@@ -150,6 +166,11 @@ std::string SetRunOption(RunRequest* r, const std::string& name, const std::stri
   if (name == "settle") {
     why = CheckSettle(text);
     if (why.empty()) r->settle = SettleValue(text);
+    return why;
+  }
+  if (name == "tension") {
+    why = CheckTension(text);
+    if (why.empty()) r->tension = SettleValue(text);
     return why;
   }
   if (name == "method") {
@@ -183,11 +204,14 @@ std::string CheckCombination(const RunRequest& r, bool row) {
   if (r.metrics && !original)
     return row ? "--metrics needs an original, and the original cell is empty"
                : "--metrics needs --original";
-  if (r.automatic && r.method == RunMethod::kMembrane)
-    return row ? "auto applies only to the transport method: the membrane fill is solved in "
-                 "one go"
-               : "--auto applies only to --method transport: the membrane fill is solved in one "
-                 "go";
+  if (r.automatic && r.method != RunMethod::kTransport)
+    return std::string(row ? "auto applies only to the transport method: the "
+                           : "--auto applies only to --method transport: the ") +
+           MethodName(r.method) + " fill is solved in one go";
+  if (r.tension && r.method != RunMethod::kTension)
+    return row ? "tension applies only to the tension method (method is " +
+                     std::string(MethodName(r.method)) + ")"
+               : "--tension applies only to --method tension";
   if (r.settle && !r.automatic)
     return row ? "settle applies only to the automatic mode (auto is off)"
                : "--settle applies only to the automatic mode (--auto)";
@@ -271,19 +295,37 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
 
   RunOutcome o;
   o.method = request.method;
+  const bool fill = request.method != RunMethod::kTransport;
   o.automatic = request.automatic && request.method == RunMethod::kTransport;
   o.settled = o.automatic && !engine.HasOriginal();
   const std::size_t messagesBefore = session.m_messages.size();
   hooks.Starting();
   try {
-    if (request.method == RunMethod::kMembrane)
-      o.membrane = RunMembrane(engine);
-    else if (o.automatic)
+    if (fill) {
+      FillSettings settings;
+      settings.method = FillOf(request.method);
+      if (request.tension) settings.tension = *request.tension;
+      settings.threads = engine.m_nThreads;
+      settings.estimate = measure || request.metrics;
+      o.fill = RunFill(engine, settings);
+      o.membrane = o.fill->membrane;
+      o.estimatedPsnr = o.fill->estimatedPsnr;
+    } else if (o.automatic)
       engine.OnAuto();
     else
       engine.OnRun();
   } catch (const std::bad_alloc&) {
     return NoMemory(picture, need, std::string());
+  }
+  if (o.fill && o.fill->ran && o.fill->outcome.status == FillStatus::kOutOfMemory)
+    return NoMemory(picture, need, std::string());
+  if (o.fill && o.fill->ran && !o.fill->outcome.ok()) {
+    const MembraneStatus status = o.membrane ? o.membrane->status : MembraneStatus::kOk;
+    o.failure = {"error", status != MembraneStatus::kOk
+                              ? std::string(MembraneRefusalText(status))
+                              : "the " + std::string(MethodName(request.method)) +
+                                    " fill refused: " + o.fill->outcome.reason};
+    return o;
   }
   if (session.m_messages.size() != messagesBefore) {
     const auto& m = session.m_messages[messagesBefore];

@@ -9,12 +9,16 @@
 #include <string>
 
 #include "engine/engine.h"
+#include "engine/fill_run.h"
 #include "engine/membrane.h"
 #include "engine/metrics.h"
 #include "imaging/image_error.h"
 
-enum class RunMethod { kTransport, kMembrane };
+// The transport scheme, or one of the fills beside it (in FillMethod's order).
+enum class RunMethod { kTransport, kMembrane, kBiharmonic, kTension, kTexture, kAuto };
 const char* MethodName(RunMethod method);
+// The fill of a method other than kTransport.
+FillMethod FillOf(RunMethod method);
 
 struct RunRequest {
   std::string damaged;
@@ -29,6 +33,7 @@ struct RunRequest {
   bool automatic = false;
   std::optional<double> settle;  // the settle level; the engine's default when not given
   RunMethod method = RunMethod::kTransport;
+  std::optional<double> tension;  // --method tension's; its default when not given
   bool metrics = false;  // the quality measures are asked for (they need an original)
   std::string output;    // where to write the result; "" for nowhere
   bool overwrite = false;
@@ -43,13 +48,15 @@ std::string CheckFinite(const std::string& text);
 std::string CheckThreshold(const std::string& text);
 std::string CheckSettle(const std::string& text);
 std::string CheckMethod(const std::string& text);
+std::string CheckTension(const std::string& text);
 // Texts known to be valid.
 double SettleValue(const std::string& text);
 RunMethod MethodValue(const std::string& text);
 
 // The run options a batch manifest may set, by their long names without dashes.
-constexpr const char* kRunOptionNames[] = {"iterations", "diffusion", "per-diffusion", "delta-t",
-                                           "auto",       "threshold", "settle",        "method"};
+constexpr const char* kRunOptionNames[] = {"iterations", "diffusion", "per-diffusion",
+                                           "delta-t",    "auto",      "threshold",
+                                           "settle",     "method",    "tension"};
 bool IsRunOption(const std::string& name);
 // Sets the run option `name` from `text`; "" when set, else why the text is refused
 // (the request unchanged). `auto` takes 1/0, true/false, yes/no in any case.
@@ -100,6 +107,10 @@ struct RunOutcome {
   bool stopped = false;                   // the run ended early on a stop request
   std::optional<QualityMetrics> quality;  // with an original: the result as saved, measured
   std::optional<MembraneReport> membrane;
+  std::optional<FillRun> fill;  // a fill other than the transport scheme
+  // The hole PSNR estimated from held-out copies of the mask (NaN: not estimated).
+  double estimatedPsnr;
+  RunOutcome();
   // When ok: an optional part (the quality measures) that failed after the result
   // was written, as a message; "" when none did.
   std::string incomplete;
@@ -108,5 +119,5 @@ struct RunOutcome {
 // Loads the pictures, types the settings into the edits, runs, measures and writes
 // the result when asked. The request's texts must have passed the checks above.
 // `measure` asks for the quality measures even without request.metrics (they are
-// taken only with an original).
+// taken only with an original), and for the fills' estimate of their quality.
 RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure);

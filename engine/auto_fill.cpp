@@ -39,17 +39,6 @@ struct Candidates {
   std::vector<HeldOutCandidate> final;
 };
 
-// The plate fills of one lane share `plate`, so a held-out mask is gridded once for
-// all their tensions.
-Restorer PlateRestorer(const std::shared_ptr<CPlateFill>& plate, double tension, double tolerance) {
-  return LocalRestorer(2, [plate, tension, tolerance](RgbPlane* work, const MaskPlane& part) {
-    PlateOptions o;
-    o.tension = tension;
-    o.tolerance = tolerance;
-    return plate->Fill(work, part, o).outcome;
-  });
-}
-
 Candidates MakeCandidates(const AutoOptions& options) {
   Candidates c;
   auto add = [&](std::string name, Restorer heldOut, Restorer final, int lane) {
@@ -57,24 +46,22 @@ Candidates MakeCandidates(const AutoOptions& options) {
     c.heldOut.push_back({name, std::move(heldOut), lane});
     c.final.push_back({std::move(name), std::move(final), lane});
   };
+  // The plate fills of one lane share `plate`, so a held-out mask is gridded once for
+  // all their tensions.
   auto plate = std::make_shared<CPlateFill>();
+  const double loose = options.heldOutTolerance;
   if (options.biharmonic)
-    add("biharmonic", PlateRestorer(plate, 0.0, options.heldOutTolerance),
-        PlateRestorer(plate, 0.0, kPlateTolerance), 0);
+    add("biharmonic", FillRestorer(FillKind::kBiharmonic, 0.0, loose, plate),
+        FillRestorer(FillKind::kBiharmonic, 0.0, kPlateTolerance, plate), 0);
   for (double t : options.tensions)
-    add(TensionName(t), PlateRestorer(plate, t, options.heldOutTolerance),
-        PlateRestorer(plate, t, kPlateTolerance), 0);
+    add(TensionName(t), FillRestorer(FillKind::kTension, t, loose, plate),
+        FillRestorer(FillKind::kTension, t, kPlateTolerance, plate), 0);
   if (options.membrane) {
-    Restorer m = LocalRestorer(1, [](RgbPlane* work, const MaskPlane& part) {
-      return FromMembrane(MembraneFill(work, part).status);
-    });
+    const Restorer m = FillRestorer(FillKind::kMembrane, 0.0, 0.0);
     add("membrane", m, m, 1);
   }
   if (options.texture) {
-    const TextureOptions to = options.textureOptions;
-    Restorer t = [to](RgbPlane* work, const MaskPlane& hidden, const MaskPlane& target) {
-      return TextureFill(work, target, to, &hidden).outcome;
-    };
+    const Restorer t = FillRestorer(FillKind::kTexture, 0.0, 0.0, nullptr, options.textureOptions);
     add("texture", t, t, 1);
   }
   return c;
@@ -86,6 +73,31 @@ AutoReport Refuse(FillStatus status, std::string reason) {
   return r;
 }
 }  // namespace
+
+Restorer FillRestorer(FillKind kind, double tension, double tolerance,
+                      std::shared_ptr<CPlateFill> plate, const TextureOptions& texture) {
+  switch (kind) {
+    case FillKind::kMembrane:
+      return LocalRestorer(1, [](RgbPlane* work, const MaskPlane& part) {
+        return FromMembrane(MembraneFill(work, part).status);
+      });
+    case FillKind::kBiharmonic:
+    case FillKind::kTension:
+      if (!plate) plate = std::make_shared<CPlateFill>();
+      if (kind == FillKind::kBiharmonic) tension = 0.0;
+      return LocalRestorer(2, [plate, tension, tolerance](RgbPlane* work, const MaskPlane& part) {
+        PlateOptions o;
+        o.tension = tension;
+        o.tolerance = tolerance;
+        return plate->Fill(work, part, o).outcome;
+      });
+    case FillKind::kTexture:
+      break;
+  }
+  return [texture](RgbPlane* work, const MaskPlane& hidden, const MaskPlane& target) {
+    return TextureFill(work, target, texture, &hidden).outcome;
+  };
+}
 
 AutoReport AutoFill(RgbPlane* work, const MaskPlane& mask, const AutoOptions& options) {
   if (!work) return Refuse(FillStatus::kBadArgument, "no picture to fill");

@@ -13,9 +13,11 @@
 // bits whatever the thread count.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "engine/biharmonic.h"
 #include "engine/fill_status.h"
 #include "engine/holdout.h"
 #include "engine/planes.h"
@@ -55,6 +57,17 @@ struct AutoReport {
   std::int64_t heldOutPixels = 0;
   bool separated = true;  // every copy kept clear of the mask (see HeldOutRound)
 };
+
+// The fills the automatic fill chooses among, each on its own.
+enum class FillKind { kMembrane, kBiharmonic, kTension, kTexture };
+
+// One fill as a Restorer for held-out checks: the plate fills (kBiharmonic, kTension
+// with `tension`) stop at `tolerance` and may share `plate` (the grids of a held-out
+// mask built once for several tensions; made when null); the texture fill takes
+// `texture`.
+Restorer FillRestorer(FillKind kind, double tension, double tolerance,
+                      std::shared_ptr<CPlateFill> plate = nullptr,
+                      const TextureOptions& texture = {});
 
 // Fills the masked pixels of `work` (damaged values under the mask are never read).
 // An empty mask leaves the picture as it is; a mask of every pixel has nothing to

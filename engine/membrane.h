@@ -53,3 +53,5 @@ MembraneReport SolveMembrane(RgbPlane* work, const MaskPlane& mask,
 // run (it has said why); a report whose status is not kOk when the fill refused
 // (the message shown, the work plane and the totals unchanged).
 std::optional<MembraneReport> RunMembrane(CRestoreEngine& engine);
+// The message a refusal of the fill shows ("" for kOk).
+const char* MembraneRefusalText(MembraneStatus status);

@@ -231,6 +231,36 @@ double SsimInBox(const RgbPlane& a, const RgbPlane& b, const PixelBox& box) {
   return SsimOverCentres(a, b, box.x0, box.y0, box.x1, box.y1);
 }
 
+MaskedErrors MeasureMaskedErrors(const RgbPlane& reference, const RgbPlane& image,
+                                 const MaskPlane& mask) {
+  MaskedErrors e{kNaN, {kNaN, kNaN, kNaN}};
+  if (!SameSize(reference, image) || !SameSize(reference, mask)) return e;
+  double absolute = 0.0, squares[3] = {0.0, 0.0, 0.0};
+  std::size_t n = 0;
+  for (int y = 0; y < reference.Height(); ++y) {
+    const unsigned char* m = &mask.At(0, y);
+    const double* r = reference.At(0, y);
+    const double* v = image.At(0, y);
+    for (int x = 0; x < reference.Width(); ++x, r += 3, v += 3) {
+      if (!m[x]) continue;
+      ++n;
+      for (int c = 0; c < 3; ++c) {
+        const double d = r[c] - v[c];
+        absolute += std::fabs(d);
+        squares[c] += d * d;
+      }
+    }
+  }
+  if (n == 0) return e;
+  e.meanAbsolute = absolute / (3.0 * double(n));
+  for (int c = 0; c < 3; ++c) {
+    const double mse = squares[c] / double(n);
+    e.channelPsnr[c] = mse == 0.0 ? std::numeric_limits<double>::infinity()
+                                  : 20.0 * std::log10(255.0 / std::sqrt(mse));
+  }
+  return e;
+}
+
 QualityMetrics MeasureQuality(const RgbPlane& original, const RgbPlane& damaged,
                               const RgbPlane& result, const MaskPlane& mask) {
   QualityMetrics m;
@@ -239,10 +269,13 @@ QualityMetrics MeasureQuality(const RgbPlane& original, const RgbPlane& damaged,
   m.ssimBoxDamaged = m.ssimBoxResult = kNaN;
   m.box = PixelBox();
   m.hasBox = false;
+  m.holeDamaged = m.holeResult = MaskedErrors{kNaN, {kNaN, kNaN, kNaN}};
   if (!SameSize(original, damaged) || !SameSize(original, result) || !SameSize(original, mask))
     return m;
   m.psnrHoleDamaged = MaskedPsnr(original, damaged, mask);
   m.psnrHoleResult = MaskedPsnr(original, result, mask);
+  m.holeDamaged = MeasureMaskedErrors(original, damaged, mask);
+  m.holeResult = MeasureMaskedErrors(original, result, mask);
   m.ssimDamaged = Ssim(original, damaged);
   m.ssimResult = Ssim(original, result);
   m.hasBox = MaskBoundingBox(mask, &m.box);

@@ -12,6 +12,18 @@
 // planes of different sizes. A mask cell counts as masked when it is not zero.
 double MaskedPsnr(const RgbPlane& reference, const RgbPlane& image, const MaskPlane& mask);
 
+// The errors over the masked pixels, for comparing methods: the mean absolute
+// difference over the masked values (three channels), and the PSNR of each channel
+// alone (red, green, blue) with the mean of its squares over the masked pixels.
+// NaN for an empty mask or planes of different sizes; a channel's PSNR is +inf
+// where it agrees on every masked pixel.
+struct MaskedErrors {
+  double meanAbsolute;
+  double channelPsnr[3];
+};
+MaskedErrors MeasureMaskedErrors(const RgbPlane& reference, const RgbPlane& image,
+                                 const MaskPlane& mask);
+
 // Pixels x0 <= x < x1, y0 <= y < y1.
 struct PixelBox {
   int x0 = 0;
@@ -45,6 +57,8 @@ struct QualityMetrics {
   double ssimBoxResult;    // SsimInBox(original, result, box)
   PixelBox box;            // the bounding box of the mask
   bool hasBox;             // false for an empty mask or sizes that differ
+  MaskedErrors holeDamaged;  // MeasureMaskedErrors(original, damaged, mask)
+  MaskedErrors holeResult;   // MeasureMaskedErrors(original, result, mask)
 };
 
 QualityMetrics MeasureQuality(const RgbPlane& original, const RgbPlane& damaged,

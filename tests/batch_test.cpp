@@ -119,7 +119,7 @@ TEST(BatchManifest, FaultsNameTheRowAndTheColumn) {
       {"damaged,mask,iterashuns\na,b,3\n",
        "header (line 1), column 3 'iterashuns': not a column of a manifest (they are damaged, "
        "mask, original, iterations, diffusion, per-diffusion, delta-t, auto, threshold, settle, "
-       "method)"},
+       "method, tension)"},
       {"damaged,mask,output\na,b,c\n", "column 3 'output': not a column"},
       {"damaged,mask,mask\n", "header (line 1): column 'mask' appears twice"},
       {"damaged,original\na,b\n", "header (line 1): no 'mask' column"},
@@ -134,7 +134,7 @@ TEST(BatchManifest, FaultsNameTheRowAndTheColumn) {
       {"damaged,mask,threshold\na,b,-1\n", "column threshold: must not be negative"},
       {"damaged,mask,auto\na,b,maybe\n",
        "column auto: must be 1, 0, true, false, yes or no, not 'maybe'"},
-      {"damaged,mask,method\na,b,heat\n", "column method: must be transport or membrane"},
+      {"damaged,mask,method\na,b,heat\n", "column method: must be transport, membrane, biharmonic, tension, texture or auto"},
       {"damaged,mask,settle\na,b,x\n", "column settle: must be a finite number, not 'x'"},
       {"damaged,mask,settle\na,b,0.1\n",
        "row 1 (line 2): settle applies only to the automatic mode"},

@@ -186,6 +186,11 @@ TEST(CliUsage, CombinationsThatMeanNothingAreRefused) {
   ExpectUsage(without({"--metrics"}), "--metrics needs --original");
   ExpectUsage(with({"--auto", "--method", "membrane"}),
               "--auto applies only to --method transport");
+  ExpectUsage(with({"--auto", "--method", "auto"}),
+              "--auto applies only to --method transport: the auto fill is solved in one go");
+  ExpectUsage(with({"--tension", "2"}), "--tension applies only to --method tension");
+  ExpectUsage(with({"--method", "biharmonic", "--tension", "2"}),
+              "--tension applies only to --method tension");
   ExpectUsage(without({"--settle", "0.1"}), "--settle applies only to the automatic mode");
   ExpectUsage(with({"--auto", "--settle", "0.1"}), "the PSNR rule");
   ExpectUsage(with({"--out-dir", "/tmp"}), "--out-dir applies only to --batch");
@@ -284,7 +289,9 @@ TEST(CliJson, CarriesTheFiguresOfTheLinesAndTheMeasures) {
   EXPECT_EQ(keys, (std::vector<std::string>{
                       "mask_pixels", "psnr_damaged", "psnr_result", "iterations", "seconds",
                       "method", "stopped", "psnr_hole_damaged", "psnr_hole_result", "ssim_damaged",
-                      "ssim_result", "ssim_box_damaged", "ssim_box_result", "mask_box"}));
+                      "ssim_result", "ssim_box_damaged", "ssim_box_result", "mask_box",
+                      "mae_hole_damaged", "psnr_hole_damaged_rgb", "mae_hole_result",
+                      "psnr_hole_result_rgb", "estimated_psnr_hole"}));
   EXPECT_EQ(std::to_string(j["mask_pixels"].get<unsigned>()), Line(text.out, "mask pixels"));
   EXPECT_EQ(float(j["psnr_damaged"].get<double>()), std::stof(Line(text.out, "psnr damaged")));
   EXPECT_EQ(float(j["psnr_result"].get<double>()), std::stof(Line(text.out, "psnr result")));
@@ -367,7 +374,9 @@ TEST(CliMetrics, MeasureTheSavedResultAgainstTheOriginal) {
   EXPECT_EQ(keys, (std::vector<std::string>{"mask pixels", "psnr damaged", "psnr result",
                                             "iterations", "seconds", "psnr hole damaged",
                                             "psnr hole result", "ssim damaged", "ssim result",
-                                            "ssim box damaged", "ssim box result"}));
+                                            "ssim box damaged", "ssim box result",
+                                            "mae hole damaged", "mae hole result",
+                                            "psnr hole result rgb"}));
   const QualityMetrics q = MeasureQuality(
       PlaneOf(ReadPicture(kData + "original.bmp")), PlaneOf(ReadPicture(kData + "damaged.bmp")),
       PlaneOf(ReadPicture(out)), MaskOf(ReadPicture(kData + "mask.bmp")));
@@ -377,7 +386,13 @@ TEST(CliMetrics, MeasureTheSavedResultAgainstTheOriginal) {
   EXPECT_EQ(Line(r.out, "ssim result"), Printf("%.6f", q.ssimResult));
   EXPECT_EQ(Line(r.out, "ssim box damaged"), Printf("%.6f", q.ssimBoxDamaged));
   EXPECT_EQ(Line(r.out, "ssim box result"), Printf("%.6f", q.ssimBoxResult));
+  EXPECT_EQ(Line(r.out, "mae hole result"), Printf("%.9g", q.holeResult.meanAbsolute));
+  EXPECT_EQ(Line(r.out, "psnr hole result rgb"),
+            Printf("%.9g", q.holeResult.channelPsnr[0]) + " " +
+                Printf("%.9g", q.holeResult.channelPsnr[1]) + " " +
+                Printf("%.9g", q.holeResult.channelPsnr[2]));
   EXPECT_GT(q.psnrHoleResult, q.psnrHoleDamaged);
+  EXPECT_LT(q.holeResult.meanAbsolute, q.holeDamaged.meanAbsolute);
 }
 
 // ---------------------------------------------------------------------------
@@ -404,6 +419,55 @@ TEST(CliMembrane, FillsAsTheSolverDoesAndCountsItsIterations) {
   ASSERT_TRUE(RunMembrane(dlg.engine).has_value());
   EXPECT_EQ(Line(r.out, "psnr result"), Printf("%.9g", double(dlg.fields().m_fPsnrResult)));
   EXPECT_EQ(Line(r.out, "psnr damaged"), Printf("%.9g", double(dlg.fields().m_fPsnrDamaged)));
+}
+
+// The fills beside the transport scheme: whatever lies under the mask, the result is
+// the same, and only masked pixels change; each estimates its hole PSNR without the
+// original, and auto says what it chose for every region.
+TEST(CliFills, IgnoreTheValuesUnderTheMaskAndEstimateTheirQuality) {
+  bmptest::TempDir dir;
+  const PictureFiles p = WritePictures(dir.Path(), "p", 40, 33, 5);
+  // The same picture with other values under the mask.
+  RgbImage noisy = ReadPicture(p.damaged);
+  const RgbImage mask = ReadPicture(p.mask);
+  for (std::size_t i = 0; i < noisy.rgb.size(); ++i)
+    if (mask.rgb[i - i % 3] != 0) noisy.rgb[i] = std::uint8_t(i * 37 % 256);
+  const std::string other = dir.File("noisy.bmp");
+  bmptest::BmpFile noisyFile;
+  noisyFile.picture = noisy;
+  bmptest::WriteBytes(other, noisyFile.Bytes());
+  const RgbImage damaged = ReadPicture(p.damaged);
+  for (const char* method : {"membrane", "biharmonic", "tension", "texture", "auto"}) {
+    SCOPED_TRACE(method);
+    const std::string a = dir.File(std::string(method) + "-a.bmp"),
+                      b = dir.File(std::string(method) + "-b.bmp");
+    const CliRun r = Cli(Args(p, false, {"--method", method, "--json", "--output", a}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    PictureFiles q = p;
+    q.damaged = other;
+    ASSERT_EQ(Cli(Args(q, false, {"--method", method, "--output", b})).status, 0);
+    const RgbImage ra = ReadPicture(a), rb = ReadPicture(b);
+    EXPECT_TRUE(ra.rgb == rb.rgb);
+    std::size_t changedOutside = 0;
+    for (std::size_t i = 0; i < ra.rgb.size(); ++i)
+      changedOutside += mask.rgb[i - i % 3] == 0 && ra.rgb[i] != damaged.rgb[i];
+    EXPECT_EQ(changedOutside, 0u);
+
+    const Json j = Json::parse(r.out);
+    EXPECT_EQ(j["method"], method);
+    ASSERT_TRUE(j["estimated_psnr_hole"].is_number());
+    EXPECT_GT(j["estimated_psnr_hole"].get<double>(), 10.0);
+    if (std::string(method) == "auto") {
+      long pixels = 0;
+      for (const Json& region : j["auto_choice"]["regions"]) pixels += region["pixels"].get<long>();
+      EXPECT_EQ(pixels, j["mask_pixels"].get<long>());
+    } else {
+      EXPECT_FALSE(j.contains("auto_choice"));
+    }
+  }
+  const CliRun transport = Cli(Args(p, false, {"--json"}));
+  ASSERT_EQ(transport.status, 0) << transport.err;
+  EXPECT_TRUE(Json::parse(transport.out)["estimated_psnr_hole"].is_null());
 }
 
 // ---------------------------------------------------------------------------

@@ -76,6 +76,8 @@ void ExpectSameAsCli(const PictureFiles& files, const ruvanta::Options& o, bool 
     char ssim[32];
     std::snprintf(ssim, sizeof ssim, "%.6f", r.quality.ssim_box_result);
     EXPECT_EQ(Line(cli.out, "ssim box result"), ssim);
+    if (o.method == ruvanta::Method::kAuto)
+      EXPECT_EQ(Line(cli.out, "estimated psnr hole"), NumberText(r.estimated_psnr));
   }
 }
 
@@ -114,6 +116,16 @@ TEST(Library, GivesTheCommandLinesBytesAndFigures) {
   o = {};
   o.method = ruvanta::Method::kMembrane;
   ExpectSameAsCli(small, o, false, {"--method", "membrane"}, "membrane without an original");
+  o.method = ruvanta::Method::kBiharmonic;
+  ExpectSameAsCli(small, o, true, {"--method", "biharmonic"}, "biharmonic");
+  o.method = ruvanta::Method::kTension;
+  o.tension = 0.25;
+  ExpectSameAsCli(small, o, true, {"--method", "tension", "--tension", "0.25"}, "tension 0.25");
+  o = {};
+  o.method = ruvanta::Method::kTexture;
+  ExpectSameAsCli(small, o, false, {"--method", "texture"}, "texture");
+  o.method = ruvanta::Method::kAuto;
+  ExpectSameAsCli(small, o, true, {"--method", "auto"}, "auto");
 }
 
 // A mask along the whole border and a picture with padded rows: the stencils' clamps
@@ -147,8 +159,8 @@ TEST(Library, BorderMaskAndPaddedRowsAsTheCommandLine) {
   EXPECT_EQ(padded.psnr_result, plain.psnr_result);
 }
 
-// The fills the command line does not offer give the engine's own fill of the same
-// planes, and leave the unmasked pixels as they were.
+// The fills give the engine's own fill of the same planes, and leave the unmasked
+// pixels as they were.
 TEST(Library, FillsAreTheEnginesFills) {
   bmptest::TempDir dir;
   const Pictures p = Read(WritePictures(dir.Path(), "fill", 48, 40, 7));

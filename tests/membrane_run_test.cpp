@@ -56,8 +56,8 @@ TEST(RunMembrane, AddsToTheTotalsAndMeasuresThePsnrLikeARun) {
   const float secondsBefore = dlg.fields().m_fSeconds;
   ASSERT_FLOAT_EQ(secondsBefore, 0.4f);
 
-  // Ticks that wrap past 2^32 between the start and the end: 512 ms.
-  dlg.ticks = {0xFFFFFF00u, 0x100u};
+  // Ticks that cross 2^32 between the start and the end: 512 ms.
+  dlg.ticks = {0xFFFFFF00u, 0x100000100u};
   const auto report = RunMembrane(dlg.engine);
   ASSERT_TRUE(report && report->status == MembraneStatus::kOk);
   EXPECT_GT(report->iterations, 0);

@@ -80,6 +80,29 @@ TEST(MaskedPsnr, CountsOnlyMaskedPixelsOverThreeChannels) {
   EXPECT_EQ(MaskedPsnr(ref, img, mask), MaskedPsnr(img, ref, mask));
 }
 
+TEST(MaskedErrors, MeanAbsoluteAndEachChannelOverTheMaskedPixelsOnly) {
+  const RgbPlane ref = Noise(4, 3, 1);
+  RgbPlane img = MakePlane(4, 3, [](int, int, int) { return 0.0; });
+  const MaskPlane mask =
+      MakeMask(4, 3, [](int x, int y) { return (x == 1 && y == 0) || (x == 3 && y == 2); });
+  const int dA[3] = {3, 0, -4}, dB[3] = {1, 5, 0};
+  for (int c = 0; c < 3; ++c) {
+    img.At(1, 0)[c] = ref.At(1, 0)[c] + dA[c];
+    img.At(3, 2)[c] = ref.At(3, 2)[c] + dB[c];
+  }
+  const MaskedErrors e = MeasureMaskedErrors(ref, img, mask);
+  EXPECT_DOUBLE_EQ(e.meanAbsolute, 13.0 / 6.0);
+  EXPECT_NEAR(e.channelPsnr[0], 10.0 * std::log10(255.0 * 255.0 / 5.0), 1e-12);
+  EXPECT_NEAR(e.channelPsnr[1], 10.0 * std::log10(255.0 * 255.0 / 12.5), 1e-12);
+  EXPECT_NEAR(e.channelPsnr[2], 10.0 * std::log10(255.0 * 255.0 / 8.0), 1e-12);
+  img.At(1, 0)[1] = ref.At(1, 0)[1];
+  img.At(3, 2)[1] = ref.At(3, 2)[1];
+  EXPECT_TRUE(std::isinf(MeasureMaskedErrors(ref, img, mask).channelPsnr[1]));
+  const MaskedErrors none = MeasureMaskedErrors(ref, img, MakeMask(4, 3, [](int, int) { return false; }));
+  EXPECT_TRUE(std::isnan(none.meanAbsolute) && std::isnan(none.channelPsnr[0]));
+  EXPECT_TRUE(std::isnan(MeasureMaskedErrors(ref, Noise(4, 2, 1), mask).meanAbsolute));
+}
+
 TEST(MaskedPsnr, InfiniteWhereEqualNotANumberWhenEmptyOrMismatched) {
   const RgbPlane ref = Noise(6, 5, 2);
   RgbPlane img = ref;

@@ -423,6 +423,7 @@ void CMainDlg::OnReset() {
   f.m_fSeconds = 0;
   f.m_nTotalIter = 0;
   f.m_nMaskPixels = 0;
+  m_estimatedPsnr = std::numeric_limits<double>::quiet_NaN();
   m_engine.UpdateData(false);
 }
 
@@ -754,10 +755,11 @@ void CMainDlg::StartRun(bool automatic) {
   UpdateControls();
   QApplication::setOverrideCursor(Qt::BusyCursor);
   const RunMethodEntry* m = &method;
+  m_pRun->estimate = !m_engine.HasOriginal();
   m_pRun->worker = std::thread([this, automatic, m] {
     t_onRunThread = true;
     try {
-      m->run(m_engine, automatic);
+      m_pRun->estimatedPsnr = m->run(m_engine, automatic, m_pRun->estimate);
     } catch (const std::bad_alloc&) {
       // Whatever the run had done is undone when it is joined.
       m_pRun->outOfMemory = true;
@@ -830,6 +832,13 @@ void CMainDlg::FinishRun() {
     outcome = QStringLiteral("Automatic mode: stopped after cycle ") + cycles +
               QStringLiteral(", when the PSNR gain was no longer above ") +
               Number(double(f.m_fThreshold)) + QStringLiteral(" dB.");
+  }
+  if (run->showResult) {
+    m_estimatedPsnr = run->estimatedPsnr;
+    if (std::isfinite(m_estimatedPsnr))
+      outcome += QStringLiteral(" Estimated PSNR of the restored pixels: %1 dB.")
+                     .arg(QString::number(m_estimatedPsnr, 'f', 1));
+    ShowFigures();
   }
   if (m_files.OriginalStale())
     outcome = QString::fromStdString(m_files.OriginalMismatch()) +
@@ -976,9 +985,16 @@ void CMainDlg::ShowFigures() {
     const auto it = m_figureTexts.find(id);
     const QString value =
         it == m_figureTexts.end() ? QStringLiteral("0") : QString::fromStdString(it->second);
-    edit->setText(measured ? value : QStringLiteral("-"));
     const QString what = id == IDC_EDIT_PSNR_DAMAGED ? QStringLiteral("of the damaged photo")
                                                      : QStringLiteral("of the result");
+    if (!measured && id == IDC_EDIT_PSNR_RESULT && std::isfinite(m_estimatedPsnr)) {
+      edit->setText(QStringLiteral("est. %1 dB").arg(QString::number(m_estimatedPsnr, 'f', 1)));
+      edit->setToolTip(QStringLiteral(
+          "Estimated PSNR of the restored pixels, from known pixels the fill hid under shifted "
+          "copies of the mask and restored; load the original to measure"));
+      continue;
+    }
+    edit->setText(measured ? value : QStringLiteral("-"));
     edit->setToolTip(measured ? QStringLiteral("PSNR %1 against the original, in dB").arg(what)
                               : QStringLiteral("PSNR %1: load the original to measure").arg(what));
   }
@@ -1003,6 +1019,7 @@ CMainDlg::RunStep CMainDlg::CaptureStep() const {
   step.status = m_status;
   step.chart = m_chart;
   step.chartSettle = m_bChartSettle;
+  step.estimatedPsnr = m_estimatedPsnr;
   return step;
 }
 
@@ -1028,6 +1045,8 @@ void CMainDlg::RestoreStep(const RunStep& step) {
   else
     m_files.ClearResult();
   m_chart = step.chart;
+  m_estimatedPsnr = step.estimatedPsnr;
+  ShowFigures();
   m_bChartSettle = step.chartSettle;
   RefreshViewer();
   Client()->update();
@@ -1056,6 +1075,7 @@ void CMainDlg::PushStep() {
 void CMainDlg::ClearHistory() {
   m_history.clear();
   m_historyAt = 0;
+  m_estimatedPsnr = std::numeric_limits<double>::quiet_NaN();
 }
 
 bool CMainDlg::CanUndoRun() const { return m_historyAt > 0 && m_historyAt < m_history.size(); }

@@ -21,6 +21,7 @@
 #include <QPointer>
 #include <atomic>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -208,6 +209,7 @@ class CMainDlg : public CDialog,
     QString status;
     std::vector<double> chart;
     bool chartSettle = false;
+    double estimatedPsnr = std::numeric_limits<double>::quiet_NaN();
     std::size_t Bytes() const { return masked.size() * sizeof(double) + sizeof(RunStep); }
   };
   RunStep CaptureStep() const;
@@ -228,6 +230,8 @@ class CMainDlg : public CDialog,
     std::uint32_t previewGap = 0;  // milliseconds between previews (more for larger pictures)
     int lastCycle = 0;
     bool outOfMemory = false;  // the run failed to allocate: its result is not taken
+    bool estimate = false;     // a fill is asked for its estimate (no original loaded)
+    double estimatedPsnr = std::numeric_limits<double>::quiet_NaN();
     std::thread worker;
   };
   struct FileJob {
@@ -260,6 +264,9 @@ class CMainDlg : public CDialog,
   bool m_bChartSettle = false;
   QProgressBar* m_pProgress = nullptr;
   std::map<int, std::string> m_figureTexts;  // the PSNR edits' values as the engine wrote them
+  // A fill's estimate of the hole PSNR of the result shown, made without an original
+  // (NaN when there is none): shown in the result's PSNR field while no original is loaded.
+  double m_estimatedPsnr = std::numeric_limits<double>::quiet_NaN();
   std::map<int, PaneCache> m_panes;
   QString m_damagedPath;
   std::vector<RunStep> m_history;

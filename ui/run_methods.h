@@ -5,6 +5,8 @@
 
 #include <vector>
 
+#include "engine/fill_run.h"
+
 class CRestoreEngine;
 
 struct RunMethodEntry {
@@ -14,9 +16,17 @@ struct RunMethodEntry {
   bool hasAutomatic;  // Go !!! applies to it
   bool stoppable;     // Stop ends it early
   // Runs it on the engine (RUVANTA's handler for this method; automatic: Go !!!).
-  void (*run)(CRestoreEngine& engine, bool automatic);
+  // `estimate` asks a fill for its estimate of the hole PSNR, made from known pixels
+  // hidden under shifted copies of the mask; the estimate is returned (NaN when not
+  // made). A refusal is shown through the engine's message box.
+  double (*run)(CRestoreEngine& engine, bool automatic, bool estimate);
 };
 
 const std::vector<RunMethodEntry>& RunMethods();
+
+// Runs one fill with its refusal shown in the engine's message box; running out of
+// memory is thrown as std::bad_alloc, as the transport scheme's runs throw it. The
+// estimate as RunMethodEntry::run returns it.
+double RunOneFill(CRestoreEngine& engine, FillMethod method, bool estimate);
 // The entry of a name, or the first (transport) for a name not in the list.
 const RunMethodEntry& FindRunMethod(const char* name);
