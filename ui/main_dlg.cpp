@@ -1397,7 +1397,12 @@ void CMainDlg::LoadPicture(int paneId, const QString& path) {
             if (!m_engine.HasOriginal()) m_originalPath.clear();
           }
           if (paneId == IDC_PANE_MASK) ++m_nMaskGeneration;
-          if (paneId == IDC_PANE_ORIGINAL) m_originalPath = QFileInfo(path).absoluteFilePath();
+          if (paneId == IDC_PANE_ORIGINAL) {
+            m_originalPath = QFileInfo(path).absoluteFilePath();
+            // The figures of a result already there were taken against black (or an
+            // earlier original): measured again, they are its quality.
+            if (m_files.HasResult()) m_engine.MeasurePsnr();
+          }
           // A file dropped or given on the command line: its folder is the one used last.
           SetLastFolder(QFileInfo(path).absolutePath());
           // The undo steps belong to one damaged image and one mask.
