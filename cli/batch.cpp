@@ -57,14 +57,20 @@ Manifest Refuse(std::string error) {
 
 bool Exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
 
-// A row's stop question (Ctrl-C) and its share of the batch's memory.
+using RowProgress = std::function<void(int row, const RunProgress& progress)>;
+
+// A row's stop question (Ctrl-C), its share of the batch's memory and its progress.
 class RowHooks : public RunHooks {
  public:
-  explicit RowHooks(MemoryBudget& budget) : m_budget(budget) {}
+  RowHooks(MemoryBudget& budget, int row, const RowProgress& progress)
+      : m_budget(budget), m_row(row), m_progress(progress) {}
   ~RowHooks() override { m_budget.Release(&m_held); }
   RowHooks(const RowHooks&) = delete;
   RowHooks& operator=(const RowHooks&) = delete;
   bool StopRequested() override { return InterruptRequested(); }
+  void Progress(const RunProgress& progress) override {
+    if (m_progress) m_progress(m_row, progress);
+  }
   std::string Reserve(std::uint64_t bytes) override {
     return m_budget.Reserve(&m_held, bytes, [] { return InterruptRequested(); });
   }
@@ -72,6 +78,8 @@ class RowHooks : public RunHooks {
  private:
   MemoryBudget& m_budget;
   std::uint64_t m_held = 0;
+  int m_row;
+  const RowProgress& m_progress;
 };
 
 class BatchOutput {
@@ -123,7 +131,8 @@ class BatchOutput {
 
 // One row: its JSON line; `failed` and `stopped` say how it ended.
 std::string RunRow(const ManifestRow& row, const std::string& outDir, const std::string& format,
-                   int engineThreads, MemoryBudget& budget, bool* failed, bool* stopped) {
+                   int engineThreads, MemoryBudget& budget, const RowProgress& progress,
+                   bool* failed, bool* stopped) {
   Json j;
   j["row"] = row.row;
   j["damaged"] = row.request.damaged;
@@ -136,7 +145,7 @@ std::string RunRow(const ManifestRow& row, const std::string& outDir, const std:
     request.output = output;
     request.overwrite = false;
     if (request.threads == 0) request.threads = engineThreads;
-    RowHooks hooks(budget);
+    RowHooks hooks(budget, row.row, progress);
     try {
       outcome = ExecuteRun(request, hooks, true);
     } catch (const std::bad_alloc&) {
@@ -368,7 +377,7 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
       if (i >= rows.size()) return;
       bool failed = false, stopped = false;
       const std::string line = RunRow(rows[i], options.outDir, options.format, engineThreads,
-                                      budget, &failed, &stopped);
+                                      budget, options.onProgress, &failed, &stopped);
       output.Row(line, failed, stopped);
     }
   };

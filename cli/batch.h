@@ -78,6 +78,9 @@ struct BatchOptions {
   // The memory budget of the rows running at once; nothing for three quarters of
   // what the machine can give when the batch starts.
   std::optional<std::uint64_t> memory;
+  // Told of every progress report of a row's run, on the row's thread, with the
+  // row's number: a program running the batch in-process follows the rows by it.
+  std::function<void(int row, const RunProgress& progress)> onProgress;
 };
 
 // Runs every row and prints one JSON object a line, as each row completes. Exit

@@ -5,7 +5,6 @@
 // the scan limit of progressive files.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <string>
 #include <vector>
 
@@ -215,14 +214,10 @@ TEST(JpegRefuse, FrameBeyondTheLimitsBeforeAnyAllocation) {
     file[at + 1] = 0xE8;
   }
   ResetLargestAllocation();
-  const auto start = std::chrono::steady_clock::now();
   const ImageReadResult r = DecodeBoth(file);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ExpectRefused(r, ImageError::kTooLarge);
   EXPECT_NE(r.reason.find("65000 x 65000"), std::string::npos) << r.reason;
   EXPECT_LT(LargestAllocation(), std::size_t(1) << 20);
-  EXPECT_LT(seconds, 0.5);
 
   const std::vector<std::uint8_t> small = EncodeJpegLib(JpegOf(PatternImage(20, 10)));
   ExpectRefused(DecodeJpeg(small.data(), small.size(), {19, 1000}), ImageError::kTooLarge);

@@ -4,7 +4,6 @@
 // limits; and the writer's round trip and file handling.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cmath>
 #include <string>
 #include <tuple>
@@ -170,15 +169,11 @@ TEST(PngRefuse, WrongCrcInAnyChunk) {
 TEST(PngRefuse, HeaderBeyondTheLimitsBeforeAnyAllocation) {
   const std::vector<std::uint8_t> file = PngHeaderOnly(100000, 100000);
   ResetLargestAllocation();
-  const auto start = std::chrono::steady_clock::now();
   const ImageReadResult r = DecodeBoth(file);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ExpectRefused(r, ImageError::kTooLarge);
   EXPECT_NE(r.reason.find("100000 x 100000"), std::string::npos) << r.reason;
   EXPECT_NE(r.reason.find("16384"), std::string::npos) << r.reason;
   EXPECT_LT(LargestAllocation(), std::size_t(1) << 20);
-  EXPECT_LT(seconds, 0.5);
 
   // Limits of each kind, and a picture exactly at them.
   const std::vector<std::uint8_t> small = EncodePngLib(Spec(20, 10, kRgb, 8));

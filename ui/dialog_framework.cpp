@@ -278,10 +278,26 @@ QSize CDialog::DesignSize() const {
 
 QSize CDialog::MinimumClientSize() const {
   if (!m_template.resizable) return DesignSize();
-  // The picture grid may shrink to half its width; the column beside it and the
-  // rows under it keep their size, so the height is the template's.
-  return QSize(DesignSize().width() - m_units.ToPixelsX(m_template.gridRight) / 2,
-               DesignSize().height());
+  // The picture grid may shrink to half its width, but only as far as keeps what
+  // moves left with the column (the right of the rows under the grid) clear of
+  // what stays at the left on the same rows. The column and the rows keep their
+  // size, so the height is the template's.
+  int shrink = m_units.ToPixelsX(m_template.gridRight) / 2;
+  const std::vector<ControlTemplate>& controls = m_template.controls;
+  if (m_template.anchors.size() == controls.size())
+    for (std::size_t i = 0; i < controls.size(); ++i) {
+      if (m_template.anchors[i] != Anchor::kBottomRight) continue;
+      const ControlTemplate& a = controls[i];
+      const QRect moving = m_units.ToPixels(a.x, a.y, a.cx, a.cy);
+      for (std::size_t k = 0; k < controls.size(); ++k) {
+        if (m_template.anchors[k] != Anchor::kBottom) continue;
+        const ControlTemplate& b = controls[k];
+        const QRect staying = m_units.ToPixels(b.x, b.y, b.cx, b.cy);
+        if (moving.top() > staying.bottom() || staying.top() > moving.bottom()) continue;
+        shrink = std::min(shrink, moving.left() - staying.right() - 1 - m_units.ToPixelsX(4));
+      }
+    }
+  return QSize(DesignSize().width() - std::max(shrink, 0), DesignSize().height());
 }
 
 void CDialog::LayoutControls(QSize client) {
@@ -333,6 +349,8 @@ void CDialog::Create() {
     // window's size down to its smallest layout, and scrolls below that.
     auto* scroll = new QScrollArea(this);
     scroll->setFrameShape(QFrame::NoFrame);
+    // Not a stop of Tab: the focus would go nowhere a person can see.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setWidgetResizable(true);
     auto* page = new CClientPage(this);
     page->setFont(font());

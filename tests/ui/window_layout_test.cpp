@@ -1,73 +1,143 @@
-// The main window as built from its template: controls, dialog units, tab order,
-// the start state of the edits, typing into them, the data exchange, Enter, Exit,
-// Escape and the close box, and the context menu with the About box.
+// The main window as built from its template, checked as a person meets it: where
+// the controls lie at every size, what they are named, Tab and the Alt letters,
+// clicks; dialog units, the start state of the edits, typing into them, the data
+// exchange, Enter, Exit, Escape and the close box, and the context menu with the
+// About box.
 #include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QMenu>
 #include <QPushButton>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
+#include <iterator>
 
 #include "ui/about_dlg.h"
 #include "ui/resource.h"
 #include "window_fixture.h"
 
 namespace {
-// Template 102 written out independently of the program's table.
-struct Row {
-  int id;
-  const char* kind;  // D default push button, P push button, G group box, F pane, L label, E edit
-  const char* text;
-  int x, y, w, h;
-};
-const Row kRows[42] = {
-    {1004, "D", "Citra Rusak", 401, 34, 57, 14},
-    {2, "P", "Exit", 7, 382, 69, 14},
-    {1000, "G", "Citra Rusak", 199, 7, 186, 175},
-    {1001, "G", "Citra Mask", 7, 184, 186, 175},
-    {1002, "F", "", 205, 18, 170, 156},
-    {1003, "F", "", 13, 195, 170, 156},
-    {1005, "D", "Load Mask", 401, 85, 57, 14},
-    {1006, "D", "RUVANTA", 401, 283, 57, 14},
-    {1009, "G", "Citra Hasil", 199, 184, 186, 175},
-    {1010, "F", "", 205, 195, 170, 156},
-    {-1, "G", "Jumlah Iterasi", 396, 126, 68, 98},
-    {1007, "E", "", 402, 146, 53, 12},
-    {-1, "L", "Ruvanta", 402, 136, 51, 9},
-    {-1, "L", "Diffussi", 403, 161, 36, 9},
-    {1008, "E", "", 402, 171, 53, 12},
-    {-1, "L", "Diffusi/Ruvanta", 402, 186, 53, 10},
-    {1011, "E", "", 402, 196, 53, 12},
-    {-1, "G", "DeltaT", 395, 235, 69, 28},
-    {1012, "E", "", 402, 246, 53, 12},
-    {1014, "G", "Citra Original", 7, 7, 186, 175},
-    {1015, "F", "", 13, 18, 170, 156},
-    {1016, "D", "Citra Original", 401, 18, 57, 14},
-    {-1, "G", "Load Citra", 395, 7, 69, 64},
-    {-1, "L", "PSNR", 401, 52, 21, 13},
-    {1013, "E", "", 426, 52, 32, 13},
-    {-1, "G", "Hasil", 395, 273, 69, 48},
-    {-1, "L", "PSNR", 401, 303, 21, 13},
-    {1017, "E", "", 426, 303, 32, 13},
-    {-1, "G", "Waktu", 316, 367, 69, 29},
-    {1019, "E", "", 321, 377, 39, 12},
-    {-1, "L", "detik", 362, 379, 18, 9},
-    {3, "P", "Reset", 7, 365, 69, 14},
-    {-1, "G", "Automatic", 395, 325, 69, 53},
-    {1020, "E", "", 402, 343, 53, 12},
-    {1021, "P", "Go !!!", 402, 361, 54, 12},
-    {-1, "L", "Threshold", 401, 333, 56, 8},
-    {1022, "P", "Save", 395, 382, 69, 14},
-    {-1, "L", "Total Iterasi", 401, 213, 53, 10},
-    {1018, "E", "", 401, 223, 53, 12},
-    {-1, "L", "Jumlah Pixel", 401, 101, 29, 17},
-    {1023, "E", "", 430, 101, 28, 13},
-    {-1, "G", "Masking", 395, 73, 69, 50},
-};
+// A control's name on the screen: its text without the marker of its Alt letter.
+QString Shown(const QString& text) { return QString(text).remove(QLatin1Char('&')); }
+
+// The letter after a single '&' (none: a null QChar).
+QChar AltLetter(const QString& text) {
+  for (int i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != QLatin1Char('&')) continue;
+    if (text[i + 1] == QLatin1Char('&')) {
+      ++i;
+      continue;
+    }
+    return text[i + 1].toLower();
+  }
+  return QChar();
+}
+
+QString Where(const QWidget* w) {
+  return QStringLiteral("%1 '%2' at %3,%4 %5x%6")
+      .arg(w->objectName(), w->accessibleName())
+      .arg(w->x())
+      .arg(w->y())
+      .arg(w->width())
+      .arg(w->height());
+}
+
+// The controls a person sees.
+std::vector<QWidget*> Visible(const CDialog& dlg) {
+  std::vector<QWidget*> shown;
+  for (QWidget* w : dlg.Controls())
+    if (w->isVisibleTo(&dlg)) shown.push_back(w);
+  return shown;
+}
+
+// Controls lie inside the client, and two that overlap are a group box and a
+// control wholly inside it.
+void CheckInsideAndApart(const CDialog& dlg, const QString& size) {
+  const QRect client(QPoint(0, 0), dlg.Client()->size());
+  const std::vector<QWidget*> shown = Visible(dlg);
+  for (const QWidget* w : shown) {
+    QVERIFY2(client.contains(w->geometry()), qPrintable(size + ": " + Where(w)));
+    QVERIFY2(!w->geometry().isEmpty(), qPrintable(size + ": " + Where(w)));
+  }
+  for (std::size_t i = 0; i < shown.size(); ++i)
+    for (std::size_t k = i + 1; k < shown.size(); ++k) {
+      const QWidget* a = shown[i];
+      const QWidget* b = shown[k];
+      // Controls that meet in dialog units may share a pixel once each edge is rounded.
+      const QRect both = a->geometry() & b->geometry();
+      if (both.width() <= 1 || both.height() <= 1) continue;
+      const bool nested = (qobject_cast<const QGroupBox*>(a) && a->geometry().contains(b->geometry())) ||
+                          (qobject_cast<const QGroupBox*>(b) && b->geometry().contains(a->geometry()));
+      QVERIFY2(nested, qPrintable(size + ": " + Where(a) + " overlaps " + Where(b)));
+    }
+}
+
+// The main window's controls inside it and apart, and the four pictures, the
+// column beside them and the rows under them where a person looks for them.
+void CheckLayout(const CMainDlg& dlg, const QString& size) {
+  CheckInsideAndApart(dlg, size);
+  if (QTest::currentTestFailed()) return;
+
+  const auto at = [&](int id) { return dlg.GetDlgItem(id)->geometry(); };
+  // Each picture inside the frame that names it, in a grid of two by two.
+  const struct {
+    int pane, frame;
+    const char* title;
+  } pictures[] = {{IDC_PANE_ORIGINAL, 1014, "Citra Original"},
+                  {IDC_PANE_DAMAGED, 1000, "Citra Rusak"},
+                  {IDC_PANE_MASK, 1001, "Citra Mask"},
+                  {IDC_PANE_RESULT, 1009, "Citra Hasil"}};
+  for (const auto& p : pictures) {
+    QVERIFY2(at(p.frame).contains(at(p.pane)), p.title);
+    QCOMPARE(qobject_cast<QGroupBox*>(dlg.GetDlgItem(p.frame))->title(), QString::fromLatin1(p.title));
+  }
+  const QRect original = at(IDC_PANE_ORIGINAL), damaged = at(IDC_PANE_DAMAGED);
+  const QRect mask = at(IDC_PANE_MASK), result = at(IDC_PANE_RESULT);
+  QVERIFY(original.right() < damaged.left() && mask.right() < result.left());
+  QVERIFY(original.bottom() < mask.top() && damaged.bottom() < result.top());
+  QVERIFY(std::abs(original.top() - damaged.top()) <= 1 && std::abs(mask.left() - original.left()) <= 1);
+  // The column beside them, top to bottom, each with the figure it shows.
+  const int column[] = {IDC_BTN_LOAD_ORIGINAL, IDC_BTN_LOAD_DAMAGED, IDC_EDIT_PSNR_DAMAGED,
+                        IDC_BTN_LOAD_MASK,     IDC_EDIT_MASK_PIXELS, IDC_EDIT_TRANSPORT_ITER,
+                        IDC_EDIT_DIFFUSION_ITER, IDC_EDIT_TRANSPORT_PER_DIFFUSION,
+                        IDC_EDIT_DELTA_T,      IDC_BTN_RUN,          IDC_EDIT_PSNR_RESULT,
+                        IDC_EDIT_THRESHOLD,    IDC_BTN_AUTO,         IDC_BTN_SAVE};
+  for (std::size_t i = 0; i < std::size(column); ++i) {
+    QVERIFY2(at(column[i]).left() > result.right(), qPrintable(QString::number(column[i])));
+    if (i > 0)
+      QVERIFY2(at(column[i]).top() > at(column[i - 1]).top(),
+               qPrintable(QStringLiteral("%1 below %2").arg(column[i]).arg(column[i - 1])));
+  }
+  // Under the pictures: Reset and Exit on the left, the seconds in the middle.
+  for (int id : {int(IDC_BTN_RESET), int(IDCANCEL), int(IDC_EDIT_SECONDS)})
+    QVERIFY2(at(id).top() > mask.bottom(), qPrintable(QString::number(id)));
+  QVERIFY(at(IDC_BTN_RESET).top() < at(IDCANCEL).top());
+  QVERIFY(at(IDCANCEL).right() < result.left());
+  QVERIFY(at(IDC_EDIT_SECONDS).left() > mask.right() && at(IDC_EDIT_SECONDS).right() <= result.right());
+}
+
+// The controls Tab reaches, in order, from `first` until it comes round again;
+// empty when it never does.
+QList<QWidget*> TabCycle(QWidget* first, Qt::KeyboardModifiers modifiers) {
+  first->setFocus(Qt::OtherFocusReason);
+  QList<QWidget*> cycle;
+  for (int i = 0; i < 200; ++i) {
+    QWidget* now = QApplication::focusWidget();
+    if (i > 0 && now == first) return cycle;
+    cycle << now;
+    QTest::keyClick(now, Qt::Key_Tab, modifiers);
+  }
+  return {};
+}
 
 QLineEdit* Edit(CMainDlg& dlg, int id) { return qobject_cast<QLineEdit*>(dlg.GetDlgItem(id)); }
 
@@ -109,138 +179,238 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(fromFont.BaseY(), metrics.height());
   }
 
-  void templateHasEveryControlInOrder() {
+  // At its default size, larger, and at the smallest the layout goes: every
+  // control inside the window, none over another (but inside its frame), the
+  // pictures, the column and the rows where they belong; the strip below the
+  // original dialog's 403 units.
+  void controlsKeepTheirPlacesAtEverySize() {
     CMainDlg dlg;
     dlg.Create();
     QCOMPARE(dlg.windowTitle(), QStringLiteral("ruvanta"));
     const DialogUnits& u = dlg.Units();
-    // The original dialog's 471 x 403 units and the strip of 85 units below it, at
-    // its default size; it can be resized and maximised.
     QCOMPARE(dlg.Client()->size(), QSize(u.ToPixelsX(471), u.ToPixelsY(488)));
     QVERIFY(dlg.minimumSize() != dlg.maximumSize());
     QVERIFY(dlg.windowFlags() & Qt::WindowMaximizeButtonHint);
-    QCOMPARE(int(dlg.Controls().size()), kOriginalControlCount + 13);
-    for (int i = 0; i < 42; ++i) {
-      const Row& row = kRows[i];
-      QWidget* w = dlg.ControlAt(std::size_t(i));
-      const QString where = QStringLiteral("row %1 (id %2)").arg(i + 1).arg(row.id);
-      if (row.id != -1) QVERIFY2(dlg.GetDlgItem(row.id) == w, qPrintable(where));
-      QVERIFY2(w->geometry() == u.ToPixels(row.x, row.y, row.w, row.h), qPrintable(where));
-      const QString text = QString::fromLatin1(row.text);
-      switch (row.kind[0]) {
-        case 'D':
-        case 'P': {
-          auto* b = qobject_cast<QPushButton*>(w);
-          // The label as the template has it (an underlined Alt letter aside), and so
-          // the name a screen reader gives.
-          QVERIFY2(b && QString(b->text()).remove(QLatin1Char('&')) == text &&
-                       b->accessibleName() == text && (b->focusPolicy() & Qt::TabFocus),
-                   qPrintable(where));
-          break;
+    const auto strip = [&] {
+      std::vector<QWidget*> below;
+      for (int id : {IDC_PROGRESS, IDC_COMBO_METHOD, IDC_STATUS, IDC_BTN_STOP, IDC_BTN_VIEW,
+                     IDC_BTN_UNDO, IDC_BTN_REDO, IDC_BTN_HELP, IDC_EDIT_SETTLE, IDC_BTN_PAINT,
+                     IDC_CHART})
+        below.push_back(dlg.GetDlgItem(id));
+      return below;
+    };
+    for (const QWidget* w : strip()) QVERIFY2(w->y() >= u.ToPixelsY(403), qPrintable(Where(w)));
+    CheckLayout(dlg, QStringLiteral("default size"));
+    if (QTest::currentTestFailed()) return;
+
+    dlg.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dlg));
+    dlg.resize(dlg.size() + QSize(500, 260));
+    QTRY_COMPARE(dlg.Client()->size(), dlg.DesignSize() + QSize(500, 260));
+    CheckLayout(dlg, QStringLiteral("larger"));
+    if (QTest::currentTestFailed()) return;
+    dlg.resize(300, 200);
+    QTRY_COMPARE(dlg.Client()->size(), dlg.MinimumClientSize());
+    CheckLayout(dlg, QStringLiteral("smallest"));
+  }
+
+  // What a screen reader names a control is what a person reads: a button's own
+  // text, an edit's caption beside it (the label above it or to its left, else the
+  // frame it sits in). Push buttons and edits are framed alike; captions and
+  // frames are left-aligned and never take the keyboard; the total's edit and its
+  // caption stay hidden.
+  void controlsAreNamedByWhatIsShownBesideThem() {
+    CMainDlg dlg;
+    dlg.Create();
+    const std::vector<QWidget*> shown = Visible(dlg);
+    int buttons = 0, edits = 0;
+    for (QWidget* w : shown) {
+      if (auto* b = qobject_cast<QPushButton*>(w)) {
+        ++buttons;
+        QVERIFY2(!Shown(b->text()).isEmpty() && b->accessibleName() == Shown(b->text()),
+                 qPrintable(Where(w)));
+        QVERIFY2(b->focusPolicy() & Qt::TabFocus, qPrintable(Where(w)));
+      } else if (auto* g = qobject_cast<QGroupBox*>(w)) {
+        QVERIFY2(!(g->focusPolicy() & Qt::TabFocus) && (g->alignment() & Qt::AlignLeft),
+                 qPrintable(Where(w)));
+      } else if (auto* l = qobject_cast<QLabel*>(w)) {
+        QVERIFY2(!(l->focusPolicy() & Qt::TabFocus) && (l->alignment() & Qt::AlignLeft),
+                 qPrintable(Where(w)));
+      } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+        ++edits;
+        QVERIFY2(e->hasFrame() && e->alignment() == Qt::AlignCenter, qPrintable(Where(w)));
+        // The captions it could have: labels just above it or just left of it on
+        // its row, and the frames around it; a caption said twice in the window
+        // ("PSNR") may add its frame's title in brackets.
+        QStringList captions, frames;
+        const QRect r = e->geometry();
+        for (QWidget* c : shown) {
+          const QRect cr = c->geometry();
+          if (auto* label = qobject_cast<QLabel*>(c)) {
+            // (A caption that meets its edit in dialog units may share a pixel.)
+            const bool above = cr.bottom() <= r.top() && cr.center().y() < r.top() &&
+                               r.top() - cr.bottom() <= r.height() && cr.left() < r.right() &&
+                               cr.right() > r.left();
+            const bool left = cr.right() <= r.left() && cr.center().x() < r.left() &&
+                              r.left() - cr.right() <= r.height() && cr.top() < r.bottom() &&
+                              cr.bottom() > r.top();
+            if (above || left) captions << Shown(label->text());
+          } else if (auto* frame = qobject_cast<QGroupBox*>(c)) {
+            if (cr.contains(r)) frames << frame->title();
+          }
         }
-        case 'G': {
-          auto* g = qobject_cast<QGroupBox*>(w);
-          QVERIFY2(g && g->title() == text && !(g->focusPolicy() & Qt::TabFocus),
-                   qPrintable(where));
-          break;
+        for (const QString& frame : QStringList(frames)) {
+          for (const QString& caption : QStringList(captions))
+            captions << caption + QStringLiteral(" (") + frame + QStringLiteral(")");
+          captions << frame;
         }
-        case 'F':
-          QVERIFY2(qobject_cast<CPane*>(w), qPrintable(where));
-          break;
-        case 'L': {
-          auto* l = qobject_cast<QLabel*>(w);
-          QVERIFY2(l && l->text() == text && (l->alignment() & Qt::AlignLeft), qPrintable(where));
-          break;
-        }
-        case 'E': {
-          auto* e = qobject_cast<QLineEdit*>(w);
-          QVERIFY2(e && e->hasFrame() && e->alignment() == Qt::AlignCenter, qPrintable(where));
-          break;
-        }
+        QVERIFY2(captions.contains(e->accessibleName()),
+                 qPrintable(Where(w) + " beside " + captions.join(QStringLiteral(", "))));
       }
-      const bool hiddenRow = row.id == 1018 || QByteArray(row.text) == "Total Iterasi";
-      QVERIFY2(w->isVisibleTo(&dlg) == !hiddenRow, qPrintable(where));
-      QVERIFY2(w->isEnabled() == !hiddenRow, qPrintable(where));
     }
-    // The strip lies below the original dialog and overlaps none of its controls.
-    for (std::size_t i = kOriginalControlCount; i < dlg.Controls().size(); ++i) {
-      const QRect strip = dlg.ControlAt(i)->geometry();
-      QVERIFY(strip.top() >= u.ToPixelsY(403));
-      for (int k = 0; k < kOriginalControlCount; ++k)
-        QVERIFY(!strip.intersects(dlg.ControlAt(std::size_t(k))->geometry()));
-    }
+    QVERIFY(buttons >= 14 && edits >= 10);  // the loop saw them all
+    QVERIFY(!dlg.GetDlgItem(IDC_EDIT_TOTAL_ITER)->isVisibleTo(&dlg));
+    QVERIFY(!dlg.GetDlgItem(IDC_EDIT_TOTAL_ITER)->isEnabled());
+    for (QWidget* w : dlg.Controls())
+      if (auto* l = qobject_cast<QLabel*>(w); l && l->text() == QStringLiteral("Total Iterasi"))
+        QVERIFY(!l->isVisibleTo(&dlg) && !l->isEnabled());
   }
 
   // A person's click lands on whatever lies on top at the pointer: every push
-  // button and edit of the template must be that, not a group box or a label.
+  // button and edit must be that, not a frame or a caption.
   void everyButtonAndEditAnswersAClickAtItsCentre() {
     ModalScript script;
     CMainDlg dlg;
     dlg.Create();
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    std::vector<const Row*> rows;
-    for (const Row& row : kRows)
-      if (row.id != 1018 && (row.kind[0] == 'D' || row.kind[0] == 'P' || row.kind[0] == 'E'))
-        rows.push_back(&row);
+    std::vector<QWidget*> targets;
+    for (QWidget* w : Visible(dlg))
+      if (qobject_cast<QPushButton*>(w) || qobject_cast<QLineEdit*>(w)) targets.push_back(w);
     // Exit last: it ends the dialog.
-    std::stable_partition(rows.begin(), rows.end(), [](const Row* r) { return r->id != IDCANCEL; });
-    for (const Row* row : rows) {
-      const QString where = QStringLiteral("id %1").arg(row->id);
-      QWidget* control = dlg.GetDlgItem(row->id);
-      const QPoint centre = CentreOf(dlg, row->id);
+    QWidget* exit = dlg.GetDlgItem(IDCANCEL);
+    std::stable_partition(targets.begin(), targets.end(), [&](QWidget* w) { return w != exit; });
+    QCOMPARE(targets.back(), exit);
+    for (QWidget* control : targets) {
+      const QString where = Where(control);
+      const QPoint centre = control->mapTo(&dlg, control->rect().center());
       // What a press, a release or the wheel there is delivered to.
       QWidget* top = dlg.childAt(centre);
       QVERIFY2(top == control || control->isAncestorOf(top), qPrintable(where));
-      if (row->kind[0] == 'E') {
+      if (qobject_cast<QLineEdit*>(control)) {
         QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, Qt::NoModifier, centre);
         QVERIFY2(dlg.focusWidget() == control, qPrintable(where));
-      } else {
+      } else if (control->isEnabled()) {
         QSignalSpy clicked(qobject_cast<QPushButton*>(control), &QPushButton::clicked);
-        Click(dlg, row->id);
+        QTest::mouseClick(dlg.windowHandle(), Qt::LeftButton, Qt::NoModifier, centre);
+        dlg.WaitForRun();
         QVERIFY2(clicked.count() == 1, qPrintable(where));
       }
     }
     QVERIFY(!dlg.isVisible());  // Exit, with nothing to lose, asked nothing
   }
 
-  // Tab goes down the layout: the loads, the mask, the iterations, DeltaT, the run
-  // and its method, the automatic mode, Save, the strip, Reset and Exit. The
-  // measured figures are shown, not typed, and take no Tab.
-  void tabOrderFollowsTheLayout() {
+  // Every control one can act on is on the Tab cycle once, and Shift+Tab goes
+  // round it backwards; the measured figures are shown, not typed, and take no
+  // Tab. The cycle reads each part of the window top to bottom, left to right
+  // along a row: the column beside the pictures, the strip below them (its right
+  // part, beside the column, first), then the row under the pictures; the method
+  // comes straight after the run button it sets.
+  void tabReachesEveryControlInReadingOrder() {
+    ModalScript script;
     CMainDlg dlg;
     dlg.Create();
-    const QList<int> expected = {1016,
-                                 1004,
-                                 1005,
-                                 1007,
-                                 1008,
-                                 1011,
-                                 1012,
-                                 1006,
-                                 IDC_COMBO_METHOD,
-                                 1020,
-                                 1021,
-                                 1022,
-                                 IDC_BTN_STOP,
-                                 IDC_BTN_VIEW,
-                                 IDC_EDIT_SETTLE,
-                                 IDC_BTN_PAINT,
-                                 IDC_BTN_UNDO,
-                                 IDC_BTN_REDO,
-                                 IDC_BTN_HELP,
-                                 3,
-                                 2};
-    QList<int> chain;
-    QWidget* w = dlg.GetDlgItem(1016);
-    do {
-      if ((w->focusPolicy() & Qt::TabFocus) && w->parentWidget() == dlg.Client() &&
-          w != dlg.GetDlgItem(1018))
-        chain << w->objectName().mid(2).toInt();
-      w = w->nextInFocusChain();
-    } while (w != dlg.GetDlgItem(1016));
-    QCOMPARE(chain, expected);
-    QVERIFY(!(dlg.GetDlgItem(1013)->focusPolicy() & Qt::TabFocus));
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    // Enabled, as a run or a loaded picture would leave them.
+    for (QWidget* w : Visible(dlg)) w->setEnabled(true);
+    QWidget* first = dlg.GetDlgItem(IDC_BTN_LOAD_ORIGINAL);
+    const QList<QWidget*> cycle = TabCycle(first, Qt::NoModifier);
+    QVERIFY2(!cycle.isEmpty(), "Tab never comes round again");
+    QSet<QWidget*> once;
+    for (QWidget* w : cycle) {
+      QVERIFY2(!once.contains(w), qPrintable(Where(w) + " twice"));
+      once.insert(w);
+    }
+    for (QWidget* w : Visible(dlg)) {
+      const auto* edit = qobject_cast<QLineEdit*>(w);
+      const bool acts = qobject_cast<QAbstractButton*>(w) || qobject_cast<QComboBox*>(w) ||
+                        (edit && !edit->isReadOnly());
+      QVERIFY2(once.contains(w) == acts, qPrintable(Where(w)));
+    }
+    QCOMPARE(int(once.size()), int(cycle.size()));
+    QList<QWidget*> backwards = TabCycle(first, Qt::ShiftModifier);
+    QVERIFY(!backwards.isEmpty());
+    std::reverse(backwards.begin() + 1, backwards.end());
+    QCOMPARE(backwards, cycle);
+
+    const QWidget* run = dlg.GetDlgItem(IDC_BTN_RUN);
+    const QWidget* method = dlg.GetDlgItem(IDC_COMBO_METHOD);
+    QVERIFY(cycle.indexOf(method) == cycle.indexOf(const_cast<QWidget*>(run)) + 1);
+    // The parts of the window, by where a control lies: beside the pictures, the
+    // strip's right and left parts, under the pictures.
+    const DialogUnits& u = dlg.Units();
+    const QRect pictures = dlg.GetDlgItem(1009)->geometry();  // the lower right frame
+    const int stripTop = u.ToPixelsY(403);
+    const int stripSplit = dlg.GetDlgItem(IDC_PROGRESS)->geometry().right();
+    const auto part = [&](const QWidget* w) {
+      const QRect r = w->geometry();
+      if (r.top() >= stripTop) return r.left() > stripSplit ? 1 : 2;
+      return r.left() > pictures.right() ? 0 : 3;
+    };
+    int reached = 0;
+    std::vector<const QWidget*> last(4, nullptr);
+    for (const QWidget* w : cycle) {
+      if (w == method) continue;
+      const int p = part(w);
+      QVERIFY2(p >= reached, qPrintable(Where(w) + " comes back to an earlier part"));
+      reached = p;
+      if (const QWidget* before = last[std::size_t(p)]) {
+        const QRect a = before->geometry(), b = w->geometry();
+        const bool sameRow = std::abs(a.center().y() - b.center().y()) < b.height() / 2;
+        QVERIFY2(sameRow ? a.left() < b.left() : a.top() < b.top(),
+                 qPrintable(Where(before) + " then " + Where(w)));
+      }
+      last[std::size_t(p)] = w;
+    }
+    QCOMPARE(reached, 3);
+  }
+
+  // Each Alt letter is one control's; a caption's takes the keyboard to the
+  // control it names.
+  void altLettersAreUniqueAndCaptionsLeadToTheirControl() {
+    ModalScript script;
+    CMainDlg dlg;
+    dlg.Create();
+    dlg.show();
+    dlg.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    QMap<QChar, QWidget*> letters;
+    QList<QLabel*> captions;
+    for (QWidget* w : Visible(dlg)) {
+      QString text;
+      if (auto* b = qobject_cast<QAbstractButton*>(w)) text = b->text();
+      if (auto* l = qobject_cast<QLabel*>(w)) {
+        text = l->text();
+        if (!AltLetter(text).isNull()) captions << l;
+      }
+      const QChar letter = AltLetter(text);
+      if (letter.isNull()) continue;
+      if (letters.contains(letter))
+        QFAIL(qPrintable(Where(w) + " and " + Where(letters.value(letter)) + ": Alt+" + letter));
+      letters.insert(letter, w);
+    }
+    QVERIFY(letters.size() >= 14);
+    QVERIFY(!captions.isEmpty());
+    for (QLabel* caption : captions) {
+      QWidget* buddy = caption->buddy();
+      QVERIFY2(buddy && buddy->isVisibleTo(&dlg), qPrintable(Where(caption)));
+      dlg.GetDlgItem(IDC_BTN_LOAD_ORIGINAL)->setFocus();
+      const QChar letter = AltLetter(caption->text());
+      QTest::keyClick(&dlg, Qt::Key(Qt::Key_A + (letter.unicode() - 'a')), Qt::AltModifier);
+      QVERIFY2(dlg.focusWidget() == buddy, qPrintable(Where(caption)));
+    }
   }
 
   void startState() {
@@ -509,24 +679,32 @@ class WindowLayoutTest : public QObject {
     QCOMPARE(script.modalRuns, 16);
   }
 
-  void aboutBoxTemplate() {
+  // The About box at its fixed size: the icon, the program and its version, and
+  // OK, inside it and apart, read left to right; OK has the focus.
+  void aboutBoxShowsTheProgramAndOk() {
     CAboutDlg about;
     about.Create();
-    const DialogUnits& u = about.Units();
     QCOMPARE(about.windowTitle(), QStringLiteral("About ruvanta"));
+    const DialogUnits& u = about.Units();
     QCOMPARE(about.size(), QSize(u.ToPixelsX(235), u.ToPixelsY(55)));
-    QCOMPARE(int(about.Controls().size()), 3);
-    auto* icon = qobject_cast<QLabel*>(about.ControlAt(0));
+    QCOMPARE(about.minimumSize(), about.maximumSize());
+    CheckInsideAndApart(about, QStringLiteral("About"));
+    const std::vector<QWidget*> shown = Visible(about);
+    QCOMPARE(int(shown.size()), 3);
+    auto* icon = qobject_cast<QLabel*>(shown[0]);
     QVERIFY(icon && !icon->pixmap().isNull());
-    QCOMPARE(icon->pos(), QPoint(u.ToPixelsX(11), u.ToPixelsY(17)));
-    auto* text = qobject_cast<QLabel*>(about.ControlAt(1));
+    auto* text = qobject_cast<QLabel*>(shown[1]);
     QVERIFY(text);
     QCOMPARE(text->text(), QStringLiteral("ruvanta v 1.0"));
-    QCOMPARE(text->geometry(), u.ToPixels(40, 10, 119, 8));
+    QVERIFY(text->width() >= text->fontMetrics().horizontalAdvance(text->text()));
     auto* ok = qobject_cast<QPushButton*>(about.GetDlgItem(IDOK));
-    QVERIFY(ok);
+    QVERIFY(ok && ok == shown[2]);
     QCOMPARE(ok->text(), QStringLiteral("OK"));
-    QCOMPARE(ok->geometry(), u.ToPixels(178, 7, 50, 14));
+    QVERIFY(icon->geometry().right() < text->geometry().left());
+    QVERIFY(text->geometry().right() < ok->geometry().left());
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    QCOMPARE(about.focusWidget(), static_cast<QWidget*>(ok));
   }
 
   void aboutBoxClosesWithOkAndEscape() {

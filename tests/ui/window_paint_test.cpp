@@ -1,6 +1,7 @@
 // Painting of the four panes: which surfaces are drawn, in which order, where; a
 // picture larger than its pane is scaled down to show it whole (its aspect kept),
 // a smaller one is never enlarged; the panes grow with the window.
+#include <QEvent>
 #include <QFontMetrics>
 #include <QTemporaryDir>
 #include <QTest>
@@ -9,6 +10,19 @@
 #include "window_fixture.h"
 
 namespace {
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  explicit PaintCounter(QWidget* widget) { widget->installEventFilter(this); }
+  int count = 0;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++count;
+    return QObject::eventFilter(watched, event);
+  }
+};
+
 QImage Grab(CMainDlg& dlg) { return dlg.grab().toImage().convertToFormat(QImage::Format_RGB32); }
 
 QRect ClientOf(const CMainDlg& dlg, int pane) {
@@ -191,9 +205,11 @@ class WindowPaintTest : public QObject {
     ModalScript script;
     CMainDlg dlg;
     dlg.Create();
+    PaintCounter paints(dlg.Client());
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
-    QTest::qWait(50);
+    // The first paint is over before the load, so any later one is the load's.
+    QTRY_VERIFY(paints.count > 0);
     script.Answer(SampleFile("damaged.bmp"));
     Click(dlg, IDC_BTN_LOAD_DAMAGED);
     QTRY_VERIFY(dlg.PaintedPanes() == (std::vector<int>{1002, 1010}));
