@@ -231,6 +231,7 @@ Result RestoreIn(const Image& damaged, const Mask& mask, const Options& options,
   session.SetItemText(IDC_EDIT_DELTA_T, Number(options.delta_t));
   session.SetItemText(IDC_EDIT_THRESHOLD, Number(options.threshold));
   if (options.settle >= 0) engine.m_dSettleLevel = options.settle;
+  engine.m_autoRuleWithoutOriginal = options.settle >= 0 ? AutoRule::kSettle : AutoRule::kHeldOut;
   if (options.threads > 0) engine.m_nThreads = options.threads;
   const int threads = engine.m_nThreads >= 2 ? 2 : 1;
 
@@ -247,7 +248,10 @@ Result RestoreIn(const Image& damaged, const Mask& mask, const Options& options,
         engine.OnRun();
       r.stopped = engine.LastRunStopped();
       r.unsettled = options.automatic && engine.LastRunUnsettled();
-      r.settled = options.automatic && !original && !r.stopped && !r.unsettled;
+      r.settled = options.automatic && engine.LastAutoRule() == AutoRule::kSettle && !r.stopped &&
+                  !r.unsettled;
+      if (options.automatic && engine.LastAutoRule() == AutoRule::kHeldOut)
+        r.estimated_psnr = engine.LastHeldOutPsnr();
       break;
     case Method::kMembrane:
     case Method::kBiharmonic:

@@ -142,6 +142,11 @@ int RunSingle(const RunRequest& request, const std::string& tracePath, bool json
     std::fprintf(err, "ruvanta: cannot write the trace\n%s\n", why.c_str());
     status = 1;
   }
+  if (outcome.atCap)
+    std::fprintf(err,
+                 "ruvanta-cli: the automatic mode stopped at the %d-cycle cap before its rule "
+                 "ended it\n",
+                 kMaxSettleCycles);
   if (outcome.stopped)
     std::fprintf(err, "ruvanta-cli: stopped after %u iterations\n", outcome.fields.m_nTotalIter);
   else if (InterruptRequested())
@@ -198,16 +203,18 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
                "a step moves the values away from the fill or overshoots it)");
   app.add_flag("--auto", request.automatic,
                "Automatic mode: cycles of 15 transport and 2 diffusion iterations, five, then "
-               "more while the PSNR gain exceeds the threshold (with --original) or while the "
-               "result still changes by more than the settle level (without)");
+               "more while the PSNR gain exceeds the threshold. With --original the PSNR is "
+               "measured against it; without, the same cycles run on known pixels hidden under "
+               "shifted copies of the mask, and their PSNR decides (or, with --settle, the "
+               "result's change)");
   app.add_option("--threshold", request.threshold,
                  "PSNR gain in dB a further automatic cycle must exceed (default 0)")
       ->check(CLI::Validator(CheckThreshold, "NUMBER"));
   app.add_option("--settle", settle,
-                 "Automatic mode without --original: a further cycle runs while the mean "
-                 "absolute change of the masked values over the last cycle exceeds this "
-                 "(default " +
-                     NumberText(kDefaultSettleLevel) + ")")
+                 "Automatic mode without --original, by the settle rule instead of the "
+                 "held-out pixels: a further cycle runs while the mean absolute change of the "
+                 "masked values over the last cycle exceeds this (" +
+                     NumberText(kDefaultSettleLevel) + " is the level the window uses)")
       ->check(CLI::Validator(CheckSettle, "NUMBER"));
   app.add_option("--output", request.output, "Write the result to this new BMP file");
   app.add_flag("--overwrite", request.overwrite, "Let --output replace an existing file");

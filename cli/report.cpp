@@ -47,7 +47,8 @@ std::string ResultLines(const RunOutcome& o, bool metrics) {
          NumberText(q.holeResult.channelPsnr[1]) + " " + NumberText(q.holeResult.channelPsnr[2]) +
          "\n";
   }
-  if (metrics && o.fill) s += "estimated psnr hole: " + NumberText(o.estimatedPsnr) + "\n";
+  if (metrics && (o.fill || !std::isnan(o.estimatedPsnr)))
+    s += "estimated psnr hole: " + NumberText(o.estimatedPsnr) + "\n";
   if (metrics && o.fill && o.fill->automatic) {
     // Each fill chosen, in the order of its first region, with its count of regions.
     std::vector<std::pair<std::string, int>> counts;
@@ -78,7 +79,10 @@ Json ResultJson(const RunOutcome& o) {
   j["seconds"] = JsonReal(double(f.m_fSeconds), "%.3f");
   j["method"] = MethodName(o.method);
   j["stopped"] = o.stopped;
-  if (o.automatic) j["rule"] = o.settled ? "settle" : "psnr";
+  if (o.automatic) {
+    j["rule"] = o.rule == AutoRule::kHeldOut ? "held-out" : o.rule == AutoRule::kSettle ? "settle" : "psnr";
+    j["stopped_at_cap"] = o.atCap;
+  }
   const QualityMetrics* q = o.quality ? &*o.quality : nullptr;
   const auto measure = [&](const char* key, double QualityMetrics::*value) {
     j[key] = q ? JsonReal(q->*value, "%.9g") : Json(nullptr);
@@ -106,7 +110,8 @@ Json ResultJson(const RunOutcome& o) {
   };
   errors("mae_hole_damaged", "psnr_hole_damaged_rgb", &QualityMetrics::holeDamaged);
   errors("mae_hole_result", "psnr_hole_result_rgb", &QualityMetrics::holeResult);
-  j["estimated_psnr_hole"] = o.fill ? JsonReal(o.estimatedPsnr, "%.9g") : Json(nullptr);
+  j["estimated_psnr_hole"] =
+      std::isnan(o.estimatedPsnr) && !o.fill ? Json(nullptr) : JsonReal(o.estimatedPsnr, "%.9g");
   if (o.fill && o.fill->automatic) {
     const AutoReport& a = *o.fill->automatic;
     Json choice;
@@ -136,5 +141,7 @@ std::string ProgressLine(const RunProgress& p) {
   // Without an original there is no PSNR to show: the settle rule's measure instead.
   if (p.settling)
     return "cycle " + std::to_string(p.cycle) + ": mean change " + Format("%.6g", p.meanChange);
+  if (p.heldOut)
+    return "cycle " + std::to_string(p.cycle) + ": held-out psnr " + Format("%.6g", double(p.psnr));
   return "cycle " + std::to_string(p.cycle) + ": psnr " + Format("%.6g", double(p.psnr));
 }

@@ -291,6 +291,9 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
   session.SetItemText(IDC_EDIT_DELTA_T, request.deltaT);
   session.SetItemText(IDC_EDIT_THRESHOLD, request.threshold);
   if (request.settle) engine.m_dSettleLevel = *request.settle;
+  // Without an original the automatic mode checks itself on held-out known pixels,
+  // unless a settle level asks for the settle rule.
+  engine.m_autoRuleWithoutOriginal = request.settle ? AutoRule::kSettle : AutoRule::kHeldOut;
   if (request.threads > 0) engine.m_nThreads = request.threads;
 
   RunOutcome o;
@@ -333,6 +336,12 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
     return o;
   }
   o.stopped = request.method == RunMethod::kTransport && engine.LastRunStopped();
+  if (o.automatic) {
+    o.rule = engine.LastAutoRule();
+    o.settled = o.rule == AutoRule::kSettle;
+    o.atCap = engine.LastRunUnsettled();
+    if (o.rule == AutoRule::kHeldOut) o.estimatedPsnr = engine.LastHeldOutPsnr();
+  }
   o.fields = engine.m_fields;
   // The result is written before anything optional is measured, so that a
   // measure that cannot be had does not cost the result.

@@ -103,6 +103,8 @@ struct RunOutcome {
   CDialogFields fields;  // the fields after the run
   bool automatic = false;
   bool settled = false;  // the automatic mode stopped by the settle rule (no original)
+  AutoRule rule = AutoRule::kPsnr;  // the rule the automatic mode ended by
+  bool atCap = false;  // ... at its cycle cap (kMaxSettleCycles) rather than by the rule
   RunMethod method = RunMethod::kTransport;
   bool stopped = false;                   // the run ended early on a stop request
   std::optional<QualityMetrics> quality;  // with an original: the result as saved, measured

@@ -19,6 +19,8 @@
 #include "engine/services.h"
 #include "engine/worker.h"
 
+class CHeldOutCycles;
+
 // What a run reports after each block (OnRun) and each cycle (OnAuto).
 struct RunProgress {
   bool automatic = false;
@@ -26,7 +28,8 @@ struct RunProgress {
   int iterationsPlanned = 0;  // of OnRun; in the automatic mode the iterations so far
   int cycle = 0;              // automatic mode: cycles done
   bool measured = false;      // psnr (or meanChange) holds a measurement of this cycle
-  float psnr = 0.0f;
+  float psnr = 0.0f;         // with heldOut: the held-out PSNR
+  bool heldOut = false;      // the held-out rule decides (psnr is that of the copies)
   bool settling = false;    // the automatic mode without an original: meanChange decides
   double meanChange = 0.0;  // mean absolute change of the masked values over the cycle
 };
@@ -39,6 +42,13 @@ struct RunProgress {
 // ends after kMaxSettleCycles cycles.
 constexpr double kDefaultSettleLevel = 0.5;
 constexpr int kMaxSettleCycles = 400;
+
+// What ends the automatic mode: with an original the PSNR rule; without one either
+// the settle rule, or the held-out rule (engine/held_out_cycles.h): the cycles run on
+// known pixels hidden under shifted copies of the mask as well, and go on while
+// their PSNR rises by more than the threshold, as the PSNR rule does with an
+// original. Either ends after kMaxSettleCycles cycles.
+enum class AutoRule { kPsnr, kSettle, kHeldOut };
 
 // Told of a run's progress (after each block or cycle) on the thread that runs
 // it; asked between sweeps and cycles whether to stop.
@@ -172,6 +182,13 @@ class CRestoreEngine {
   // Whether the last automatic run without an original ended at kMaxSettleCycles
   // rather than by settling.
   bool LastRunUnsettled() const { return m_bUnsettled; }
+  // Without an original, the rule OnAuto ends by: kSettle, or kHeldOut (which falls
+  // back to kSettle when no copy of the mask fits in the picture).
+  AutoRule m_autoRuleWithoutOriginal = AutoRule::kSettle;
+  // The rule that ended the last automatic run, and with kHeldOut the last held-out
+  // PSNR (NaN otherwise): an estimate of the result's hole PSNR.
+  AutoRule LastAutoRule() const { return m_lastAutoRule; }
+  double LastHeldOutPsnr() const { return m_dLastHeldOutPsnr; }
 
   // Use the reference (one operation at a time) transport and diffusion.
   bool m_bReferenceKernels = false;
@@ -274,6 +291,7 @@ class CRestoreEngine {
   void Report(const RunProgress& progress);
   void AutoByPsnr(RunProgress* progress, int* counter);
   void AutoBySettling(RunProgress* progress, int* counter);
+  void AutoByHeldOut(RunProgress* progress, int* counter, CHeldOutCycles& copies);
   // The masked channel values, in list order; and their mean absolute change since.
   void SaveMaskedValues(std::vector<double>* values) const;
   double MeanChange(const std::vector<double>& before) const;
@@ -282,6 +300,8 @@ class CRestoreEngine {
   CRunObserver* m_pObserver = nullptr;
   bool m_bStopped = false;
   bool m_bUnsettled = false;
+  AutoRule m_lastAutoRule = AutoRule::kPsnr;
+  double m_dLastHeldOutPsnr = 0.0;
   int m_nWidth = 0;
   int m_nHeight = 0;
   bool m_bMaskBuilt = false;

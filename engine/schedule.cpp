@@ -11,9 +11,12 @@
 // cycles in the automatic mode); it then ends as a shorter run would: totals,
 // seconds, PSNR and result count what ran.
 #include <cmath>
+#include <limits>
+#include <new>
 #include <thread>
 
 #include "engine/engine.h"
+#include "engine/held_out_cycles.h"
 
 namespace {
 constexpr int kCycleTransport = 15;
@@ -143,14 +146,27 @@ void CRestoreEngine::OnAuto() {
   progress.automatic = true;
   progress.settling = !HasOriginal();
   const std::uint64_t startTick = m_services.GetTickCount64();
-  if (progress.settling)
+  m_dLastHeldOutPsnr = std::numeric_limits<double>::quiet_NaN();
+  m_lastAutoRule = HasOriginal() ? AutoRule::kPsnr : AutoRule::kSettle;
+  CHeldOutCycles copies;
+  if (!HasOriginal() && m_autoRuleWithoutOriginal == AutoRule::kHeldOut) {
+    const FillOutcome built = copies.Build(g_damaged, g_mask, *this);
+    if (built.status == FillStatus::kOutOfMemory) throw std::bad_alloc();
+    if (!copies.Empty()) m_lastAutoRule = AutoRule::kHeldOut;
+  }
+  if (m_lastAutoRule == AutoRule::kHeldOut) {
+    progress.settling = false;
+    progress.heldOut = true;
+    AutoByHeldOut(&progress, &counter, copies);
+  } else if (progress.settling) {
     AutoBySettling(&progress, &counter);
-  else
+  } else {
     AutoByPsnr(&progress, &counter);
+  }
   const std::uint64_t endTick = m_services.GetTickCount64();
   m_fields.m_nTotalIter = m_fields.m_nTotalIter + std::uint32_t(counter);
   m_fields.m_fSeconds = AddElapsedSeconds(m_fields.m_fSeconds, startTick, endTick);
-  if (progress.settling) MeasurePsnr();  // as a run shows it, once, at the end
+  if (!HasOriginal()) MeasurePsnr();  // as a run shows it, once, at the end
   UpdateData(false);
   m_services.ShowResult();
 }
@@ -183,6 +199,58 @@ void CRestoreEngine::AutoByPsnr(RunProgress* progress, int* counter) {
     progress->cycle = cycle;
     progress->iterationsDone = progress->iterationsPlanned = cycle * kCycleTransport;
     progress->psnr = m_fields.m_fPsnrResult;
+    Report(*progress);
+  }
+}
+
+// The PSNR rule's loop with the held-out PSNR in the place of the PSNR against an
+// original: five opening cycles, then further cycles while the held-out PSNR rises by
+// more than the threshold over the last cycle (over the opening ones: above the
+// copies' PSNR as they start, with the damage copied into them), or while the result
+// has not settled (m_dSettleLevel, as the settle rule). The copies of a hole too large
+// to move lie over its rim, which fills long before its middle: there the held-out
+// PSNR stops rising while the middle is still being filled, and the result still
+// changing keeps the mode going.
+void CRestoreEngine::AutoByHeldOut(RunProgress* progress, int* counter, CHeldOutCycles& copies) {
+  const double start = copies.Psnr();
+  const double threshold = double(m_fields.m_fThreshold);
+  int cycle = 0;
+  while (cycle < kOpeningCycles && !StopRequested()) {
+    RunCycle();
+    copies.RunCycle();
+    ++cycle;
+    progress->cycle = cycle;
+    progress->iterationsDone = progress->iterationsPlanned = cycle * kCycleTransport;
+    if (cycle < kOpeningCycles) Report(*progress);
+  }
+  double psnr = copies.Psnr();
+  m_dLastHeldOutPsnr = psnr;
+  progress->measured = true;
+  progress->psnr = float(psnr);
+  Report(*progress);
+  if (m_bStopped) return;
+  double gain = psnr - start;
+  double change = std::numeric_limits<double>::infinity();
+  std::vector<double> before;
+  while ((gain > threshold || change > m_dSettleLevel) && !StopRequested()) {
+    if (cycle >= kMaxSettleCycles) {
+      m_bUnsettled = true;
+      break;
+    }
+    SaveMaskedValues(&before);
+    RunCycle();
+    change = MeanChange(before);
+    progress->meanChange = change;
+    copies.RunCycle();
+    const double before = psnr;
+    psnr = copies.Psnr();
+    gain = psnr - before;
+    m_dLastHeldOutPsnr = psnr;
+    *counter = *counter + kCycleTransport;
+    ++cycle;
+    progress->cycle = cycle;
+    progress->iterationsDone = progress->iterationsPlanned = cycle * kCycleTransport;
+    progress->psnr = float(psnr);
     Report(*progress);
   }
 }

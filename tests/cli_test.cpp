@@ -470,6 +470,33 @@ TEST(CliFills, IgnoreTheValuesUnderTheMaskAndEstimateTheirQuality) {
   EXPECT_TRUE(Json::parse(transport.out)["estimated_psnr_hole"].is_null());
 }
 
+// Without an original the automatic mode checks itself on held-out pixels: on the
+// sample it ends nearer the original than the settle rule does, and says so.
+TEST(CliHeldOut, EndsTheSampleNearerTheOriginalThanTheSettleRule) {
+  bmptest::TempDir dir;
+  const std::string held = dir.File("held.bmp"), settled = dir.File("settled.bmp");
+  const std::vector<std::string> pictures = {"--damaged", kData + "damaged.bmp", "--mask",
+                                             kData + "mask.bmp", "--auto"};
+  auto args = pictures;
+  args.insert(args.end(), {"--json", "--output", held});
+  const CliRun r = Cli(args);
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Json j = Json::parse(r.out);
+  EXPECT_EQ(j["rule"], "held-out");
+  EXPECT_EQ(j["stopped_at_cap"], false);
+  ASSERT_TRUE(j["estimated_psnr_hole"].is_number());
+  args = pictures;
+  args.insert(args.end(), {"--settle", "0.5", "--json", "--output", settled});
+  const CliRun s = Cli(args);
+  ASSERT_EQ(s.status, 0) << s.err;
+  EXPECT_EQ(Json::parse(s.out)["rule"], "settle");
+  const RgbPlane original = PlaneOf(ReadPicture(kData + "original.bmp"));
+  const MaskPlane mask = MaskOf(ReadPicture(kData + "mask.bmp"));
+  const double heldPsnr = MaskedPsnr(original, PlaneOf(ReadPicture(held)), mask);
+  const double settledPsnr = MaskedPsnr(original, PlaneOf(ReadPicture(settled)), mask);
+  EXPECT_GT(heldPsnr, settledPsnr + 0.5);
+}
+
 // ---------------------------------------------------------------------------
 // --settle: the level the automatic mode without an original stops at.
 

@@ -409,3 +409,53 @@ TEST(TwoEngines, RunAtOnceAsTheyRunAlone) {
 }
 
 }  // namespace
+
+// Without an original, the held-out rule: the copies of the mask run beside the real
+// picture and never touch it (the result is that of the same number of cycles run
+// alone), each measured cycle reports the copies' PSNR, and the mode ends only once
+// that PSNR no longer rises and the result has settled. A mask of every pixel leaves
+// no room for a copy: the settle rule ends it instead.
+TEST(HeldOutRule, RunsBesideThePictureAndEndsWhenTheCopiesStopGaining) {
+  TestDialog held;
+  LoadPictures(held, MakePhoto(48, 36, 8), MakeScratchMask(48, 36, 3, 4));
+  held.SetItemText(IDC_EDIT_THRESHOLD, "0");
+  held.engine.m_autoRuleWithoutOriginal = AutoRule::kHeldOut;
+  std::vector<double> changes;
+  struct Changes : CRunObserver {
+    TestDialog* dlg;
+    std::vector<double>* changes;
+    void Progress(const RunProgress& p) override {
+      dlg->Progress(p);
+      if (p.measured) changes->push_back(p.meanChange);
+    }
+  } observer;
+  observer.dlg = &held;
+  observer.changes = &changes;
+  held.engine.SetObserver(&observer);
+  held.engine.OnAuto();
+  ASSERT_EQ(held.engine.LastAutoRule(), AutoRule::kHeldOut);
+  EXPECT_FALSE(held.engine.LastRunUnsettled());
+  const auto& cycles = held.cycles;
+  ASSERT_GE(cycles.size(), 2u);
+  EXPECT_EQ(double(cycles.back().second), float(held.engine.LastHeldOutPsnr()));
+  // Every further cycle was run on a gain or on a change; the last ended on neither.
+  for (std::size_t k = 1; k + 1 < cycles.size(); ++k)
+    EXPECT_TRUE(cycles[k].second >= cycles[k - 1].second || changes[k] > kDefaultSettleLevel) << k;
+  EXPECT_FALSE(cycles.back().second > cycles[cycles.size() - 2].second ||
+               changes.back() > kDefaultSettleLevel);
+
+  TestDialog alone;
+  LoadPictures(alone, MakePhoto(48, 36, 8), MakeScratchMask(48, 36, 3, 4));
+  for (int k = 0; k < cycles.back().first; ++k) alone.engine.RunCycle();
+  ExpectSameWork(held, alone);
+
+  TestDialog full;
+  const RgbImage photo = MakePhoto(20, 16, 2);
+  RgbImage everything = photo;
+  std::fill(everything.rgb.begin(), everything.rgb.end(), std::uint8_t(255));
+  LoadPictures(full, photo, everything);
+  full.engine.m_autoRuleWithoutOriginal = AutoRule::kHeldOut;
+  full.engine.OnAuto();
+  EXPECT_EQ(full.engine.LastAutoRule(), AutoRule::kSettle);
+  EXPECT_TRUE(std::isnan(full.engine.LastHeldOutPsnr()));
+}

@@ -79,8 +79,11 @@ struct Options {
   int per_diffusion = 15;
   double delta_t = 0.01;  // kept in single precision, as the window's field keeps it
   // The automatic mode (transport only): with an original, cycles while the PSNR
-  // rises by more than `threshold` (>= 0, single precision); without one, while the
-  // mean absolute change of the masked values over a cycle exceeds `settle`.
+  // rises by more than `threshold` (>= 0, single precision). Without one the same
+  // cycles also run on known pixels hidden under shifted copies of the mask, and go
+  // on while their PSNR rises by more than `threshold` or the result still changes
+  // (the held-out rule); with `settle` given, while the mean absolute change of the
+  // masked values over a cycle exceeds it (the settle rule).
   bool automatic = false;
   double threshold = 0.0;
   double settle = -1.0;  // >= 0; negative: the engine's level (0.5). Only without an original.
@@ -155,15 +158,16 @@ struct Result {
   std::uint32_t iterations = 0;  // transport sweeps, or the solver's iterations
   float seconds = 0.0f;
   bool stopped = false;  // the progress callback stopped the run
-  bool settled = false;  // automatic mode without an original: stopped by the settle rule
-  bool unsettled = false;  // ... or ended at its cycle limit without settling
+  bool settled = false;  // automatic mode with `settle`: stopped by the settle rule
+  bool unsettled = false;  // automatic mode without an original: ended at its cycle limit
 
   bool has_quality = false;  // an original was given
   Quality quality;
 
-  // kAuto: the estimated PSNR of the restored pixels, from the held-out checks, and
-  // the fill chosen for each region ("membrane", "tension 0.5", ...; one entry per
-  // region of the mask). NaN and empty for the other methods.
+  // kAuto, and the automatic mode by the held-out rule: the estimated PSNR of the
+  // restored pixels, from the held-out checks (NaN otherwise); kAuto: the fill chosen
+  // for each region ("membrane", "tension 0.5", ...; one entry per region of the mask),
+  // empty for the other methods.
   double estimated_psnr = 0.0;
   std::vector<std::string> chosen;
 };

@@ -1,0 +1,97 @@
+#include "engine/held_out_cycles.h"
+
+#include <cmath>
+#include <limits>
+#include <new>
+
+#include "engine/engine.h"
+#include "engine/fields.h"
+#include "engine/services.h"
+
+struct CHeldOutCycles::Round {
+  CHeadlessServices services;
+  CRestoreEngine engine{services};
+  PixelBox crop;
+  std::vector<std::int32_t> targets;  // y * width + x of the held-out pixels, in the crop
+};
+
+CHeldOutCycles::CHeldOutCycles() = default;
+CHeldOutCycles::~CHeldOutCycles() = default;
+
+FillOutcome CHeldOutCycles::Build(const RgbPlane& damaged, const MaskPlane& mask,
+                                  CRestoreEngine& settings) {
+  m_rounds.clear();
+  m_damaged = &damaged;
+  const FillOutcome noMemory{FillStatus::kOutOfMemory,
+                             "not enough memory for the held-out copies of the mask"};
+  try {
+    HeldOutPlan plan;
+    const FillOutcome planned = PlanHeldOut(mask, HeldOutOptions(), &plan);
+    if (!planned.ok()) return planned;
+    for (std::size_t r = 0; r < plan.rounds.size(); ++r) {
+      const HeldOutRound& k = plan.rounds[r];
+      auto round = std::make_unique<Round>();
+      round->crop = k.crop;
+      const int w = k.crop.x1 - k.crop.x0, h = k.crop.y1 - k.crop.y0;
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+          if (k.target.At(x, y)) round->targets.push_back(y * w + x);
+      if (round->targets.empty()) continue;
+      RgbPlane picture;
+      if (!HeldOutPicture(damaged, plan, r, &picture)) return noMemory;
+      // Whole values 0..255 (the damaged picture's own), so the bytes hold them exactly.
+      const std::size_t stride = std::size_t(w) * 3;
+      std::vector<std::uint8_t> bytes(stride * std::size_t(h)), cells(stride * std::size_t(h), 0);
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+          for (int c = 0; c < 3; ++c)
+            bytes[std::size_t(y) * stride + std::size_t(x) * 3 + std::size_t(c)] =
+                std::uint8_t(picture.At(x, y)[c]);
+          cells[std::size_t(y) * stride + std::size_t(x) * 3] = k.hidden.At(x, y) ? 255 : 0;
+        }
+      CRestoreEngine& e = round->engine;
+      for (const FieldDef& def : kFields)
+        round->services.SetItemText(def.id, settings.Services().GetItemText(def.id));
+      e.m_nThreads = settings.m_nThreads;
+      e.m_bReferenceKernels = settings.m_bReferenceKernels;
+      e.m_bVectorKernel = settings.m_bVectorKernel;
+      if (!e.ReadDamagedPixels(PixelBytes{w, h, bytes.data(), stride})) return noMemory;
+      if (e.BuildMaskList(PixelBytes{w, h, cells.data(), stride}) < 0) return noMemory;
+      m_rounds.push_back(std::move(round));
+    }
+  } catch (const std::bad_alloc&) {
+    m_rounds.clear();
+    return noMemory;
+  }
+  return {};
+}
+
+void CHeldOutCycles::RunCycle() {
+  for (auto& round : m_rounds) round->engine.RunCycle();
+}
+
+double CHeldOutCycles::Psnr() const {
+  double squares = 0.0;
+  std::int64_t n = 0;
+  for (const auto& round : m_rounds) {
+    const int w = round->crop.x1 - round->crop.x0;
+    for (const std::int32_t cell : round->targets) {
+      const int x = cell % w, y = cell / w;
+      const double* got = round->engine.g_work.At(x, y);
+      const double* known = m_damaged->At(round->crop.x0 + x, round->crop.y0 + y);
+      for (int c = 0; c < 3; ++c) {
+        const double e = got[c] - known[c];
+        squares += e * e;
+      }
+    }
+    n += std::int64_t(round->targets.size());
+  }
+  if (n == 0) return std::numeric_limits<double>::quiet_NaN();
+  return PsnrOfMse(squares / (3.0 * double(n)));
+}
+
+std::int64_t CHeldOutCycles::HeldOutPixels() const {
+  std::int64_t n = 0;
+  for (const auto& round : m_rounds) n += std::int64_t(round->targets.size());
+  return n;
+}
