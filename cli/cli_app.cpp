@@ -25,7 +25,7 @@ const char* const kUsage =
     "usage: ruvanta-cli --damaged F --mask F [--original F] [--method transport|membrane]\n"
     "                   [--iterations N] [--diffusion N] [--per-diffusion N] [--delta-t X]\n"
     "                   [--auto] [--threshold X] [--settle X] [--output F] [--overwrite]\n"
-    "                   [--trace F.csv] [--metrics] [--json] [--threads N]\n"
+    "                   [--trace F.csv] [--metrics] [--json] [--threads 1|2]\n"
     "       ruvanta-cli --batch MANIFEST.csv --out-dir DIR [--jobs N] [--format bmp|png]\n"
     "                   [run options for every row] [--metrics]\n"
     "(--help explains every option)\n";
