@@ -184,6 +184,15 @@ class CRestoreEngine {
   std::size_t m_nParallelFrom = 12000;
   // The most threads the engine makes for a run; a larger m_nThreads counts as this.
   static constexpr int kMostThreads = 256;
+  // What the transport sweeps cost, added up while set (for a benchmark; null, the
+  // default, counts nothing): sweeps on one thread and shared ones; of the shared
+  // ones, the time all threads spent taking bands and the part of it spent waiting
+  // for the band above.
+  struct SweepCounters {
+    std::atomic<std::uint64_t> solo{0}, shared{0};
+    std::atomic<std::uint64_t> bandNs{0}, waitNs{0};
+  };
+  SweepCounters* m_pSweepCounters = nullptr;
   // The processor's threads (at least 1).
   static int DefaultThreads();
 
@@ -243,7 +252,8 @@ class CRestoreEngine {
   // Rounds [from, to) of a plan; of band `band` of a shared sweep when `frontiers`
   // is given (see SweepRounds in transport.cpp).
   void SweepRounds(const SweepPlan& plan, std::size_t from, std::size_t to, double dt, bool vector,
-                   Frontier* frontiers, std::size_t band, std::atomic<bool>* stalled);
+                   Frontier* frontiers, std::size_t band, std::atomic<bool>* stalled,
+                   std::uint64_t* waitNs);
   static constexpr int kBand = 6;        // rows side by side
   static constexpr int kThreadBand = 6;  // rows a thread takes at a time
   static constexpr std::chrono::milliseconds kStalledWait{2};

@@ -646,10 +646,12 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
   const std::size_t threads =
       std::min({std::size_t(m_nThreads), std::size_t(kMostThreads), bandCount});
   const std::size_t workers = shared ? Workers(threads - 1) : 0;
+  SweepCounters* const counters = m_pSweepCounters;
   if (workers == 0) {
     if (m_nSoloSweeps > 0) --m_nSoloSweeps;
     const SweepPlan& plan = Plan(false, first);
-    SweepRounds(plan, 0, plan.rounds.size(), dt, vector, nullptr, 0, nullptr);
+    SweepRounds(plan, 0, plan.rounds.size(), dt, vector, nullptr, 0, nullptr, nullptr);
+    if (counters) counters->solo.fetch_add(1, std::memory_order_relaxed);
     return;
   }
   const SweepPlan& plan = Plan(true, first);
@@ -666,12 +668,21 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
   // microseconds): no more bands are taken, and the rest of the sweep runs on this
   // thread alone.
   std::atomic<bool> stalled{false};
-  const auto run = [this, &plan, &nextBand, &stalled, bands, dt, vector] {
+  const auto run = [this, &plan, &nextBand, &stalled, bands, dt, vector, counters] {
+    const auto start =
+        counters ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
+    std::uint64_t waitNs = 0;
     while (!stalled.load(std::memory_order_relaxed)) {
       const std::size_t b = nextBand.fetch_add(1, std::memory_order_relaxed);
       if (b >= bands) break;
       SweepRounds(plan, plan.bands[b], plan.bands[b + 1], dt, vector, m_frontiers.data(), b,
-                  &stalled);
+                  &stalled, counters ? &waitNs : nullptr);
+    }
+    if (counters) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::chrono::steady_clock::now() - start);
+      counters->bandNs.fetch_add(std::uint64_t(ns.count()), std::memory_order_relaxed);
+      counters->waitNs.fetch_add(waitNs, std::memory_order_relaxed);
     }
   };
   // A thread that lost a good part of the sweep off its core (wall time well
@@ -692,7 +703,9 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
   });
   const std::size_t done = std::min(nextBand.load(), bands);
   if (done < bands)
-    SweepRounds(plan, plan.bands[done], plan.rounds.size(), dt, vector, nullptr, 0, nullptr);
+    SweepRounds(plan, plan.bands[done], plan.rounds.size(), dt, vector, nullptr, 0, nullptr,
+                nullptr);
+  if (counters) counters->shared.fetch_add(1, std::memory_order_relaxed);
   // The longer the machine stays busy, the longer before the next try.
   if (stalled.load() || crowded.load()) {
     m_nSoloSweeps = m_nSoloAfterStall;
@@ -712,7 +725,7 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
 // bands above, and a band whose rows are done hands the question on upwards.
 void CRestoreEngine::SweepRounds(const SweepPlan& plan, std::size_t from, std::size_t to, double dt,
                                  bool vector, Frontier* frontiers, std::size_t band,
-                                 std::atomic<bool>* stalled) {
+                                 std::atomic<bool>* stalled, std::uint64_t* waitNs) {
   static_assert(kBand <= 6, "the rounds are grouped for at most six pixels");
   constexpr unsigned kPublishEvery = 4;
   constexpr unsigned kSpinsBeforeYield = 16384;
@@ -738,6 +751,8 @@ void CRestoreEngine::SweepRounds(const SweepPlan& plan, std::size_t from, std::s
       // another program, spinning on would only keep it off this one too.
       unsigned waits = 0;
       std::chrono::steady_clock::time_point waitStart;
+      const auto counted =
+          waitNs ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
       for (;;) {
         aboveLimit = aboveColumn();
         if (round.need <= aboveLimit) break;
@@ -750,6 +765,10 @@ void CRestoreEngine::SweepRounds(const SweepPlan& plan, std::size_t from, std::s
           std::this_thread::yield();
         }
       }
+      if (waitNs)
+        *waitNs += std::uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now() - counted)
+                                     .count());
     }
     // Groups of four, three or two (five as three and two): a pixel alone leaves
     // the processor waiting on its chain of roots.
