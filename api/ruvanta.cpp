@@ -96,8 +96,8 @@ std::string CheckOptions(const Options& o, bool original) {
     return "settle must be a finite number, not " + Shown(o.settle);
   if (!std::isfinite(o.tension) || o.tension < 0)
     return "tension must be a finite number from 0, not " + Shown(o.tension);
-  if (o.threads < 0 || o.threads > 2)
-    return "threads must be 1 or 2 (0 for the default), not " + std::to_string(o.threads);
+  if (o.threads < 0)
+    return "threads must be 1 or more (0 for the default), not " + std::to_string(o.threads);
   const bool settle = o.settle >= 0;
   if (o.automatic && o.method != Method::kTransport)
     return std::string("automatic applies only to the transport method, not to ") +

@@ -343,6 +343,12 @@ std::string OutputName(int row, const std::string& damaged, const std::string& f
   return std::to_string(row) + "-" + stem + "." + format;
 }
 
+int RowThreads(int cores, std::size_t jobs, std::size_t job) {
+  if (jobs == 0 || std::size_t(cores) <= jobs) return 1;
+  const std::size_t share = std::size_t(cores) / jobs;
+  return int(share + (job < std::size_t(cores) % jobs ? 1 : 0));
+}
+
 int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
   const Manifest manifest = ReadManifest(options.manifest, options.defaults);
   if (!manifest.ok) {
@@ -363,15 +369,17 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
   std::atomic<std::size_t> next{0};
   const std::size_t jobs =
       std::min<std::size_t>(std::size_t(std::max(options.jobs, 1)), rows.size());
-  // Rows side by side already use the cores; an engine of its own threads each
-  // would only make them wait for one another.
-  const int engineThreads = jobs > 1 ? 1 : 0;
+  // Rows side by side share the cores: more threads than cores would only make
+  // them wait for one another.
+  const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
   std::optional<std::uint64_t> total = options.memory;
   if (!total)
     if (const std::optional<std::uint64_t> room = ReadMemoryFigures().Room())
       total = *room / 4 * 3;
   MemoryBudget budget(total);
-  const auto work = [&]() {
+  const auto work = [&](std::size_t job) {
+    // No more than a run takes by default (see CRestoreEngine::DefaultThreads).
+    const int engineThreads = std::min(RowThreads(cores, jobs, job), CRestoreEngine::DefaultThreads());
     while (!InterruptRequested()) {
       const std::size_t i = next.fetch_add(1);
       if (i >= rows.size()) return;
@@ -385,12 +393,12 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
   std::vector<std::thread> threads;
   for (std::size_t t = 0; t < jobs; ++t) {
     try {
-      threads.emplace_back(work);
+      threads.emplace_back(work, t);
     } catch (const std::system_error&) {
       break;  // fewer threads than asked; the ones running take every row
     }
   }
-  if (threads.empty()) work();
+  if (threads.empty()) work(0);
   for (std::thread& t : threads) t.join();
   output.Finish();
 

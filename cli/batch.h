@@ -83,6 +83,11 @@ struct BatchOptions {
   std::function<void(int row, const RunProgress& progress)> onProgress;
 };
 
+// The engine threads of the rows that job `job` of `jobs` runs, on a processor of
+// `cores` threads: the cores shared out between the jobs, the first cores % jobs
+// jobs one more, every job at least one.
+int RowThreads(int cores, std::size_t jobs, std::size_t job);
+
 // Runs every row and prints one JSON object a line, as each row completes. Exit
 // status: 0 every row done, 1 a row failed (or the manifest or the output folder
 // could not be had), 2 a usage error in the manifest (nothing run), 130 stopped by

@@ -43,8 +43,12 @@ std::string CheckJobs(const std::string& text) {
 }
 
 std::string CheckThreads(const std::string& text) {
-  if (text == "1" || text == "2") return std::string();
-  return "must be 1 or 2, not '" + text + "'";
+  const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+  std::int32_t v = 0;
+  if (!ParseIntField(text, &v) || v < 1 || v > cores)
+    return "must be a whole number from 1 to " + std::to_string(cores) +
+           " (the processor's threads), not '" + text + "'";
+  return std::string();
 }
 
 std::string CheckFormat(const std::string& text) {
@@ -242,9 +246,9 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
                  "batch starts); a row waits until its estimate fits")
       ->check(CLI::Validator(CheckMemorySize, "SIZE"));
   app.add_option("--threads", threads,
-                 "Threads of one run: 1, or 2 to share large masks between two cores (default: "
-                 "2 where the processor has them; 1 per row of a batch of several jobs)")
-      ->check(CLI::Validator(CheckThreads, "1|2"));
+                 "Threads of one run, from 1 to the processor's threads, the same result on "
+                 "any (default: all of them; the rows of a batch share them between its jobs)")
+      ->check(CLI::Validator(CheckThreads, "N"));
   app.add_option("--format", format, "With --batch: the results' file format, bmp (default) or png")
       ->check(CLI::Validator(CheckFormat, "bmp|png"));
 

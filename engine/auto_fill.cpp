@@ -108,9 +108,9 @@ AutoReport AutoFill(RgbPlane* work, const MaskPlane& mask, const AutoOptions& op
       return Refuse(FillStatus::kBadArgument, TensionName(t) + " is not a finite number > 0");
   if (!options.membrane && !options.biharmonic && options.tensions.empty() && !options.texture)
     return Refuse(FillStatus::kBadArgument, "no candidate to choose from");
-  if (options.threads < 1 || options.threads > 2)
+  if (options.threads < 1)
     return Refuse(FillStatus::kBadArgument,
-                  "threads " + std::to_string(options.threads) + " is not 1 or 2");
+                  "threads " + std::to_string(options.threads) + " is below 1");
   if (!(options.heldOutTolerance >= 0.0 && std::isfinite(options.heldOutTolerance)))
     return Refuse(FillStatus::kBadArgument, "held-out tolerance is not a finite number >= 0");
   if (!(options.prior.pixels >= 0.0 && std::isfinite(options.prior.pixels) &&

@@ -8,9 +8,9 @@
 // The held-out fills of the plate candidates stop at a looser tolerance than the final
 // fill (a ranking needs less than a result); the final fill of every chosen candidate
 // runs at its own default tolerance. Candidates run in two lanes (the plate fills,
-// which share their grids, and the rest), side by side when two threads are allowed;
-// each lane's work and the order of every sum are fixed, so the result is the same
-// bits whatever the thread count.
+// which share their grids, and the rest), side by side when two threads or more are
+// allowed; each lane's work and the order of every sum are fixed, so the result is
+// the same bits whatever the thread count.
 #pragma once
 
 #include <memory>
@@ -32,7 +32,7 @@ struct AutoOptions {
   HeldOutOptions heldOut;
   double heldOutTolerance = 1e-4;  // of the plate fills on the held-out copies
   HeldOutPrior prior;              // see ChooseHeldOut
-  int threads = 1;                 // 1 or 2
+  int threads = 1;                 // 1 or more (two lanes use at most 2)
 };
 
 struct AutoRegion {

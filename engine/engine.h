@@ -194,10 +194,23 @@ class CRestoreEngine {
   bool m_bReferenceKernels = false;
   // Let the fast transport use AVX2 where the processor has it.
   bool m_bVectorKernel = true;
-  // Threads the fast kernels may use (1 or 2), and the smallest mask or pass they
-  // share between threads; the results are the same bits either way.
+  // Threads the fast kernels may use (1 or more; more than the machine's cores
+  // only take turns), and the smallest mask or pass they share between threads;
+  // the results are the same bits for every count.
   int m_nThreads = DefaultThreads();
   std::size_t m_nParallelFrom = 12000;
+  // The most threads the engine makes for a run; a larger m_nThreads counts as this.
+  static constexpr int kMostThreads = 256;
+  // What the transport sweeps cost, added up while set (for a benchmark; null, the
+  // default, counts nothing): sweeps on one thread and shared ones; of the shared
+  // ones, the time all threads spent taking bands and the part of it spent waiting
+  // for the band above.
+  struct SweepCounters {
+    std::atomic<std::uint64_t> solo{0}, shared{0};
+    std::atomic<std::uint64_t> bandNs{0}, waitNs{0};
+  };
+  SweepCounters* m_pSweepCounters = nullptr;
+  // The processor's threads (at least 1).
   static int DefaultThreads();
 
   // The direction cross beyond radius 1 (see the transport step); the norm found.
@@ -252,14 +265,22 @@ class CRestoreEngine {
   void PlanRows(std::size_t begin, std::size_t end, SweepPlan* plan) const;
   const SweepPlan& Plan(bool shared, std::size_t first);
   void TransportSweep(double dt, int count);
+  struct Frontier;
+  // Rounds [from, to) of a plan; of band `band` of a shared sweep when `frontiers`
+  // is given (see SweepRounds in transport.cpp).
   void SweepRounds(const SweepPlan& plan, std::size_t from, std::size_t to, double dt, bool vector,
-                   const std::atomic<int>* above, std::atomic<int>* own,
-                   std::atomic<bool>* stalled);
+                   Frontier* frontiers, std::size_t band, std::atomic<bool>* stalled,
+                   std::uint64_t* waitNs);
   static constexpr int kBand = 6;        // rows side by side
   static constexpr int kThreadBand = 6;  // rows a thread takes at a time
   static constexpr std::chrono::milliseconds kStalledWait{2};
   static constexpr int kFewestSoloSweeps = 16;
   static constexpr int kMostSoloSweeps = 1024;
+  // How far a band of a shared sweep has come: -1 until it starts; then a column
+  // that its own rows and every band above have all reached (a pixel of a band
+  // below at column x may go once this is x + 4 or more); kRowsDone once its own
+  // rows are done (the bands above then say how far the sweep has come).
+  static constexpr int kRowsDone = -2;
   struct alignas(64) Frontier {
     std::atomic<int> column{-1};
     Frontier() = default;
@@ -284,8 +305,9 @@ class CRestoreEngine {
     bool unmaskedWhole = false;
   };
   void DiffusionStepsAvx2(int iterations);
-  // body(begin, end) over [0, n): on two threads, halves apart, when the engine
-  // has them and n is worth it.
+  // body(begin, end) over [0, n): in m_nThreads parts, each on a thread of its
+  // own, when the engine has them and n is worth it; for bodies whose result does
+  // not depend on where the parts begin and end.
   void Split(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body);
   bool StopRequested();
   void Report(const RunProgress& progress);
@@ -316,10 +338,13 @@ class CRestoreEngine {
   std::vector<std::int32_t> m_sweepOffset;     // of the pixel in g_work
   std::vector<unsigned char> m_sweepInterior;  // active and for the interior kernel
   SweepPlan m_soloPlan;                        // all rows as one band, for one thread
-  SweepPlan m_sharedPlan;                      // bands of kThreadBand rows, for two threads
+  SweepPlan m_sharedPlan;                      // bands of kThreadBand rows, for the threads
   CFlatRuns m_flatRuns;
   std::vector<Frontier> m_frontiers;
-  std::unique_ptr<CWorkerThread> m_pWorker;
+  // The threads beside the caller's that share sweeps and passes, made when first
+  // needed; Workers(n) makes up to n and says how many there are.
+  std::vector<std::unique_ptr<CWorkerThread>> m_workers;
+  std::size_t Workers(std::size_t wanted);
   // Sweeps still to run on one thread because the last shared one kept a thread
   // waiting for the other, which had lost its core (a busy machine).
   int m_nSoloSweeps = 0;

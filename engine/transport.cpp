@@ -629,8 +629,8 @@ class CThreadClock {
 };
 
 // One iteration over the first `count` list entries (their rows in m_rowSegments).
-// Row 0 first, alone; then the other rows, in bands that take turns between two
-// threads when the engine has them.
+// Row 0 first, alone; then the other rows, in bands that the engine's threads take
+// in turn when it has more than one.
 void CRestoreEngine::TransportSweep(double dt, int count) {
   const bool vector = m_bVectorKernel && CpuHasAvx2();
   const std::vector<RowSegment>& rows = m_rowSegments;
@@ -641,35 +641,52 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
   }
   const bool shared = m_nThreads >= 2 && rows.size() - first > std::size_t(kThreadBand) &&
                       std::size_t(count) >= m_nParallelFrom && m_nSoloSweeps == 0;
-  if (!shared) {
+  // No more threads than bands: one more would find none left to take.
+  const std::size_t bandCount = (rows.size() - first + kThreadBand - 1) / kThreadBand;
+  const std::size_t threads =
+      std::min({std::size_t(m_nThreads), std::size_t(kMostThreads), bandCount});
+  const std::size_t workers = shared ? Workers(threads - 1) : 0;
+  SweepCounters* const counters = m_pSweepCounters;
+  if (workers == 0) {
     if (m_nSoloSweeps > 0) --m_nSoloSweeps;
     const SweepPlan& plan = Plan(false, first);
-    SweepRounds(plan, 0, plan.rounds.size(), dt, vector, nullptr, nullptr, nullptr);
+    SweepRounds(plan, 0, plan.rounds.size(), dt, vector, nullptr, 0, nullptr, nullptr);
+    if (counters) counters->solo.fetch_add(1, std::memory_order_relaxed);
     return;
   }
   const SweepPlan& plan = Plan(true, first);
   const std::size_t bands = plan.bands.size() - 1;
-  // Band b is rows [first + b K, first + (b + 1) K); its frontier, -1 until it
-  // starts, is the column of its rows' next pixel (kNone when done). The threads
-  // take the bands in order, so at most two are under way, one after the other.
+  // Band b is rows [first + b K, first + (b + 1) K). The threads take the bands in
+  // order; each band waits only for the one above (whose frontier speaks for every
+  // band above it), so up to one band per thread is under way, each behind the last.
   if (m_frontiers.size() < bands) m_frontiers = std::vector<Frontier>(bands);
   for (std::size_t b = 0; b < bands; ++b)
     m_frontiers[b].column.store(-1, std::memory_order_relaxed);
   std::atomic<std::size_t> nextBand{0};
-  // Set by a thread that waited milliseconds for the other, which must then have
-  // lost its core to another program (a wait for a neighbour takes microseconds):
-  // no more bands are taken, and the rest of the sweep runs on this thread alone.
+  // Set by a thread that waited milliseconds for the band above, whose thread must
+  // then have lost its core to another program (a wait for a neighbour takes
+  // microseconds): no more bands are taken, and the rest of the sweep runs on this
+  // thread alone.
   std::atomic<bool> stalled{false};
-  const auto run = [this, &plan, &nextBand, &stalled, bands, dt, vector] {
+  const auto run = [this, &plan, &nextBand, &stalled, bands, dt, vector, counters] {
+    const auto start =
+        counters ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
+    std::uint64_t waitNs = 0;
     while (!stalled.load(std::memory_order_relaxed)) {
       const std::size_t b = nextBand.fetch_add(1, std::memory_order_relaxed);
       if (b >= bands) break;
-      SweepRounds(plan, plan.bands[b], plan.bands[b + 1], dt, vector,
-                  b > 0 ? &m_frontiers[b - 1].column : nullptr, &m_frontiers[b].column, &stalled);
+      SweepRounds(plan, plan.bands[b], plan.bands[b + 1], dt, vector, m_frontiers.data(), b,
+                  &stalled, counters ? &waitNs : nullptr);
+    }
+    if (counters) {
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
+          std::chrono::steady_clock::now() - start);
+      counters->bandNs.fetch_add(std::uint64_t(ns.count()), std::memory_order_relaxed);
+      counters->waitNs.fetch_add(waitNs, std::memory_order_relaxed);
     }
   };
   // A thread that lost a good part of the sweep off its core (wall time well
-  // beyond its processor time: the machine is busy) kept the other waiting too;
+  // beyond its processor time: the machine is busy) kept the others waiting too;
   // one thread alone would have lost only its own share.
   std::atomic<bool> crowded{false};
   const auto timed = [&crowded](const auto& work) {
@@ -677,15 +694,18 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
     work();
     if (clock.LostToOthers()) crowded.store(true, std::memory_order_relaxed);
   };
-  if (!m_pWorker) m_pWorker = std::make_unique<CWorkerThread>();
-  m_pWorker->Start([&timed, &run] { timed(run); });
-  timed([this, &run] {
+  const auto onWorker = [&timed, &run] { timed(run); };
+  for (std::size_t w = 0; w < workers; ++w) m_workers[w]->Start(onWorker);
+  timed([this, &run, workers] {
     run();
-    m_pWorker->WaitOrWithdraw();
+    // A thread that has not begun yet took no band; the others finish theirs.
+    for (std::size_t w = 0; w < workers; ++w) m_workers[w]->WaitOrWithdraw();
   });
   const std::size_t done = std::min(nextBand.load(), bands);
   if (done < bands)
-    SweepRounds(plan, plan.bands[done], plan.rounds.size(), dt, vector, nullptr, nullptr, nullptr);
+    SweepRounds(plan, plan.bands[done], plan.rounds.size(), dt, vector, nullptr, 0, nullptr,
+                nullptr);
+  if (counters) counters->shared.fetch_add(1, std::memory_order_relaxed);
   // The longer the machine stays busy, the longer before the next try.
   if (stalled.load() || crowded.load()) {
     m_nSoloSweeps = m_nSoloAfterStall;
@@ -695,28 +715,46 @@ void CRestoreEngine::TransportSweep(double dt, int count) {
   }
 }
 
-// Rounds [from, to) of a plan. When `above` is given, a round waits until the band
-// above (another thread's) has passed its pixels by four columns: then no cell a
-// pixel reads is one the other thread writes, the fourth lane of a store included.
-// `own` publishes how far these rows have come.
+// Rounds [from, to) of a plan. With `frontiers`, they are band `band` of a shared
+// sweep: a round waits until every band above has passed its pixels by four
+// columns. Then no cell a pixel reads (its stencil, its row, its column up through
+// the bands above) is one a band above has still to write, and no cell a band
+// above has still to read is one this band writes, the fourth lane of a store
+// included. The frontier of the band right above says so for all of them: each
+// band publishes the least of its own next column and what it last read of the
+// bands above, and a band whose rows are done hands the question on upwards.
 void CRestoreEngine::SweepRounds(const SweepPlan& plan, std::size_t from, std::size_t to, double dt,
-                                 bool vector, const std::atomic<int>* above, std::atomic<int>* own,
-                                 std::atomic<bool>* stalled) {
+                                 bool vector, Frontier* frontiers, std::size_t band,
+                                 std::atomic<bool>* stalled, std::uint64_t* waitNs) {
   static_assert(kBand <= 6, "the rounds are grouped for at most six pixels");
   constexpr unsigned kPublishEvery = 4;
   constexpr unsigned kSpinsBeforeYield = 16384;
-  int aboveLimit = above ? above->load(std::memory_order_acquire) : CFlatRuns::kNone;
+  // The band above whose frontier speaks for the rest: the nearest whose rows are
+  // not done (a band done stays done).
+  std::size_t watched = band;
+  const auto aboveColumn = [frontiers, &watched]() {
+    while (watched > 0) {
+      const int column = frontiers[watched - 1].column.load(std::memory_order_acquire);
+      if (column != kRowsDone) return column;
+      --watched;
+    }
+    return CFlatRuns::kNone;
+  };
+  std::atomic<int>* const own = frontiers ? &frontiers[band].column : nullptr;
+  int aboveLimit = frontiers ? aboveColumn() : CFlatRuns::kNone;
   const std::int32_t* const pixels = plan.pixels.data();
   unsigned count = 0;
   for (std::size_t r = from; r < to; ++r) {
     const SweepRound& round = plan.rounds[r];
     if (round.need > aboveLimit) {
-      // Waiting for the band above. When its thread has lost its core to another
-      // program, spinning on would only keep it off this one too.
+      // Waiting for the bands above. When a thread there has lost its core to
+      // another program, spinning on would only keep it off this one too.
       unsigned waits = 0;
       std::chrono::steady_clock::time_point waitStart;
+      const auto counted =
+          waitNs ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point();
       for (;;) {
-        aboveLimit = above->load(std::memory_order_acquire);
+        aboveLimit = aboveColumn();
         if (round.need <= aboveLimit) break;
         if (++waits < kSpinsBeforeYield) {
           __builtin_ia32_pause();
@@ -727,6 +765,10 @@ void CRestoreEngine::SweepRounds(const SweepPlan& plan, std::size_t from, std::s
           std::this_thread::yield();
         }
       }
+      if (waitNs)
+        *waitNs += std::uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     std::chrono::steady_clock::now() - counted)
+                                     .count());
     }
     // Groups of four, three or two (five as three and two): a pixel alone leaves
     // the processor waiting on its chain of roots.
@@ -753,10 +795,14 @@ void CRestoreEngine::SweepRounds(const SweepPlan& plan, std::size_t from, std::s
         UpdateOne(*k, dt, vector);
         break;
     }
-    // The other thread reads this line from another core, so it is written only
-    // every few rounds (a stale frontier only waits longer).
-    if (own && (++count & (kPublishEvery - 1)) == 0)
-      own->store(round.frontier, std::memory_order_release);
+    // The band below reads this line from another core, so it is written only
+    // every few rounds (a stale frontier only waits longer). What it says may not
+    // pass what the bands above have been seen to reach; a band held back by them
+    // looks again first, so that it does not hold the band below back further.
+    if (own && (++count & (kPublishEvery - 1)) == 0) {
+      if (round.frontier > aboveLimit) aboveLimit = aboveColumn();
+      own->store(std::min(round.frontier, aboveLimit), std::memory_order_release);
+    }
   }
-  if (own) own->store(CFlatRuns::kNone, std::memory_order_release);
+  if (own) own->store(kRowsDone, std::memory_order_release);
 }

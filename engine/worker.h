@@ -1,5 +1,5 @@
 // One thread that runs a task when asked and says when it is done; the engine
-// keeps one as the second of the two threads that share a sweep or a diffusion
+// keeps one for each thread beside the caller's that shares a sweep or a diffusion
 // pass. Between the tasks of a run either side spins briefly before it sleeps.
 #pragma once
 

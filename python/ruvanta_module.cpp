@@ -353,7 +353,8 @@ Options (the defaults are ruvanta-cli's):
   tension=0.5
             method="tension": the thin-plate fill's tension (>= 0).
   threads=0
-            1 or 2 threads (0: the machine's default); the same bytes either way.
+            1 or more threads (0: the machine's default, all its cores); the
+            same bytes with any.
   progress=None
             called with a dict after each block and cycle (iterations_done,
             cycle, psnr, ...); returning False stops the run early.

@@ -223,7 +223,7 @@ TEST(AutoFill, EmptyAndFullMasksAndRefusals) {
   EXPECT_EQ(bad.outcome.status, FillStatus::kBadArgument);
   EXPECT_EQ(bad.outcome.reason, "tension -1 is not a finite number > 0");
   o = {};
-  o.threads = 3;
+  o.threads = 0;
   EXPECT_EQ(AutoFill(&work, mask, o).outcome.status, FillStatus::kBadArgument);
   o = {};
   o.membrane = o.biharmonic = o.texture = false;

@@ -89,8 +89,8 @@ struct Options {
   double settle = -1.0;  // >= 0; negative: the engine's level (0.5). Only without an original.
   // The thin-plate fill's tension (kTension): finite, >= 0 (0 is kBiharmonic).
   double tension = 0.5;
-  // Threads the run may use: 1 or 2; 0 for the machine's default. The result is the
-  // same bits with either.
+  // Threads the run may use: 1 or more; 0 for the machine's default (all its
+  // cores). The result is the same bits with any.
   int threads = 0;
 };
 

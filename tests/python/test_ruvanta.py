@@ -169,7 +169,7 @@ class Refusals(unittest.TestCase):
         self.refused(["iterations", "4294967296"], image, mask, iterations=2 ** 32)
         self.refused(["delta_t", "'big'"], image, mask, delta_t="big")
         self.refused(["delta_t", "inf"], image, mask, delta_t=float("inf"))
-        self.refused(["threads", "3"], image, mask, threads=3)
+        self.refused(["threads", "-1"], image, mask, threads=-1)
         self.refused(["automatic", "1"], image, mask, automatic=1)
         self.refused(["automatic applies only to the transport method"], image, mask, "membrane",
                      automatic=True)
