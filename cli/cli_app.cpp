@@ -25,7 +25,8 @@ const char* const kUsage =
     "usage: ruvanta-cli --damaged F --mask F [--original F] [--method M] [--tension X]\n"
     "                   [--iterations N] [--diffusion N] [--per-diffusion N] [--delta-t X]\n"
     "                   [--auto] [--threshold X] [--settle X] [--output F] [--overwrite]\n"
-    "                   [--trace F.csv] [--metrics] [--json] [--threads 1|2]\n"
+    "                   [--init damaged|fill] [--trace F.csv] [--metrics] [--json]\n"
+    "                   [--threads N]\n"
     "       ruvanta-cli --batch MANIFEST.csv --out-dir DIR [--jobs N] [--format bmp|png]\n"
     "                   [run options for every row] [--metrics]\n"
     "(--help explains every option)\n";
@@ -169,7 +170,7 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
       "restores every row of a manifest.",
       "ruvanta-cli"};
   RunRequest request;
-  std::string settle, tension, method = "transport", trace, batch, outDir, jobs, threads, format = "bmp",
+  std::string settle, tension, init = "damaged", method = "transport", trace, batch, outDir, jobs, threads, format = "bmp",
       memory;
   bool json = false;
   app.add_option("--damaged", request.damaged, "Damaged image: 24-bit BMP, PNG or JPEG");
@@ -186,6 +187,11 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
                  "copies of it best. The fills are solved in one go (their solver iterations "
                  "count as iterations) and never read the values under the mask")
       ->check(CLI::Validator(CheckMethod, "transport|membrane|biharmonic|tension|texture|auto"));
+  app.add_option("--init", init,
+                 "With --method transport: what the masked pixels start from, damaged (the "
+                 "values under the mask, the default) or fill (the membrane fill, so that the "
+                 "result no longer depends on what the mask covers)")
+      ->check(CLI::Validator(CheckInit, "damaged|fill"));
   app.add_option("--tension", tension,
                  "With --method tension: the weight of the membrane's term against the "
                  "thin plate's, a number >= 0 (0 is the biharmonic fill, large values approach "
@@ -264,6 +270,7 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
   request.method = MethodValue(method);
   if (given("--settle")) request.settle = SettleValue(settle);
   if (given("--tension")) request.tension = SettleValue(tension);
+  request.initFill = init == "fill";
   if (given("--threads")) request.threads = std::stoi(threads);
 
   if (given("--batch")) {

@@ -140,6 +140,11 @@ RunMethod MethodValue(const std::string& text) {
   return RunMethod(int(fill) + int(RunMethod::kMembrane));
 }
 
+std::string CheckInit(const std::string& text) {
+  if (text == "damaged" || text == "fill") return std::string();
+  return "must be damaged or fill, not '" + text + "'";
+}
+
 std::string CheckTension(const std::string& text) {
   std::string why = CheckSettle(text);  // a finite decimal number >= 0, read in double
   return why;
@@ -166,6 +171,11 @@ std::string SetRunOption(RunRequest* r, const std::string& name, const std::stri
   if (name == "settle") {
     why = CheckSettle(text);
     if (why.empty()) r->settle = SettleValue(text);
+    return why;
+  }
+  if (name == "init") {
+    why = CheckInit(text);
+    if (why.empty()) r->initFill = text == "fill";
     return why;
   }
   if (name == "tension") {
@@ -208,6 +218,10 @@ std::string CheckCombination(const RunRequest& r, bool row) {
     return std::string(row ? "auto applies only to the transport method: the "
                            : "--auto applies only to --method transport: the ") +
            MethodName(r.method) + " fill is solved in one go";
+  if (r.initFill && r.method != RunMethod::kTransport)
+    return std::string(row ? "init applies only to the transport method: the "
+                           : "--init applies only to --method transport: the ") +
+           MethodName(r.method) + " fill never reads the values under the mask";
   if (r.tension && r.method != RunMethod::kTension)
     return row ? "tension applies only to the tension method (method is " +
                      std::string(MethodName(r.method)) + ")"
@@ -313,6 +327,8 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
       o.fill = RunFill(engine, settings);
       o.membrane = o.fill->membrane;
       o.estimatedPsnr = o.fill->estimatedPsnr;
+    } else if (request.initFill && !engine.StartFromMembraneFill()) {
+      return NoMemory(picture, need, std::string());
     } else if (o.automatic)
       engine.OnAuto();
     else

@@ -34,6 +34,7 @@ struct RunRequest {
   std::optional<double> settle;  // the settle level; the engine's default when not given
   RunMethod method = RunMethod::kTransport;
   std::optional<double> tension;  // --method tension's; its default when not given
+  bool initFill = false;  // the transport scheme starts from the membrane fill
   bool metrics = false;  // the quality measures are asked for (they need an original)
   std::string output;    // where to write the result; "" for nowhere
   bool overwrite = false;
@@ -49,6 +50,7 @@ std::string CheckThreshold(const std::string& text);
 std::string CheckSettle(const std::string& text);
 std::string CheckMethod(const std::string& text);
 std::string CheckTension(const std::string& text);
+std::string CheckInit(const std::string& text);
 // Texts known to be valid.
 double SettleValue(const std::string& text);
 RunMethod MethodValue(const std::string& text);
@@ -56,7 +58,8 @@ RunMethod MethodValue(const std::string& text);
 // The run options a batch manifest may set, by their long names without dashes.
 constexpr const char* kRunOptionNames[] = {"iterations", "diffusion", "per-diffusion",
                                            "delta-t",    "auto",      "threshold",
-                                           "settle",     "method",    "tension"};
+                                           "settle",     "method",    "tension",
+                                           "init"};
 bool IsRunOption(const std::string& name);
 // Sets the run option `name` from `text`; "" when set, else why the text is refused
 // (the request unchanged). `auto` takes 1/0, true/false, yes/no in any case.

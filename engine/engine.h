@@ -164,6 +164,12 @@ class CRestoreEngine {
   // otherwise shows "Load a damaged image and a mask first." and returns false.
   bool CanRun();
   void OnRun();
+  // The masked pixels of the work plane take the membrane fill (engine/membrane.h),
+  // so that the runs after it start from there rather than from the values under
+  // the mask; the held-out copies of the automatic mode start the same way. False
+  // (nothing changed) when the fill refuses.
+  bool StartFromMembraneFill();
+  bool StartedFromFill() const { return m_bStartedFromFill; }
   // With an original: cycles while the PSNR gain exceeds the threshold. Without
   // one (nothing to measure the PSNR against) it stops when the result settles:
   // after the opening cycles, a further cycle runs while the mean absolute change
@@ -322,6 +328,7 @@ class CRestoreEngine {
   CRunObserver* m_pObserver = nullptr;
   bool m_bStopped = false;
   bool m_bUnsettled = false;
+  bool m_bStartedFromFill = false;
   AutoRule m_lastAutoRule = AutoRule::kPsnr;
   double m_dLastHeldOutPsnr = 0.0;
   int m_nWidth = 0;

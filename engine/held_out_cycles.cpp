@@ -57,6 +57,7 @@ FillOutcome CHeldOutCycles::Build(const RgbPlane& damaged, const MaskPlane& mask
       e.m_bVectorKernel = settings.m_bVectorKernel;
       if (!e.ReadDamagedPixels(PixelBytes{w, h, bytes.data(), stride})) return noMemory;
       if (e.BuildMaskList(PixelBytes{w, h, cells.data(), stride}) < 0) return noMemory;
+      if (settings.StartedFromFill() && !e.StartFromMembraneFill()) return noMemory;
       m_rounds.push_back(std::move(round));
     }
   } catch (const std::bad_alloc&) {

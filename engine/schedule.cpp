@@ -19,6 +19,7 @@
 
 #include "engine/engine.h"
 #include "engine/held_out_cycles.h"
+#include "engine/membrane.h"
 
 namespace {
 constexpr int kCycleTransport = 15;
@@ -150,6 +151,12 @@ void CRestoreEngine::OnRun() {
     progress.iterationsDone = int(done);
     Report(progress);
   }
+}
+
+bool CRestoreEngine::StartFromMembraneFill() {
+  if (MembraneFill(&g_work, g_mask).status != MembraneStatus::kOk) return false;
+  m_bStartedFromFill = true;
+  return true;
 }
 
 void CRestoreEngine::RunCycle() {

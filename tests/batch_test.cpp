@@ -122,7 +122,7 @@ TEST(BatchManifest, FaultsNameTheRowAndTheColumn) {
       {"damaged,mask,iterashuns\na,b,3\n",
        "header (line 1), column 3 'iterashuns': not a column of a manifest (they are damaged, "
        "mask, original, iterations, diffusion, per-diffusion, delta-t, auto, threshold, settle, "
-       "method, tension)"},
+       "method, tension, init)"},
       {"damaged,mask,output\na,b,c\n", "column 3 'output': not a column"},
       {"damaged,mask,mask\n", "header (line 1): column 'mask' appears twice"},
       {"damaged,original\na,b\n", "header (line 1): no 'mask' column"},

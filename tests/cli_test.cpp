@@ -189,6 +189,8 @@ TEST(CliUsage, CombinationsThatMeanNothingAreRefused) {
   ExpectUsage(with({"--auto", "--method", "auto"}),
               "--auto applies only to --method transport: the auto fill is solved in one go");
   ExpectUsage(with({"--tension", "2"}), "--tension applies only to --method tension");
+  ExpectUsage(with({"--init", "fill", "--method", "texture"}),
+              "--init applies only to --method transport");
   ExpectUsage(with({"--method", "biharmonic", "--tension", "2"}),
               "--tension applies only to --method tension");
   ExpectUsage(without({"--settle", "0.1"}), "--settle applies only to the automatic mode");
@@ -421,9 +423,10 @@ TEST(CliMembrane, FillsAsTheSolverDoesAndCountsItsIterations) {
   EXPECT_EQ(Line(r.out, "psnr damaged"), Printf("%.9g", double(dlg.fields().m_fPsnrDamaged)));
 }
 
-// The fills beside the transport scheme: whatever lies under the mask, the result is
-// the same, and only masked pixels change; each estimates its hole PSNR without the
-// original, and auto says what it chose for every region.
+// The fills beside the transport scheme, and the transport scheme started from the
+// membrane fill: whatever lies under the mask, the result is the same, and only
+// masked pixels change; each fill estimates its hole PSNR without the original, and
+// auto says what it chose for every region.
 TEST(CliFills, IgnoreTheValuesUnderTheMaskAndEstimateTheirQuality) {
   bmptest::TempDir dir;
   const PictureFiles p = WritePictures(dir.Path(), "p", 40, 33, 5);
@@ -437,15 +440,21 @@ TEST(CliFills, IgnoreTheValuesUnderTheMaskAndEstimateTheirQuality) {
   noisyFile.picture = noisy;
   bmptest::WriteBytes(other, noisyFile.Bytes());
   const RgbImage damaged = ReadPicture(p.damaged);
-  for (const char* method : {"membrane", "biharmonic", "tension", "texture", "auto"}) {
+  for (const char* method : {"membrane", "biharmonic", "tension", "texture", "auto", "transport"}) {
     SCOPED_TRACE(method);
     const std::string a = dir.File(std::string(method) + "-a.bmp"),
                       b = dir.File(std::string(method) + "-b.bmp");
-    const CliRun r = Cli(Args(p, false, {"--method", method, "--json", "--output", a}));
+    const bool transport = std::string(method) == "transport";
+    std::vector<std::string> args = {"--method", method};
+    if (transport) args.insert(args.end(), {"--init", "fill", "--auto"});
+    std::vector<std::string> json = args;
+    json.insert(json.end(), {"--json", "--output", a});
+    const CliRun r = Cli(Args(p, false, json));
     ASSERT_EQ(r.status, 0) << r.err;
     PictureFiles q = p;
     q.damaged = other;
-    ASSERT_EQ(Cli(Args(q, false, {"--method", method, "--output", b})).status, 0);
+    args.insert(args.end(), {"--output", b});
+    ASSERT_EQ(Cli(Args(q, false, args)).status, 0);
     const RgbImage ra = ReadPicture(a), rb = ReadPicture(b);
     EXPECT_TRUE(ra.rgb == rb.rgb);
     std::size_t changedOutside = 0;
@@ -457,7 +466,9 @@ TEST(CliFills, IgnoreTheValuesUnderTheMaskAndEstimateTheirQuality) {
     EXPECT_EQ(j["method"], method);
     ASSERT_TRUE(j["estimated_psnr_hole"].is_number());
     EXPECT_GT(j["estimated_psnr_hole"].get<double>(), 10.0);
-    if (std::string(method) == "auto") {
+    if (transport) {
+      EXPECT_EQ(j["rule"], "held-out");
+    } else if (std::string(method) == "auto") {
       long pixels = 0;
       for (const Json& region : j["auto_choice"]["regions"]) pixels += region["pixels"].get<long>();
       EXPECT_EQ(pixels, j["mask_pixels"].get<long>());
@@ -465,9 +476,9 @@ TEST(CliFills, IgnoreTheValuesUnderTheMaskAndEstimateTheirQuality) {
       EXPECT_FALSE(j.contains("auto_choice"));
     }
   }
-  const CliRun transport = Cli(Args(p, false, {"--json"}));
-  ASSERT_EQ(transport.status, 0) << transport.err;
-  EXPECT_TRUE(Json::parse(transport.out)["estimated_psnr_hole"].is_null());
+  const CliRun plain = Cli(Args(p, false, {"--json"}));
+  ASSERT_EQ(plain.status, 0) << plain.err;
+  EXPECT_TRUE(Json::parse(plain.out)["estimated_psnr_hole"].is_null());
 }
 
 // Without an original the automatic mode checks itself on held-out pixels: on the
