@@ -630,7 +630,8 @@ void CMainDlg::PaintChart(QPainter& painter) {
   if (area.isEmpty()) return;
   painter.fillRect(area, Qt::white);
   const QString title = m_bChartSettle ? QStringLiteral("mean change per cycle")
-                                       : QStringLiteral("PSNR per cycle (dB)");
+                        : m_bChartHeldOut ? QStringLiteral("held-out PSNR per cycle (dB)")
+                                          : QStringLiteral("PSNR per cycle (dB)");
   painter.setPen(Qt::darkGray);
   painter.setFont(font());
   if (m_chart.empty()) {
@@ -708,6 +709,9 @@ void CMainDlg::StartRun(bool automatic) {
       return;
     }
     m_engine.m_dSettleLevel = double(level);
+    // Known pixels hidden under copies of the mask stand in for an original; the
+    // settle level keeps a large hole going while its middle still fills.
+    m_engine.m_autoRuleWithoutOriginal = AutoRule::kHeldOut;
   }
   // The state before the first run of this mask is the first undo step.
   if (m_history.empty()) {
@@ -724,7 +728,8 @@ void CMainDlg::StartRun(bool automatic) {
   m_bStopRequested = false;
   if (automatic) {
     m_chart.clear();
-    m_bChartSettle = settling;
+    m_bChartSettle = false;  // the held-out rule charts its PSNR (a fallback to settling, its change)
+    m_bChartHeldOut = settling;
   }
   if (m_pProgress) {
     // The run's count is the one typed in the edit: the field is read by the run.
@@ -738,8 +743,10 @@ void CMainDlg::StartRun(bool automatic) {
   if (automatic)
     rule = settling
                ? QStringLiteral(
-                     "Automatic mode without an original: until the mean change "
-                     "is at most ") +
+                     "Automatic mode without an original: while known pixels hidden under "
+                     "copies of the mask gain more than ") +
+                     QString::fromStdString(run->texts[IDC_EDIT_THRESHOLD]) +
+                     QStringLiteral(" dB, or the mean change is above ") +
                      Number(m_engine.m_dSettleLevel)
                : QStringLiteral("Automatic mode: while the PSNR gain is above ") +
                      QString::fromStdString(run->texts[IDC_EDIT_THRESHOLD]) + QStringLiteral(" dB");
@@ -819,6 +826,14 @@ void CMainDlg::FinishRun() {
   } else if (stopped) {
     outcome = QStringLiteral("Automatic mode stopped by you after cycle ") + cycles +
               QStringLiteral("; the result so far is shown.");
+  } else if (run->settling && m_engine.LastAutoRule() == AutoRule::kHeldOut) {
+    outcome = m_engine.LastRunUnsettled()
+                  ? QStringLiteral("Automatic mode: stopped at the %1-cycle cap, after cycle %2.")
+                        .arg(kMaxSettleCycles)
+                        .arg(cycles)
+                  : QStringLiteral("Automatic mode: stopped after cycle %1, when the held-out "
+                                   "PSNR no longer rose and the result had settled.")
+                        .arg(cycles);
   } else if (run->settling) {
     const QString change = Number(m_chart.empty() ? 0.0 : m_chart.back(), 3);
     const QString level = Number(m_engine.m_dSettleLevel);
@@ -915,14 +930,19 @@ void CMainDlg::ShowProgress(const RunProgress& p, const QImage& preview) {
   } else {
     m_pRun->lastCycle = p.cycle;
     if (p.measured) {
+      if (p.settling && !m_bChartSettle) {
+        m_bChartSettle = true;
+        m_bChartHeldOut = false;
+      }
       m_chart.push_back(p.settling ? p.meanChange : double(p.psnr));
       Client()->update(PaneClientRect(IDC_CHART));
     }
     text = QStringLiteral("Automatic: cycle %1").arg(p.cycle);
     if (p.measured)
-      text += p.settling
-                  ? QStringLiteral(", mean change ") + Number(p.meanChange, 4)
-                  : QStringLiteral(", PSNR ") + Number(double(p.psnr)) + QStringLiteral(" dB");
+      text += p.settling  ? QStringLiteral(", mean change ") + Number(p.meanChange, 4)
+              : p.heldOut ? QStringLiteral(", held-out PSNR ") + Number(double(p.psnr)) +
+                                QStringLiteral(" dB")
+                          : QStringLiteral(", PSNR ") + Number(double(p.psnr)) + QStringLiteral(" dB");
     if (m_pProgress) m_pProgress->setFormat(text);
   }
   if (!m_bStopRequested) SetStatus(text);
@@ -989,6 +1009,7 @@ void CMainDlg::ShowFigures() {
                                                      : QStringLiteral("of the result");
     if (!measured && id == IDC_EDIT_PSNR_RESULT && std::isfinite(m_estimatedPsnr)) {
       edit->setText(QStringLiteral("est. %1 dB").arg(QString::number(m_estimatedPsnr, 'f', 1)));
+      edit->setCursorPosition(0);  // the narrow field shows that this is an estimate
       edit->setToolTip(QStringLiteral(
           "Estimated PSNR of the restored pixels, from known pixels the fill hid under shifted "
           "copies of the mask and restored; load the original to measure"));
@@ -1019,6 +1040,7 @@ CMainDlg::RunStep CMainDlg::CaptureStep() const {
   step.status = m_status;
   step.chart = m_chart;
   step.chartSettle = m_bChartSettle;
+  step.chartHeldOut = m_bChartHeldOut;
   step.estimatedPsnr = m_estimatedPsnr;
   return step;
 }
@@ -1048,6 +1070,7 @@ void CMainDlg::RestoreStep(const RunStep& step) {
   m_estimatedPsnr = step.estimatedPsnr;
   ShowFigures();
   m_bChartSettle = step.chartSettle;
+  m_bChartHeldOut = step.chartHeldOut;
   RefreshViewer();
   Client()->update();
 }

@@ -209,6 +209,7 @@ class CMainDlg : public CDialog,
     QString status;
     std::vector<double> chart;
     bool chartSettle = false;
+    bool chartHeldOut = false;
     double estimatedPsnr = std::numeric_limits<double>::quiet_NaN();
     std::size_t Bytes() const { return masked.size() * sizeof(double) + sizeof(RunStep); }
   };
@@ -262,6 +263,7 @@ class CMainDlg : public CDialog,
   QString m_status;
   std::vector<double> m_chart;
   bool m_bChartSettle = false;
+  bool m_bChartHeldOut = false;  // the chart holds the held-out PSNR (no original)
   QProgressBar* m_pProgress = nullptr;
   std::map<int, std::string> m_figureTexts;  // the PSNR edits' values as the engine wrote them
   // A fill's estimate of the hole PSNR of the result shown, made without an original

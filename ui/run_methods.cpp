@@ -11,11 +11,14 @@
 
 namespace {
 double RunTransport(CRestoreEngine& engine, bool automatic, bool) {
-  if (automatic)
-    engine.OnAuto();
-  else
+  if (!automatic) {
     engine.OnRun();
-  return std::numeric_limits<double>::quiet_NaN();
+    return std::numeric_limits<double>::quiet_NaN();
+  }
+  engine.OnAuto();
+  // Without an original the held-out rule's last figure estimates the result's quality.
+  return engine.LastAutoRule() == AutoRule::kHeldOut ? engine.LastHeldOutPsnr()
+                                                     : std::numeric_limits<double>::quiet_NaN();
 }
 
 template <FillMethod kMethod>

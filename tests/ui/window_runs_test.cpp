@@ -8,6 +8,7 @@
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QMimeData>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -180,15 +181,15 @@ class WindowRunsTest : public QObject {
   }
 
   // The automatic mode's outcome names the cycle the command line's trace ends on (the
-  // window's automatic mode without an original settles at the level its edit shows),
-  // and a later run leaves no cycle text behind on the progress bar.
+  // held-out rule, with the settle level the edit shows, the command line's default),
+  // the result's field shows the held-out estimate, and a later run leaves no cycle
+  // text behind on the progress bar.
   void automaticOutcomeCountsTheCommandLinesCycles() {
     QTemporaryDir dir;
     const QString trace = dir.filePath(QStringLiteral("trace.csv"));
     const CliResult cli = RunCli({QStringLiteral("--damaged"), SampleFile("damaged.bmp"),
                                   QStringLiteral("--mask"), SampleFile("mask.bmp"),
-                                  QStringLiteral("--auto"), QStringLiteral("--settle"),
-                                  QStringLiteral("0.5"), QStringLiteral("--trace"), trace});
+                                  QStringLiteral("--auto"), QStringLiteral("--trace"), trace});
     QVERIFY2(cli.exitCode == 0, qPrintable(cli.errors));
     const QList<QByteArray> rows = ReadAll(trace).trimmed().split('\n');
     const QByteArray lastCycle = rows.back().split(',').front();
@@ -201,13 +202,15 @@ class WindowRunsTest : public QObject {
     Click(dlg, IDC_BTN_LOAD_MASK);
     Click(dlg, IDC_BTN_AUTO);
     const QString status = dlg.StatusText();
-    QVERIFY2(
-        status.startsWith(
-            QStringLiteral("Settled after cycle %1: ").arg(QString::fromLatin1(lastCycle))) ||
-            status.startsWith(
-                QStringLiteral("Not settled after cycle %1: ").arg(QString::fromLatin1(lastCycle))),
-        qPrintable(status + QStringLiteral(" / trace ends on cycle ") +
-                   QString::fromLatin1(lastCycle)));
+    QVERIFY2(status.startsWith(QStringLiteral("Automatic mode: stopped after cycle %1, when the "
+                                              "held-out PSNR no longer rose")
+                                   .arg(QString::fromLatin1(lastCycle))),
+             qPrintable(status + QStringLiteral(" / trace ends on cycle ") +
+                        QString::fromLatin1(lastCycle)));
+    const double heldOut = rows.back().split(',').at(3).toDouble();
+    auto* psnr = qobject_cast<QLineEdit*>(dlg.GetDlgItem(IDC_EDIT_PSNR_RESULT));
+    QVERIFY(psnr);
+    QCOMPARE(psnr->text(), QStringLiteral("est. %1 dB").arg(QString::number(heldOut, 'f', 1)));
     QCOMPARE(QString::number(dlg.Fields().m_nTotalIter), cli.iterations);
     Click(dlg, IDC_BTN_RUN);
     auto* bar = qobject_cast<QProgressBar*>(dlg.GetDlgItem(IDC_PROGRESS));
