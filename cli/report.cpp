@@ -47,8 +47,7 @@ std::string ResultLines(const RunOutcome& o, bool metrics) {
          NumberText(q.holeResult.channelPsnr[1]) + " " + NumberText(q.holeResult.channelPsnr[2]) +
          "\n";
   }
-  if (metrics && (o.fill || !std::isnan(o.estimatedPsnr)))
-    s += "estimated psnr hole: " + NumberText(o.estimatedPsnr) + "\n";
+  if (metrics) s += "estimated psnr hole: " + NumberText(o.estimatedPsnr) + "\n";
   if (metrics && o.fill && o.fill->automatic) {
     // Each fill chosen, in the order of its first region, with its count of regions.
     std::vector<std::pair<std::string, int>> counts;
@@ -110,8 +109,7 @@ Json ResultJson(const RunOutcome& o) {
   };
   errors("mae_hole_damaged", "psnr_hole_damaged_rgb", &QualityMetrics::holeDamaged);
   errors("mae_hole_result", "psnr_hole_result_rgb", &QualityMetrics::holeResult);
-  j["estimated_psnr_hole"] =
-      std::isnan(o.estimatedPsnr) && !o.fill ? Json(nullptr) : JsonReal(o.estimatedPsnr, "%.9g");
+  j["estimated_psnr_hole"] = JsonReal(o.estimatedPsnr, "%.9g");
   if (o.fill && o.fill->automatic) {
     const AutoReport& a = *o.fill->automatic;
     Json choice;

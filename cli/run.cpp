@@ -308,6 +308,23 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
   // Without an original the automatic mode checks itself on held-out known pixels,
   // unless a settle level asks for the settle rule.
   engine.m_autoRuleWithoutOriginal = request.settle ? AutoRule::kSettle : AutoRule::kHeldOut;
+  // The held-out copies (of the automatic mode without an original, or of the
+  // estimate of a run) hold an engine each: without room for them the settle rule
+  // ends the mode and a run goes without its estimate.
+  const bool estimateRun = (measure || request.metrics) && request.method == RunMethod::kTransport &&
+                           !request.automatic;
+  const bool heldOutAuto = request.automatic && request.method == RunMethod::kTransport &&
+                           !engine.HasOriginal() && !request.settle;
+  bool heldOutRoom = true;
+  if (estimateRun || heldOutAuto) {
+    const std::uint64_t copies = engine.HeldOutBytes();
+    heldOutRoom = copies <= kSaturated - need && hooks.Reserve(need + copies).empty();
+    if (heldOutRoom) {
+      need += copies;
+    } else if (heldOutAuto) {
+      engine.m_autoRuleWithoutOriginal = AutoRule::kSettle;
+    }
+  }
   if (request.threads > 0) engine.m_nThreads = request.threads;
 
   RunOutcome o;
@@ -329,10 +346,11 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
       o.estimatedPsnr = o.fill->estimatedPsnr;
     } else if (request.initFill && !engine.StartFromMembraneFill()) {
       return NoMemory(picture, need, std::string());
-    } else if (o.automatic)
+    } else if (o.automatic) {
       engine.OnAuto();
-    else
+    } else {
       engine.OnRun();
+    }
   } catch (const std::bad_alloc&) {
     return NoMemory(picture, need, std::string());
   }
@@ -382,6 +400,18 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
                      " picture" +
                      (request.output.empty() ? std::string()
                                              : "; the result is in " + request.output);
+    }
+  }
+  // Optional as the measures are: without memory for it the result stands and says so.
+  if (estimateRun && heldOutRoom && !o.stopped) {
+    try {
+      o.estimatedPsnr = engine.EstimateRunPsnr();
+    } catch (const std::bad_alloc&) {
+      if (o.incomplete.empty())
+        o.incomplete = "not enough memory to estimate the quality of a " + SizeText(picture) +
+                       " picture" +
+                       (request.output.empty() ? std::string()
+                                               : "; the result is in " + request.output);
     }
   }
   return o;

@@ -169,6 +169,13 @@ class CRestoreEngine {
   // the mask; the held-out copies of the automatic mode start the same way. False
   // (nothing changed) when the fill refuses.
   bool StartFromMembraneFill();
+  // The hole PSNR a run (OnRun) with the current settings is estimated to reach,
+  // from the same run on held-out copies of the mask (engine/held_out_cycles.h); NaN
+  // when no copy fits. Changes nothing here; throws std::bad_alloc when out of memory.
+  double EstimateRunPsnr();
+  // About the most memory the held-out copies of the automatic mode (or of an
+  // estimate) add to a run of this picture and mask: an engine per round of copies.
+  std::uint64_t HeldOutBytes() const;
   bool StartedFromFill() const { return m_bStartedFromFill; }
   // With an original: cycles while the PSNR gain exceeds the threshold. Without
   // one (nothing to measure the PSNR against) it stops when the result settles:

@@ -38,7 +38,10 @@ FillOutcome CHeldOutCycles::Build(const RgbPlane& damaged, const MaskPlane& mask
           if (k.target.At(x, y)) round->targets.push_back(y * w + x);
       if (round->targets.empty()) continue;
       RgbPlane picture;
-      if (!HeldOutPicture(damaged, plan, r, &picture)) return noMemory;
+      if (!HeldOutPicture(damaged, plan, r, &picture)) {
+        m_rounds.clear();
+        return noMemory;
+      }
       // Whole values 0..255 (the damaged picture's own), so the bytes hold them exactly.
       const std::size_t stride = std::size_t(w) * 3;
       std::vector<std::uint8_t> bytes(stride * std::size_t(h)), cells(stride * std::size_t(h), 0);
@@ -55,9 +58,18 @@ FillOutcome CHeldOutCycles::Build(const RgbPlane& damaged, const MaskPlane& mask
       e.m_nThreads = settings.m_nThreads;
       e.m_bReferenceKernels = settings.m_bReferenceKernels;
       e.m_bVectorKernel = settings.m_bVectorKernel;
-      if (!e.ReadDamagedPixels(PixelBytes{w, h, bytes.data(), stride})) return noMemory;
-      if (e.BuildMaskList(PixelBytes{w, h, cells.data(), stride}) < 0) return noMemory;
-      if (settings.StartedFromFill() && !e.StartFromMembraneFill()) return noMemory;
+      if (!e.ReadDamagedPixels(PixelBytes{w, h, bytes.data(), stride})) {
+        m_rounds.clear();
+        return noMemory;
+      }
+      if (e.BuildMaskList(PixelBytes{w, h, cells.data(), stride}) < 0) {
+        m_rounds.clear();
+        return noMemory;
+      }
+      if (settings.StartedFromFill() && !e.StartFromMembraneFill()) {
+        m_rounds.clear();
+        return noMemory;
+      }
       m_rounds.push_back(std::move(round));
     }
   } catch (const std::bad_alloc&) {
@@ -69,6 +81,11 @@ FillOutcome CHeldOutCycles::Build(const RgbPlane& damaged, const MaskPlane& mask
 
 void CHeldOutCycles::RunCycle() {
   for (auto& round : m_rounds) round->engine.RunCycle();
+}
+
+double CHeldOutCycles::EstimateRun() {
+  for (auto& round : m_rounds) round->engine.OnRun();
+  return Psnr();
 }
 
 double CHeldOutCycles::Psnr() const {

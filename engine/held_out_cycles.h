@@ -32,6 +32,9 @@ class CHeldOutCycles {
   bool Empty() const { return m_rounds.empty(); }
   // One cycle of the automatic mode on every round.
   void RunCycle();
+  // A run (OnRun, with the settings' texts) on every round, and the held-out PSNR
+  // after it: an estimate of the hole PSNR of the same run on the real mask.
+  double EstimateRun();
   // The PSNR (peak 255) of the held-out values against the known ones; NaN when empty.
   double Psnr() const;
   std::int64_t HeldOutPixels() const;

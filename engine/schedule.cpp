@@ -159,6 +159,20 @@ bool CRestoreEngine::StartFromMembraneFill() {
   return true;
 }
 
+std::uint64_t CRestoreEngine::HeldOutBytes() const {
+  const std::uint64_t pixels = std::uint64_t(Width()) * std::uint64_t(Height());
+  const std::uint64_t rounds = std::uint64_t(HeldOutOptions().rounds) + 2;  // edge rounds too
+  const std::uint64_t one = BytesNeeded(pixels, 2 * std::uint64_t(m_nMaskCount)) + pixels * 6;
+  return one > ~std::uint64_t(0) / rounds ? ~std::uint64_t(0) : one * rounds;
+}
+
+double CRestoreEngine::EstimateRunPsnr() {
+  CHeldOutCycles copies;
+  if (copies.Build(g_damaged, g_mask, *this).status == FillStatus::kOutOfMemory)
+    throw std::bad_alloc();
+  return copies.EstimateRun();
+}
+
 void CRestoreEngine::RunCycle() {
   // Cycles run whole: the automatic mode counts its iterations by cycles.
   TransportBlock(kCycleTransport, false);
@@ -180,8 +194,8 @@ void CRestoreEngine::OnAuto() {
   m_lastAutoRule = HasOriginal() ? AutoRule::kPsnr : AutoRule::kSettle;
   CHeldOutCycles copies;
   if (!HasOriginal() && m_autoRuleWithoutOriginal == AutoRule::kHeldOut) {
-    const FillOutcome built = copies.Build(g_damaged, g_mask, *this);
-    if (built.status == FillStatus::kOutOfMemory) throw std::bad_alloc();
+    // Copies that cannot be had leave the settle rule to end the mode.
+    copies.Build(g_damaged, g_mask, *this);
     if (!copies.Empty()) m_lastAutoRule = AutoRule::kHeldOut;
   }
   if (m_lastAutoRule == AutoRule::kHeldOut) {

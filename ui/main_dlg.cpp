@@ -713,6 +713,11 @@ void CMainDlg::StartRun(bool automatic) {
     // settle level keeps a large hole going while its middle still fills.
     m_engine.m_autoRuleWithoutOriginal = AutoRule::kHeldOut;
   }
+  // The held-out copies hold an engine each: without room for them the settle rule
+  // ends Go !!! and a run goes without its estimate.
+  const std::optional<std::uint64_t> room = ReadMemoryFigures().Room();
+  const bool heldOutRoom = !room || m_engine.HeldOutBytes() <= *room;
+  if (settling && !heldOutRoom) m_engine.m_autoRuleWithoutOriginal = AutoRule::kSettle;
   // The state before the first run of this mask is the first undo step.
   if (m_history.empty()) {
     m_history.push_back(CaptureStep());
@@ -762,7 +767,7 @@ void CMainDlg::StartRun(bool automatic) {
   UpdateControls();
   QApplication::setOverrideCursor(Qt::BusyCursor);
   const RunMethodEntry* m = &method;
-  m_pRun->estimate = !m_engine.HasOriginal();
+  m_pRun->estimate = !m_engine.HasOriginal() && heldOutRoom;
   m_pRun->worker = std::thread([this, automatic, m] {
     t_onRunThread = true;
     try {

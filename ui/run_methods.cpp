@@ -10,10 +10,11 @@
 #include "engine/membrane.h"
 
 namespace {
-double RunTransport(CRestoreEngine& engine, bool automatic, bool) {
+double RunTransport(CRestoreEngine& engine, bool automatic, bool estimate) {
   if (!automatic) {
     engine.OnRun();
-    return std::numeric_limits<double>::quiet_NaN();
+    return estimate && !engine.LastRunStopped() ? engine.EstimateRunPsnr()
+                                                : std::numeric_limits<double>::quiet_NaN();
   }
   engine.OnAuto();
   // Without an original the held-out rule's last figure estimates the result's quality.
