@@ -15,6 +15,14 @@ struct CHeldOutCycles::Round {
   std::vector<std::int32_t> targets;  // y * width + x of the held-out pixels, in the crop
 };
 
+HeldOutOptions CHeldOutCycles::CopyOptions() {
+  HeldOutOptions o;
+  // One round: each round is an engine with twice the masked pixels, so its cycles cost
+  // twice the real picture's; a stopping rule needs the trend, not a fine figure.
+  o.rounds = 1;
+  return o;
+}
+
 CHeldOutCycles::CHeldOutCycles() = default;
 CHeldOutCycles::~CHeldOutCycles() = default;
 
@@ -26,7 +34,7 @@ FillOutcome CHeldOutCycles::Build(const RgbPlane& damaged, const MaskPlane& mask
                              "not enough memory for the held-out copies of the mask"};
   try {
     HeldOutPlan plan;
-    const FillOutcome planned = PlanHeldOut(mask, HeldOutOptions(), &plan);
+    const FillOutcome planned = PlanHeldOut(mask, CopyOptions(), &plan);
     if (!planned.ok()) return planned;
     for (std::size_t r = 0; r < plan.rounds.size(); ++r) {
       const HeldOutRound& k = plan.rounds[r];

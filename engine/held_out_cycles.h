@@ -38,6 +38,9 @@ class CHeldOutCycles {
   // The PSNR (peak 255) of the held-out values against the known ones; NaN when empty.
   double Psnr() const;
   std::int64_t HeldOutPixels() const;
+  // How the copies are placed: one round (edge rounds beside it for regions along
+  // the picture's edge).
+  static HeldOutOptions CopyOptions();
 
  private:
   struct Round;

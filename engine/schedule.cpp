@@ -161,7 +161,7 @@ bool CRestoreEngine::StartFromMembraneFill() {
 
 std::uint64_t CRestoreEngine::HeldOutBytes() const {
   const std::uint64_t pixels = std::uint64_t(Width()) * std::uint64_t(Height());
-  const std::uint64_t rounds = std::uint64_t(HeldOutOptions().rounds) + 2;  // edge rounds too
+  const std::uint64_t rounds = std::uint64_t(CHeldOutCycles::CopyOptions().rounds) + 2;  // edge rounds too
   const std::uint64_t one = BytesNeeded(pixels, 2 * std::uint64_t(m_nMaskCount)) + pixels * 6;
   return one > ~std::uint64_t(0) / rounds ? ~std::uint64_t(0) : one * rounds;
 }
