@@ -271,8 +271,9 @@ void CMainDlg::SetUpControls() {
     settle->setAccessibleName(QStringLiteral("Settle"));
     settle->setText(QString::fromStdString(FormatFloatField(float(kDefaultSettleLevel))));
     settle->setToolTip(QStringLiteral(
-        "Settle: without an original, Go !!! runs further cycles while the mean change of the "
-        "masked values over a cycle is above this level"));
+        "Settle: without an original, Go !!! checks itself on known pixels hidden under copies "
+        "of the mask, and also runs further cycles while the mean change of the masked values "
+        "over a cycle is above this level"));
   }
   for (QWidget* w : Controls())
     if (auto* edit = qobject_cast<CDigitEdit*>(w))
@@ -1656,12 +1657,14 @@ QString CMainDlg::HelpText() {
              "<li><b>DeltaT</b>: the time step of the transport (0.01; a point or a comma).</li>"
              "<li><b>PSNR</b> (in <i>Load Citra</i> and <i>Hasil</i>): the quality in dB of the "
              "damaged photo and of the result, measured against the original; \"-\" without "
-             "one.</li>"
+             "one, or after a fill or Go !!! the method's own estimate (\"est. 30.5 dB\"), made "
+             "from known pixels it hid under shifted copies of the mask and restored.</li>"
              "<li><b>Jumlah Pixel</b>: the number of masked pixels. <b>Waktu</b>: the seconds "
              "(<i>detik</i>) of all runs.</li>"
              "<li><b>Threshold</b>: the PSNR gain in dB a further automatic cycle must exceed. "
-             "<b>Settle</b>: without an original, Go !!! goes on while the mean change of the "
-             "masked values over a cycle is above it.</li>"
+             "Without an original Go !!! measures that gain on known pixels hidden under copies "
+             "of the mask, and <b>Settle</b> keeps it going while the mean change of the masked "
+             "values over a cycle is above it.</li>"
              "<li><b>Reset</b> sets the PSNR fields, the seconds and the pixel count to 0.</li>"
              "</ul>"
              "<h3>The methods</h3><ul>") +
