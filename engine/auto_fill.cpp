@@ -11,21 +11,6 @@
 #include "engine/membrane.h"
 
 namespace {
-FillOutcome FromMembrane(MembraneStatus status) {
-  switch (status) {
-    case MembraneStatus::kOk:
-      return {};
-    case MembraneStatus::kOutOfMemory:
-      return {FillStatus::kOutOfMemory, "not enough memory for the membrane fill"};
-    case MembraneStatus::kTooLarge:
-      return {FillStatus::kTooLarge, "too many masked pixels for the membrane fill"};
-    case MembraneStatus::kSizeMismatch:
-      return {FillStatus::kSizeMismatch, "the mask is not the size of the picture"};
-    case MembraneStatus::kBadArgument:
-      break;
-  }
-  return {FillStatus::kBadArgument, "the membrane fill refused its arguments"};
-}
 
 std::string TensionName(double tension) {
   char text[48];
@@ -79,7 +64,7 @@ Restorer FillRestorer(FillKind kind, double tension, double tolerance,
   switch (kind) {
     case FillKind::kMembrane:
       return LocalRestorer(1, [](RgbPlane* work, const MaskPlane& part) {
-        return FromMembrane(MembraneFill(work, part).status);
+        return MembraneOutcome(MembraneFill(work, part).status);
       });
     case FillKind::kBiharmonic:
     case FillKind::kTension:

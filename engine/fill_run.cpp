@@ -12,21 +12,6 @@
 namespace {
 constexpr const char* kNames[] = {"membrane", "biharmonic", "tension", "texture", "auto"};
 
-FillOutcome FromMembrane(const MembraneReport& report) {
-  switch (report.status) {
-    case MembraneStatus::kOk:
-      return {};
-    case MembraneStatus::kSizeMismatch:
-      return {FillStatus::kSizeMismatch, "the mask is not the size of the picture"};
-    case MembraneStatus::kBadArgument:
-      return {FillStatus::kBadArgument, "the membrane fill refused its arguments"};
-    case MembraneStatus::kTooLarge:
-      return {FillStatus::kTooLarge, "too many masked pixels for the membrane fill"};
-    case MembraneStatus::kOutOfMemory:
-      return {FillStatus::kOutOfMemory, "not enough memory for the membrane fill"};
-  }
-  return {FillStatus::kBadArgument, "the membrane fill failed"};
-}
 
 FillKind KindOf(FillMethod method) {
   switch (method) {
@@ -46,7 +31,7 @@ void Fill(RgbPlane* work, const MaskPlane& mask, const FillSettings& s, FillRun*
   switch (s.method) {
     case FillMethod::kMembrane: {
       run->membrane = MembraneFill(work, mask);
-      run->outcome = FromMembrane(*run->membrane);
+      run->outcome = MembraneOutcome(run->membrane->status);
       run->iterations = run->membrane->iterations;
       run->converged = run->membrane->converged;
       return;

@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "engine/fill_status.h"
 #include "engine/planes.h"
 
 class CRestoreEngine;
@@ -55,3 +56,5 @@ MembraneReport SolveMembrane(RgbPlane* work, const MaskPlane& mask,
 std::optional<MembraneReport> RunMembrane(CRestoreEngine& engine);
 // The message a refusal of the fill shows ("" for kOk).
 const char* MembraneRefusalText(MembraneStatus status);
+// The refusal as the other fills give theirs (kOk for kOk).
+FillOutcome MembraneOutcome(MembraneStatus status);

@@ -23,6 +23,22 @@ const char* MembraneRefusalText(MembraneStatus status) {
   return "The membrane fill failed.";
 }
 
+FillOutcome MembraneOutcome(MembraneStatus status) {
+  switch (status) {
+    case MembraneStatus::kOk:
+      return {};
+    case MembraneStatus::kOutOfMemory:
+      return {FillStatus::kOutOfMemory, "not enough memory for the membrane fill"};
+    case MembraneStatus::kTooLarge:
+      return {FillStatus::kTooLarge, "too many masked pixels for the membrane fill"};
+    case MembraneStatus::kSizeMismatch:
+      return {FillStatus::kSizeMismatch, "the mask is not the size of the picture"};
+    case MembraneStatus::kBadArgument:
+      break;
+  }
+  return {FillStatus::kBadArgument, "the membrane fill refused its arguments"};
+}
+
 std::optional<MembraneReport> RunMembrane(CRestoreEngine& engine) {
   FillSettings settings;
   settings.method = FillMethod::kMembrane;

@@ -76,8 +76,9 @@ void ExpectSameAsCli(const PictureFiles& files, const ruvanta::Options& o, bool 
     char ssim[32];
     std::snprintf(ssim, sizeof ssim, "%.6f", r.quality.ssim_box_result);
     EXPECT_EQ(Line(cli.out, "ssim box result"), ssim);
-    if (o.method == ruvanta::Method::kAuto)
+    if (o.method == ruvanta::Method::kAuto) {
       EXPECT_EQ(Line(cli.out, "estimated psnr hole"), NumberText(r.estimated_psnr));
+    }
   }
 }
 

@@ -35,38 +35,25 @@
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 #pragma GCC diagnostic ignored "-Wstringop-overflow"
 #endif
+#include "tests/support/failing_new.h"
+
 namespace {
 
 using namespace loadstate;
 std::atomic<bool> g_countAllocations{false};
 std::atomic<std::size_t> g_largestAllocation{0};
 
-void* CountedAlloc(std::size_t n) {
+}  // namespace
+
+// Counts, never fails.
+bool FailsAllocation(std::size_t n) {
   if (g_countAllocations.load(std::memory_order_relaxed)) {
     std::size_t seen = g_largestAllocation.load(std::memory_order_relaxed);
     while (n > seen && !g_largestAllocation.compare_exchange_weak(seen, n)) {
     }
   }
-  return std::malloc(n ? n : 1);
+  return false;
 }
-}  // namespace
-
-void* operator new(std::size_t n) {
-  if (void* p = CountedAlloc(n)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) {
-  if (void* p = CountedAlloc(n)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return CountedAlloc(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return CountedAlloc(n); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace {
 

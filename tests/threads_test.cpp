@@ -127,7 +127,9 @@ TEST(Threads, EveryCountGivesTheBitsOfOne) {
       }
       // The runs did restore something (a picture one pixel high or wide has no
       // isophote to carry anything along).
-      if (c.photo.width > 1 && c.photo.height > 1) EXPECT_GT(one.moved, 0);
+      if (c.photo.width > 1 && c.photo.height > 1) {
+        EXPECT_GT(one.moved, 0);
+      }
     }
   }
 }
