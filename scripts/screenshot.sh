@@ -6,6 +6,7 @@
 #   screenshot.png         the window after loading the sample's three pictures and a run
 #   screenshot-chart.png   the same after Go !!!, its chart showing the PSNR of every cycle
 #   screenshot-method.png  the Method list open
+#   screenshot-auto.png    the same pictures restored by the fill that chooses per region
 #   screenshot-viewer.png  the viewer painting a mask over the damaged sample
 #   screenshot-large.png   a 2400 x 1800 photo seen whole in the maximised window
 # Usage: scripts/screenshot.sh [OUTPUT_DIR]   (default docs; build tree: $RUVANTA_BUILD_DIR,

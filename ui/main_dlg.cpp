@@ -857,7 +857,7 @@ void CMainDlg::FinishRun() {
   if (run->showResult) {
     m_estimatedPsnr = run->estimatedPsnr;
     if (std::isfinite(m_estimatedPsnr))
-      outcome += QStringLiteral(" Estimated PSNR of the restored pixels: %1 dB.")
+      outcome += QStringLiteral(" Estimate: %1 dB.")
                      .arg(QString::number(m_estimatedPsnr, 'f', 1));
     ShowFigures();
   }
