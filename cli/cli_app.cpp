@@ -253,7 +253,8 @@ int RunCli(int argc, const char* const* argv, std::FILE* out, std::FILE* err) {
       ->check(CLI::Validator(CheckMemorySize, "SIZE"));
   app.add_option("--threads", threads,
                  "Threads of one run, from 1 to the processor's threads, the same result on "
-                 "any (default: all of them; the rows of a batch share them between its jobs)")
+                 "any (default: two where the processor has them; the rows of a batch share "
+                 "the processor's threads between its jobs, at most two each)")
       ->check(CLI::Validator(CheckThreads, "N"));
   app.add_option("--format", format, "With --batch: the results' file format, bmp (default) or png")
       ->check(CLI::Validator(CheckFormat, "bmp|png"));

@@ -153,6 +153,15 @@ int RunModal(CDialog& dlg, const std::function<void()>& act) {
   ModalHooks().modal = scripted;
   return code;
 }
+// Shown and active, so that keys reach it as they reach the program's window.
+bool ShowActive(CMainDlg& dlg) {
+  dlg.show();
+  dlg.activateWindow();
+  const bool active = QTest::qWaitForWindowActive(&dlg);
+  if (!active) QTest::qFail("the window never became active", __FILE__, __LINE__);
+  return active;
+}
+
 }  // namespace
 
 class WindowLayoutTest : public QObject {
@@ -320,9 +329,7 @@ class WindowLayoutTest : public QObject {
     ModalScript script;
     CMainDlg dlg;
     dlg.Create();
-    dlg.show();
-    dlg.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    if (!ShowActive(dlg)) return;
     // Enabled, as a run or a loaded picture would leave them.
     for (QWidget* w : Visible(dlg)) w->setEnabled(true);
     QWidget* first = dlg.GetDlgItem(IDC_BTN_LOAD_ORIGINAL);
@@ -383,9 +390,7 @@ class WindowLayoutTest : public QObject {
     ModalScript script;
     CMainDlg dlg;
     dlg.Create();
-    dlg.show();
-    dlg.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&dlg));
+    if (!ShowActive(dlg)) return;
     QMap<QChar, QWidget*> letters;
     QList<QLabel*> captions;
     for (QWidget* w : Visible(dlg)) {
