@@ -71,7 +71,8 @@ for s in SYNOPSIS OPTIONS "EXIT STATUS" FILES EXAMPLES; do
   grep -qx "$s" "$work/man.txt" || fail "man ruvanta-cli shows no $s"
 done
 grep -q '/usr/share/doc/ruvanta/examples' "$work/man.txt" || fail "the manual does not name the installed sample"
-MANWIDTH=80 man ruvanta | grep -qx DESCRIPTION || fail "man ruvanta shows no DESCRIPTION"
+page=$(MANWIDTH=80 man ruvanta)  # whole, so that grep -q never cuts man's pipe short
+grep -qx DESCRIPTION <<<"$page" || fail "man ruvanta shows no DESCRIPTION"
 
 step "the menu entry"
 entry=/usr/share/applications/ruvanta.desktop

@@ -57,7 +57,10 @@ for f in /usr/include/ruvanta/ruvanta.h /usr/lib/cmake/ruvanta/ruvantaConfig.cma
   grep -qx "$f" "$work/files" || fail "the package does not hold $f"
 done
 grep -qE '^/usr/lib/([^/]+/)?libruvanta\.so\.1$' "$work/files" || fail "the package does not hold libruvanta.so.1"
-dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -q shlibs || fail "the package has no shlibs file for libruvanta"
+# The listing is taken whole first: grep -q leaving the pipe early would make tar's
+# broken pipe a failure under pipefail.
+dpkg-deb --ctrl-tarfile "$deb" | tar -t >"$work/control-files"
+grep -q shlibs "$work/control-files" || fail "the package has no shlibs file for libruvanta"
 # (lib/python3/ from a tree configured for /usr, lib/python3.X/ from any other; both
 # are on Debian's python3 path.)
 if grep -qE '^/usr/lib/python3(\.[0-9]+)?/dist-packages/ruvanta\.cpython-' "$work/files"; then
