@@ -145,10 +145,8 @@ std::string CheckInit(const std::string& text) {
   return "must be damaged or fill, not '" + text + "'";
 }
 
-std::string CheckTension(const std::string& text) {
-  std::string why = CheckSettle(text);  // a finite decimal number >= 0, read in double
-  return why;
-}
+// A finite decimal number >= 0, read in double, as the settle level is.
+std::string CheckTension(const std::string& text) { return CheckSettle(text); }
 
 bool IsRunOption(const std::string& name) {
   for (const char* n : kRunOptionNames)
@@ -331,7 +329,6 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
   o.method = request.method;
   const bool fill = request.method != RunMethod::kTransport;
   o.automatic = request.automatic && request.method == RunMethod::kTransport;
-  o.settled = o.automatic && !engine.HasOriginal();
   const std::size_t messagesBefore = session.m_messages.size();
   hooks.Starting();
   try {

@@ -158,6 +158,8 @@ TEST(CliUsage, BadValuesNameTheOptionAndTheText) {
       {"--settle", ""},       {"--method", "heat"},    {"--method", "Membrane"},
       {"--jobs", "0"},        {"--jobs", "257"},       {"--jobs", "two"},
       {"--format", "gif"},    {"--threads", "0"},      {"--threads", "100000"},
+      {"--tension", "-1"},    {"--tension", "nan"},    {"--tension", "abc"},
+      {"--init", "zero"},     {"--method", "Auto"},
   };
   for (const auto& extra : bad) {
     auto args = SampleArgs();
