@@ -22,7 +22,7 @@
 #include "engine/limits.h"
 #include "engine/membrane.h"
 #include "engine/metrics.h"
-#include "engine/services.h"
+#include "engine/restore.h"
 
 namespace ruvanta {
 namespace {
@@ -122,10 +122,10 @@ Progress Public(const RunProgress& p) {
   return q;
 }
 
-// One run: the engine with services from memory, its progress going to the callback.
-class Session : public CHeadlessServices, public CRunObserver {
+// One run: the engine, its progress going to the callback.
+class Session : public CRunObserver {
  public:
-  explicit Session(const ProgressCallback& progress) : engine(*this), m_progress(progress) {
+  explicit Session(const ProgressCallback& progress) : m_progress(progress) {
     engine.SetDefaults();
     engine.SetObserver(this);
   }
@@ -221,61 +221,36 @@ Result RestoreIn(const Image& damaged, const Mask& mask, const Options& options,
       return Refused(ErrorCode::kOutOfMemory, "not enough memory for the mask list");
   }
   engine.m_fields.m_nMaskPixels = std::uint32_t(engine.m_nMaskCount);
-  engine.UpdateData(false);
+  engine.ShowFields();
   if (original && !engine.ReadOriginalPixels(bytes(*original)))
     return Refused(ErrorCode::kOutOfMemory, "not enough memory for the original's plane");
 
-  session.SetItemText(IDC_EDIT_TRANSPORT_ITER, std::to_string(options.iterations));
-  session.SetItemText(IDC_EDIT_DIFFUSION_ITER, std::to_string(options.diffusion));
-  session.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, std::to_string(options.per_diffusion));
-  session.SetItemText(IDC_EDIT_DELTA_T, Number(options.delta_t));
-  session.SetItemText(IDC_EDIT_THRESHOLD, Number(options.threshold));
-  if (options.settle >= 0) engine.m_dSettleLevel = options.settle;
-  engine.m_autoRuleWithoutOriginal = options.settle >= 0 ? AutoRule::kSettle : AutoRule::kHeldOut;
-  if (options.threads > 0) engine.m_nThreads = options.threads;
-  const int threads = engine.m_nThreads >= 2 ? 2 : 1;
+  RunSettings settings;
+  ParseRunMethod(MethodName(options.method), &settings.method);
+  settings.automatic = options.automatic;
+  settings.transportIterations = options.iterations;
+  settings.diffusionIterations = options.diffusion;
+  settings.transportPerDiffusion = options.per_diffusion;
+  // In single precision, as a number typed into the field is kept.
+  ParseFloatField(Number(options.delta_t), &settings.deltaT);
+  ParseFloatField(Number(options.threshold), &settings.threshold);
+  if (options.settle >= 0) settings.settleLevel = options.settle;
+  settings.ruleWithoutOriginal = options.settle >= 0 ? AutoRule::kSettle : AutoRule::kHeldOut;
+  settings.tension = options.tension;
+  settings.threads = options.threads;
 
   Result r;
-  r.estimated_psnr = std::numeric_limits<double>::quiet_NaN();
-  std::string refusal;
-  ErrorCode refusalCode = ErrorCode::kRunFailed;
-  const std::size_t messagesBefore = session.m_messages.size();
-  switch (options.method) {
-    case Method::kTransport:
-      if (options.automatic)
-        engine.OnAuto();
-      else
-        engine.OnRun();
-      r.stopped = engine.LastRunStopped();
-      r.unsettled = options.automatic && engine.LastRunUnsettled();
-      r.settled = options.automatic && engine.LastAutoRule() == AutoRule::kSettle && !r.stopped &&
-                  !r.unsettled;
-      if (options.automatic && engine.LastAutoRule() == AutoRule::kHeldOut)
-        r.estimated_psnr = engine.LastHeldOutPsnr();
-      break;
-    case Method::kMembrane:
-    case Method::kBiharmonic:
-    case Method::kTension:
-    case Method::kTexture:
-    case Method::kAuto: {
-      FillSettings fill;
-      ParseFillMethod(MethodName(options.method), &fill.method);
-      fill.tension = options.tension;
-      fill.threads = threads;
-      const FillRun run = RunFill(engine, fill);
-      if (!run.outcome.ok()) {
-        refusalCode = CodeOf(run.outcome.status);
-        refusal = FillRefusal(FillMethodName(fill.method), run.outcome);
-      }
-      r.estimated_psnr = run.estimatedPsnr;
-      r.chosen = run.Chosen();
-      break;
-    }
-  }
-  if (!refusal.empty()) return Refused(refusalCode, refusal);
+  const RunOutcome run = Restore(engine, settings);
+  if (run.end == RunEnd::kRefused)
+    return Refused(run.fill ? CodeOf(run.fill->outcome.status) : ErrorCode::kRunFailed,
+                   FillRefusal(FillMethodName(FillOf(settings.method)), run.fill->outcome));
+  if (!run.Ran()) return Refused(ErrorCode::kRunFailed, run.message);
   if (!session.m_callbackError.empty()) return Refused(ErrorCode::kRunFailed, session.m_callbackError);
-  if (session.m_messages.size() != messagesBefore)
-    return Refused(ErrorCode::kRunFailed, session.m_messages[messagesBefore].text);
+  r.estimated_psnr = run.estimatedPsnr;
+  r.stopped = run.end == RunEnd::kStopped;
+  r.unsettled = run.end == RunEnd::kAtCap;
+  r.settled = run.end == RunEnd::kSettled;
+  if (run.fill) r.chosen = run.fill->Chosen();
 
   const CDialogFields& f = engine.m_fields;
   r.mask_pixels = f.m_nMaskPixels;

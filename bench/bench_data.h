@@ -27,8 +27,8 @@ class CBenchSession : public CHeadlessSession {
               engine.g_work.Data());
   }
   bool Ok(benchmark::State& state) {
-    if (m_messages.empty()) return true;
-    state.SkipWithError(m_messages.back().text.c_str());
+    if (engine.CanRun()) return true;
+    state.SkipWithError(CRestoreEngine::kNotLoadedText);
     return false;
   }
 };

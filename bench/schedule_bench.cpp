@@ -61,15 +61,17 @@ void BM_OnAuto(benchmark::State& state) {
   if (!Load800(s, 5, state)) return;
   s.engine.m_bReferenceKernels = state.range(1) != 0;
   s.engine.m_nThreads = int(state.range(2));
-  const std::string threshold = std::to_string(double(state.range(0)) / 1000.0);
+  float threshold = 0;
+  ParseFloatField(std::to_string(double(state.range(0)) / 1000.0), &threshold);
   std::uint32_t iterations = 0;
   for (auto _ : state) {
     state.PauseTiming();
     s.Restart();
     s.engine.m_fields.m_nTotalIter = 0;
-    s.engine.UpdateData(false);
-    // After the write-out, which puts the field's value back into the edit.
-    s.SetItemText(IDC_EDIT_THRESHOLD, threshold);
+    s.engine.ShowFields();
+    CDialogFields typed = s.engine.ShownFields();
+    typed.m_fThreshold = threshold;
+    s.engine.SetShownFields(typed);
     state.ResumeTiming();
     s.engine.OnAuto();
     benchmark::ClobberMemory();

@@ -137,7 +137,7 @@ std::string RunRow(const ManifestRow& row, const std::string& outDir, const std:
   j["row"] = row.row;
   j["damaged"] = row.request.damaged;
   const std::string output = outDir + "/" + OutputName(row.row, row.request.damaged, format);
-  RunOutcome outcome;
+  RunResult outcome;
   if (Exists(output)) {
     outcome.failure.text = output + ": already exists; a batch never replaces a file";
   } else {
@@ -149,10 +149,10 @@ std::string RunRow(const ManifestRow& row, const std::string& outDir, const std:
     try {
       outcome = ExecuteRun(request, hooks, true);
     } catch (const std::bad_alloc&) {
-      outcome = RunOutcome();
+      outcome = RunResult();
       outcome.failure.text = "not enough memory for the row";
     } catch (const std::exception& e) {
-      outcome = RunOutcome();
+      outcome = RunResult();
       outcome.failure.text = e.what();
     }
   }

@@ -114,7 +114,7 @@ int RunSingle(const RunRequest& request, const std::string& tracePath, bool json
     return 1;
   }
   CliHooks hooks(err, request.automatic && ::isatty(::fileno(err)), &trace);
-  const RunOutcome outcome = ExecuteRun(request, hooks, json || request.metrics);
+  const RunResult outcome = ExecuteRun(request, hooks, json || request.metrics);
   // A run that never started leaves no trace behind.
   const bool traced = trace.Close(&why);
   if (!outcome.ok) {

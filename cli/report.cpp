@@ -25,7 +25,7 @@ std::string NumberText(double value) {
   return Format("%.9g", value);
 }
 
-std::string ResultLines(const RunOutcome& o, bool metrics) {
+std::string ResultLines(const RunResult& o, bool metrics) {
   const CDialogFields& f = o.fields;
   std::string s;
   s += "mask pixels: " + std::to_string(f.m_nMaskPixels) + "\n";
@@ -68,7 +68,7 @@ std::string ResultLines(const RunOutcome& o, bool metrics) {
   return s;
 }
 
-Json ResultJson(const RunOutcome& o) {
+Json ResultJson(const RunResult& o) {
   const CDialogFields& f = o.fields;
   Json j;
   j["mask_pixels"] = f.m_nMaskPixels;
@@ -76,7 +76,7 @@ Json ResultJson(const RunOutcome& o) {
   j["psnr_result"] = JsonFloat(f.m_fPsnrResult);
   j["iterations"] = f.m_nTotalIter;
   j["seconds"] = JsonReal(double(f.m_fSeconds), "%.3f");
-  j["method"] = MethodName(o.method);
+  j["method"] = RunMethodName(o.method);
   j["stopped"] = o.stopped;
   if (o.automatic) {
     j["rule"] = o.rule == AutoRule::kHeldOut ? "held-out" : o.rule == AutoRule::kSettle ? "settle" : "psnr";

@@ -13,7 +13,7 @@ std::string NumberText(double value);
 // "mask pixels: ...", "psnr damaged: ...", "psnr result: ...", "iterations: ...",
 // "seconds: ...", each with its line end; with `metrics` the six quality lines
 // after them (the outcome must hold the measures).
-std::string ResultLines(const RunOutcome& outcome, bool metrics);
+std::string ResultLines(const RunResult& outcome, bool metrics);
 
 // The result fields; the quality keys are null when the outcome has no measures.
 // Keys: mask_pixels, psnr_damaged, psnr_result, iterations, seconds, method,
@@ -26,7 +26,7 @@ std::string ResultLines(const RunOutcome& outcome, bool metrics);
 // ("per region" when the regions differ), its held-out PSNR and pixels, each
 // candidate's held-out PSNR and estimate, and each region's pixels, box, fill and
 // held-out PSNR.
-Json ResultJson(const RunOutcome& outcome);
+Json ResultJson(const RunResult& outcome);
 
 // The line standard error shows on a terminal for a measured automatic cycle; ""
 // for any other report.

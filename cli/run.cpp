@@ -1,8 +1,8 @@
 // A single restoration in a headless session of its own, so that runs on several
-// threads share nothing. It starts like the window (the defaults in the edits),
-// loads the damaged image, the mask and the original, types the settings into the
-// edits (the run reads them through the data exchange, as the window's does), runs
-// and, when asked, saves the result.
+// threads share nothing. It starts like the window (the fields at their defaults),
+// loads the damaged image, the mask and the original, runs with the request's
+// settings (read from its texts as the window reads its edits) and, when asked,
+// saves the result.
 #include "cli/run.h"
 
 #include <algorithm>
@@ -32,8 +32,8 @@ class CRunSession : public CHeadlessSession, public CRunObserver {
   RunHooks& m_hooks;
 };
 
-RunOutcome Failed(const FileResult& r) {
-  RunOutcome o;
+RunResult Failed(const FileResult& r) {
+  RunResult o;
   o.failure = {r.caption, r.Text()};
   return o;
 }
@@ -59,8 +59,8 @@ std::string SizeText(const ImageHeader& h) {
 }
 
 // An allocation that failed, or a reservation refused (`why` the figures).
-RunOutcome NoMemory(const ImageHeader& picture, std::uint64_t bytes, const std::string& why) {
-  RunOutcome o;
+RunResult NoMemory(const ImageHeader& picture, std::uint64_t bytes, const std::string& why) {
+  RunResult o;
   o.failure.text = "not enough memory to restore a " + SizeText(picture) + " picture (needs about " +
                    MemoryText(bytes) + (why.empty() ? "" : "; " + why) + ")";
   return o;
@@ -80,16 +80,7 @@ std::uint64_t Plus(std::uint64_t a, std::uint64_t b) { return a > kSaturated - b
 
 }  // namespace
 
-const char* MethodName(RunMethod method) {
-  return method == RunMethod::kTransport ? "transport" : FillMethodName(FillOf(method));
-}
-
-FillMethod FillOf(RunMethod method) {
-  return method == RunMethod::kTransport ? FillMethod::kMembrane
-                                         : FillMethod(int(method) - int(RunMethod::kMembrane));
-}
-
-RunOutcome::RunOutcome() : estimatedPsnr(std::numeric_limits<double>::quiet_NaN()) {}
+RunResult::RunResult() : estimatedPsnr(std::numeric_limits<double>::quiet_NaN()) {}
 
 std::string CheckCount(const std::string& text) {
   std::int32_t v = 0;
@@ -129,15 +120,34 @@ std::string CheckSettle(const std::string& text) {
 double SettleValue(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
 
 std::string CheckMethod(const std::string& text) {
-  FillMethod fill;
-  if (text == "transport" || ParseFillMethod(text, &fill)) return std::string();
+  RunMethod method;
+  if (ParseRunMethod(text, &method)) return std::string();
   return "must be transport, membrane, biharmonic, tension, texture or auto, not '" + text + "'";
 }
 
 RunMethod MethodValue(const std::string& text) {
-  FillMethod fill;
-  if (!ParseFillMethod(text, &fill)) return RunMethod::kTransport;
-  return RunMethod(int(fill) + int(RunMethod::kMembrane));
+  RunMethod method = RunMethod::kTransport;
+  ParseRunMethod(text, &method);
+  return method;
+}
+
+RunSettings SettingsOf(const RunRequest& r) {
+  RunSettings s;
+  s.method = r.method;
+  s.automatic = r.automatic && r.method == RunMethod::kTransport;
+  ParseIntField(r.iterations, &s.transportIterations);
+  ParseIntField(r.diffusion, &s.diffusionIterations);
+  ParseIntField(r.perDiffusion, &s.transportPerDiffusion);
+  ParseFloatField(r.deltaT, &s.deltaT);
+  ParseFloatField(r.threshold, &s.threshold);
+  if (r.settle) s.settleLevel = *r.settle;
+  // Without an original the automatic mode checks itself on held-out known pixels,
+  // unless a settle level asks for the settle rule.
+  s.ruleWithoutOriginal = r.settle ? AutoRule::kSettle : AutoRule::kHeldOut;
+  if (r.tension) s.tension = *r.tension;
+  s.startFromFill = r.initFill;
+  s.threads = r.threads;
+  return s;
 }
 
 std::string CheckInit(const std::string& text) {
@@ -215,14 +225,14 @@ std::string CheckCombination(const RunRequest& r, bool row) {
   if (r.automatic && r.method != RunMethod::kTransport)
     return std::string(row ? "auto applies only to the transport method: the "
                            : "--auto applies only to --method transport: the ") +
-           MethodName(r.method) + " fill is solved in one go";
+           RunMethodName(r.method) + " fill is solved in one go";
   if (r.initFill && r.method != RunMethod::kTransport)
     return std::string(row ? "init applies only to the transport method: the "
                            : "--init applies only to --method transport: the ") +
-           MethodName(r.method) + " fill never reads the values under the mask";
+           RunMethodName(r.method) + " fill never reads the values under the mask";
   if (r.tension && r.method != RunMethod::kTension)
     return row ? "tension applies only to the tension method (method is " +
-                     std::string(MethodName(r.method)) + ")"
+                     std::string(RunMethodName(r.method)) + ")"
                : "--tension applies only to --method tension";
   if (r.settle && !r.automatic)
     return row ? "settle applies only to the automatic mode (auto is off)"
@@ -265,7 +275,7 @@ std::uint64_t RunBytes(const ImageHeader& damaged, const ImageHeader* original,
   return Plus(Plus(CRestoreEngine::BytesNeeded(pixels, masked), session), decoding);
 }
 
-RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) {
+RunResult ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) {
   CRunSession session(hooks);
   CImageFiles& files = session.files;
   CRestoreEngine& engine = session.engine;
@@ -297,22 +307,14 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
     return NoMemory(picture, need, std::string());
   }
 
-  session.SetItemText(IDC_EDIT_TRANSPORT_ITER, request.iterations);
-  session.SetItemText(IDC_EDIT_DIFFUSION_ITER, request.diffusion);
-  session.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, request.perDiffusion);
-  session.SetItemText(IDC_EDIT_DELTA_T, request.deltaT);
-  session.SetItemText(IDC_EDIT_THRESHOLD, request.threshold);
-  if (request.settle) engine.m_dSettleLevel = *request.settle;
-  // Without an original the automatic mode checks itself on held-out known pixels,
-  // unless a settle level asks for the settle rule.
-  engine.m_autoRuleWithoutOriginal = request.settle ? AutoRule::kSettle : AutoRule::kHeldOut;
+  RunSettings settings = SettingsOf(request);
   // The held-out copies (of the automatic mode without an original, or of the
   // estimate of a run) hold an engine each: without room for them the settle rule
   // ends the mode and a run goes without its estimate.
   const bool estimateRun = (measure || request.metrics) && request.method == RunMethod::kTransport &&
                            !request.automatic;
-  const bool heldOutAuto = request.automatic && request.method == RunMethod::kTransport &&
-                           !engine.HasOriginal() && !request.settle;
+  const bool heldOutAuto = settings.automatic && !engine.HasOriginal() &&
+                           settings.ruleWithoutOriginal == AutoRule::kHeldOut;
   bool heldOutRoom = true;
   if (estimateRun || heldOutAuto) {
     const std::uint64_t copies = engine.HeldOutBytes();
@@ -320,58 +322,46 @@ RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) 
     if (heldOutRoom) {
       need += copies;
     } else if (heldOutAuto) {
-      engine.m_autoRuleWithoutOriginal = AutoRule::kSettle;
+      settings.ruleWithoutOriginal = AutoRule::kSettle;
     }
   }
-  if (request.threads > 0) engine.m_nThreads = request.threads;
+  settings.estimate = measure || request.metrics;
 
-  RunOutcome o;
+  RunResult o;
   o.method = request.method;
-  const bool fill = request.method != RunMethod::kTransport;
-  o.automatic = request.automatic && request.method == RunMethod::kTransport;
-  const std::size_t messagesBefore = session.m_messages.size();
+  o.automatic = settings.automatic;
   hooks.Starting();
+  RunOutcome run;
   try {
-    if (fill) {
-      FillSettings settings;
-      settings.method = FillOf(request.method);
-      if (request.tension) settings.tension = *request.tension;
-      settings.threads = engine.m_nThreads;
-      settings.estimate = measure || request.metrics;
-      o.fill = RunFill(engine, settings);
-      o.membrane = o.fill->membrane;
-      o.estimatedPsnr = o.fill->estimatedPsnr;
-    } else if (request.initFill && !engine.StartFromMembraneFill()) {
-      return NoMemory(picture, need, std::string());
-    } else if (o.automatic) {
-      engine.OnAuto();
-    } else {
-      engine.OnRun();
-    }
+    run = Restore(engine, settings);
+    if (run.Ran()) files.ShowResult();
   } catch (const std::bad_alloc&) {
     return NoMemory(picture, need, std::string());
   }
-  if (o.fill && o.fill->ran && o.fill->outcome.status == FillStatus::kOutOfMemory)
-    return NoMemory(picture, need, std::string());
-  if (o.fill && o.fill->ran && !o.fill->outcome.ok()) {
+  o.fill = run.fill;
+  if (run.fill) {
+    o.membrane = run.fill->membrane;
+    o.estimatedPsnr = run.fill->estimatedPsnr;
+  }
+  if (run.end == RunEnd::kRefused && run.outOfMemory) return NoMemory(picture, need, std::string());
+  if (run.end == RunEnd::kRefused) {
     const MembraneStatus status = o.membrane ? o.membrane->status : MembraneStatus::kOk;
     o.failure = {"error", status != MembraneStatus::kOk
                               ? std::string(MembraneRefusalText(status))
-                              : "the " + std::string(MethodName(request.method)) +
+                              : "the " + std::string(RunMethodName(request.method)) +
                                     " fill refused: " + o.fill->outcome.reason};
     return o;
   }
-  if (session.m_messages.size() != messagesBefore) {
-    const auto& m = session.m_messages[messagesBefore];
-    o.failure = {m.caption, m.text};
+  if (!run.Ran()) {
+    o.failure = {run.caption, run.message};
     return o;
   }
-  o.stopped = request.method == RunMethod::kTransport && engine.LastRunStopped();
+  o.stopped = run.end == RunEnd::kStopped && request.method == RunMethod::kTransport;
   if (o.automatic) {
-    o.rule = engine.LastAutoRule();
+    o.rule = run.rule;
     o.settled = o.rule == AutoRule::kSettle;
-    o.atCap = engine.LastRunUnsettled();
-    if (o.rule == AutoRule::kHeldOut) o.estimatedPsnr = engine.LastHeldOutPsnr();
+    o.atCap = run.end == RunEnd::kAtCap;
+    if (o.rule == AutoRule::kHeldOut) o.estimatedPsnr = run.estimatedPsnr;
   }
   o.fields = engine.m_fields;
   // The result is written before anything optional is measured, so that a

@@ -1,7 +1,7 @@
 // One restoration as the command line runs it, alone or as a row of a batch: the
-// request (files and the run's settings as the texts typed into the edits), the
-// checks of its values and of their combination, and the run itself in a session
-// of its own, with what it produced.
+// request (files, and the run's settings as the texts given on the command line or
+// in the manifest, quoted back in messages), the checks of its values and of their
+// combination, and the run itself in a session of its own, with what it produced.
 #pragma once
 
 #include <cstdint>
@@ -12,19 +12,14 @@
 #include "engine/fill_run.h"
 #include "engine/membrane.h"
 #include "engine/metrics.h"
+#include "engine/restore.h"
 #include "imaging/image_error.h"
-
-// The transport scheme, or one of the fills beside it (in FillMethod's order).
-enum class RunMethod { kTransport, kMembrane, kBiharmonic, kTension, kTexture, kAuto };
-const char* MethodName(RunMethod method);
-// The fill of a method other than kTransport.
-FillMethod FillOf(RunMethod method);
 
 struct RunRequest {
   std::string damaged;
   std::string mask;
   std::string original;  // "" for none
-  // The settings as the edits take them (the texts are checked before a run).
+  // The settings' texts as given (checked before a run; SettingsOf reads them).
   std::string iterations = "100";
   std::string diffusion = "2";
   std::string perDiffusion = "15";
@@ -41,6 +36,9 @@ struct RunRequest {
   int threads = 0;     // threads the engine may use; 0 for its default
   bool force = false;  // run with a time step outside (0, 1]
 };
+
+// The run's settings from the request's checked texts.
+RunSettings SettingsOf(const RunRequest& request);
 
 // Checks of one option text; each returns "" when the text is fine, else why not
 // ("must be a whole number from 0 to 2147483647, not 'x'").
@@ -100,10 +98,10 @@ struct RunFailure {
   std::string OneLine() const;
 };
 
-struct RunOutcome {
+struct RunResult {
   bool ok = false;
   RunFailure failure;    // when not ok: a file refused or not written, a run refused
-  CDialogFields fields;  // the fields after the run
+  CDialogFields fields;  // the fields after the run, as shown
   bool automatic = false;
   bool settled = false;  // the automatic mode stopped by the settle rule (no original)
   AutoRule rule = AutoRule::kPsnr;  // the rule the automatic mode ended by
@@ -115,14 +113,14 @@ struct RunOutcome {
   std::optional<FillRun> fill;  // a fill other than the transport scheme
   // The hole PSNR estimated from held-out copies of the mask (NaN: not estimated).
   double estimatedPsnr;
-  RunOutcome();
+  RunResult();
   // When ok: an optional part (the quality measures) that failed after the result
   // was written, as a message; "" when none did.
   std::string incomplete;
 };
 
-// Loads the pictures, types the settings into the edits, runs, measures and writes
+// Loads the pictures, runs with the request's settings, measures and writes
 // the result when asked. The request's texts must have passed the checks above.
 // `measure` asks for the quality measures even without request.metrics (they are
 // taken only with an original), and for the fills' estimate of their quality.
-RunOutcome ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure);
+RunResult ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure);

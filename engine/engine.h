@@ -1,7 +1,8 @@
 // The restoration engine: one object that owns the pixel planes, the mask list
 // with its update buffer and row flags, the diffusion grids and the ten fields,
 // and performs the operations of a run (transport, diffusion, quality measure,
-// run schedule). It reaches its dialog only through the services it is given.
+// run schedule). It knows no dialog: a run reads its settings from the fields as
+// they were last shown or set (ShownFields), and a refusal is a value.
 //
 // W x H, the extent of every loop, is the size of the damaged image last loaded.
 #pragma once
@@ -16,7 +17,7 @@
 #include "engine/fields.h"
 #include "engine/flat_runs.h"
 #include "engine/planes.h"
-#include "engine/services.h"
+#include "engine/run_clock.h"
 #include "engine/worker.h"
 
 class CHeldOutCycles;
@@ -61,19 +62,33 @@ class CRunObserver {
 
 class CRestoreEngine {
  public:
-  explicit CRestoreEngine(CEngineServices& services) : m_services(services) {}
+  CRestoreEngine() : m_clock(&m_monotonic) {}
+  // Runs timed by `clock` (a test's scripted ticks); it must outlive the engine.
+  explicit CRestoreEngine(CRunClock& clock) : m_clock(&clock) {}
   virtual ~CRestoreEngine() = default;
   CRestoreEngine(const CRestoreEngine&) = delete;
   CRestoreEngine& operator=(const CRestoreEngine&) = delete;
 
-  CEngineServices& Services() { return m_services; }
+  CRunClock& Clock() { return *m_clock; }
 
   // --- the ten fields ----------------------------------------------------------
+  // The fields as the operations compute them.
   CDialogFields m_fields;
-  bool UpdateData(bool bSaveAndValidate = true) {
-    return ExchangeFields(&m_fields, m_services, bSaveAndValidate);
+  // The fields as they were last shown (QuantizeAsDialogText of m_fields) or set
+  // (as typed: exactly what the texts read): what a run reads, at each point where
+  // it refreshes its fields, and what a dialog shows.
+  const CDialogFields& ShownFields() const { return m_shown; }
+  void SetShownFields(const CDialogFields& fields) {
+    m_shown = fields;
+    ++m_nShownVersion;
   }
-  // The defaults a new dialog shows, written to the edits.
+  // m_fields shown: the shown fields become their six-digit round trip.
+  void ShowFields() { SetShownFields(QuantizeAsDialogText(m_fields)); }
+  // m_fields from the shown fields: where a run has always refreshed them.
+  void ReadShownFields() { m_fields = m_shown; }
+  // Bumped whenever the shown fields change, for a dialog to know when to redraw them.
+  std::uint64_t ShownVersion() const { return m_nShownVersion; }
+  // The defaults a new dialog shows, shown.
   void SetDefaults();
 
   // --- pixel store -------------------------------------------------------------
@@ -135,7 +150,7 @@ class CRestoreEngine {
   // --- transport -------------------------------------------------------------
   // `iterations` sweeps over the first `count` list entries with time step dt.
   virtual void TransportStep(int iterations, int count, double dt);
-  // A block of the run: the fields are read from their edits (the refresh every
+  // A block of the run: the shown fields are read (the refresh every
   // transport step of a run begins with), then `iterations` sweeps over the whole
   // list with the time step of the DeltaT field. A `stoppable` block ends early
   // when a stop is asked for between its sweeps. Returns the sweeps it ran.
@@ -160,9 +175,10 @@ class CRestoreEngine {
 
   // --- quality and schedule --------------------------------------------------
   virtual void MeasurePsnr();
-  // True when a damaged image and a mask built against its extent are loaded;
-  // otherwise shows "Load a damaged image and a mask first." and returns false.
-  bool CanRun();
+  // True when a damaged image and a mask built against its extent are loaded (the
+  // runs below do nothing otherwise; kNotLoadedText says why).
+  bool CanRun() const;
+  static constexpr const char* kNotLoadedText = "Load a damaged image and a mask first.";
   void OnRun();
   // The masked pixels of the work plane take the membrane fill (engine/membrane.h),
   // so that the runs after it start from there rather than from the values under
@@ -195,6 +211,8 @@ class CRestoreEngine {
   // Whether the last automatic run without an original ended at kMaxSettleCycles
   // rather than by settling.
   bool LastRunUnsettled() const { return m_bUnsettled; }
+  // The cycles the last automatic run ran.
+  int LastCycles() const { return m_nLastCycles; }
   // Without an original, the rule OnAuto ends by: kSettle, or kHeldOut (which falls
   // back to kSettle when no copy of the mask fits in the picture).
   AutoRule m_autoRuleWithoutOriginal = AutoRule::kSettle;
@@ -331,10 +349,14 @@ class CRestoreEngine {
   void SaveMaskedValues(std::vector<double>* values) const;
   double MeanChange(const std::vector<double>& before) const;
 
-  CEngineServices& m_services;
+  CRunClock m_monotonic;
+  CRunClock* m_clock;
+  CDialogFields m_shown;
+  std::uint64_t m_nShownVersion = 0;
   CRunObserver* m_pObserver = nullptr;
   bool m_bStopped = false;
   bool m_bUnsettled = false;
+  int m_nLastCycles = 0;
   bool m_bStartedFromFill = false;
   AutoRule m_lastAutoRule = AutoRule::kPsnr;
   double m_dLastHeldOutPsnr = 0.0;

@@ -90,11 +90,9 @@ FillRun RunFill(CRestoreEngine& engine, const FillSettings& settings) {
   FillRun run;
   if (!engine.CanRun()) return run;
   run.ran = true;
-  CEngineServices& services = engine.Services();
-  engine.UpdateData(true);
-  services.EnableItem(IDC_BTN_RUN, false);
-  services.EnableItem(IDC_BTN_AUTO, false);
-  const std::uint64_t start = services.GetTickCount64();
+  CRunClock& clock = engine.Clock();
+  engine.ReadShownFields();
+  const std::uint64_t start = clock.GetTickCount64();
   // The fill works on a copy: a refusal, or memory running out half-way, leaves the
   // result as it was.
   try {
@@ -107,9 +105,7 @@ FillRun RunFill(CRestoreEngine& engine, const FillSettings& settings) {
                                                  std::string(FillMethodName(settings.method)) +
                                                  " fill"};
   }
-  const std::uint64_t end = services.GetTickCount64();
-  services.EnableItem(IDC_BTN_RUN, true);
-  services.EnableItem(IDC_BTN_AUTO, true);
+  const std::uint64_t end = clock.GetTickCount64();
   if (!run.outcome.ok()) return run;
   CDialogFields& f = engine.m_fields;
   f.m_nTotalIter = f.m_nTotalIter + std::uint32_t(run.iterations);
@@ -126,7 +122,6 @@ FillRun RunFill(CRestoreEngine& engine, const FillSettings& settings) {
     }
   }
   engine.MeasurePsnr();
-  engine.UpdateData(false);
-  services.ShowResult();
+  engine.ShowFields();
   return run;
 }

@@ -1,7 +1,7 @@
 // The fills beside the transport scheme run by the engine with a run's bookkeeping,
-// for the window, the command line and the library alike: the fields read from the
-// edits, the run buttons disabled while it works, the fill's iterations and time
-// added to the totals, the PSNR measured and the result shown. A refusal is a value:
+// for the window, the command line and the library alike: the shown fields read,
+// the fill's iterations and time added to the totals, the PSNR measured and the
+// fields shown. A refusal is a value:
 // the picture, the totals and the fields are then as they were.
 #pragma once
 

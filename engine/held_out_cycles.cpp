@@ -6,11 +6,9 @@
 
 #include "engine/engine.h"
 #include "engine/fields.h"
-#include "engine/services.h"
 
 struct CHeldOutCycles::Round {
-  CHeadlessServices services;
-  CRestoreEngine engine{services};
+  CRestoreEngine engine;
   PixelBox crop;
   std::vector<std::int32_t> targets;  // y * width + x of the held-out pixels, in the crop
 };
@@ -61,8 +59,7 @@ FillOutcome CHeldOutCycles::Build(const RgbPlane& damaged, const MaskPlane& mask
           cells[std::size_t(y) * stride + std::size_t(x) * 3] = k.hidden.At(x, y) ? 255 : 0;
         }
       CRestoreEngine& e = round->engine;
-      for (const FieldDef& def : kFields)
-        round->services.SetItemText(def.id, settings.Services().GetItemText(def.id));
+      e.SetShownFields(settings.ShownFields());
       e.m_nThreads = settings.m_nThreads;
       e.m_bReferenceKernels = settings.m_bReferenceKernels;
       e.m_bVectorKernel = settings.m_bVectorKernel;

@@ -25,14 +25,14 @@ class CHeldOutCycles {
   CHeldOutCycles(const CHeldOutCycles&) = delete;
   CHeldOutCycles& operator=(const CHeldOutCycles&) = delete;
 
-  // One engine per round of copies of `mask`, with the edits' texts of `settings`
+  // One engine per round of copies of `mask`, with the shown fields of `settings`
   // (each exchanged field's text read from it) and its thread count. kOutOfMemory,
   // or kOk with no round when no copy could be placed.
   FillOutcome Build(const RgbPlane& damaged, const MaskPlane& mask, CRestoreEngine& settings);
   bool Empty() const { return m_rounds.empty(); }
   // One cycle of the automatic mode on every round.
   void RunCycle();
-  // A run (OnRun, with the settings' texts) on every round, and the held-out PSNR
+  // A run (OnRun, with the settings' shown fields) on every round, and the held-out PSNR
   // after it: an estimate of the hole PSNR of the same run on the real mask.
   double EstimateRun();
   // The PSNR (peak 255) of the held-out values against the known ones; NaN when empty.

@@ -47,12 +47,12 @@ MembraneReport SolveMembrane(RgbPlane* work, const MaskPlane& mask,
                              double tolerance = kMembraneTolerance,
                              int maxIterations = kMembraneMaxIterations);
 
-// The membrane fill as a run of the engine: the fields are read from their edits,
-// the work plane's masked pixels are filled, the solver's iterations are added to
-// the total iterations and the time it took to the seconds, the PSNR is measured
-// and the result shown, as a transport run ends. Nothing when the engine cannot
-// run (it has said why); a report whose status is not kOk when the fill refused
-// (the message shown, the work plane and the totals unchanged).
+// The membrane fill as a run of the engine: the shown fields are read, the work
+// plane's masked pixels are filled, the solver's iterations are added to the total
+// iterations and the time it took to the seconds, the PSNR is measured and the
+// fields shown, as a transport run ends. Nothing when the engine cannot run
+// (CanRun); a report whose status is not kOk when the fill refused (the work plane
+// and the totals unchanged; MembraneRefusalText is the message to show).
 std::optional<MembraneReport> RunMembrane(CRestoreEngine& engine);
 // The message a refusal of the fill shows ("" for kOk).
 const char* MembraneRefusalText(MembraneStatus status);

@@ -1,5 +1,5 @@
 // The membrane fill as the window's first fill beside the transport scheme ran it:
-// RunFill, with a refusal shown in a message box. The fill itself cannot be
+// RunFill, its refusal a report (MembraneRefusalText says it). The fill itself cannot be
 // interrupted; it takes well under a second on the largest hole the solver meets.
 #include <string>
 
@@ -47,6 +47,5 @@ std::optional<MembraneReport> RunMembrane(CRestoreEngine& engine) {
   if (run.outcome.ok()) return run.membrane;
   MembraneReport report = run.membrane.value_or(MembraneReport{});
   if (report.status == MembraneStatus::kOk) report.status = MembraneStatus::kOutOfMemory;
-  engine.Services().MessageBox(MembraneRefusalText(report.status), "error");
   return report;
 }

@@ -87,7 +87,7 @@ void CRestoreEngine::MeasurePsnr() {
     }
   }
   SetPsnr(sd, sr, W, H, &m_fields);
-  UpdateData(false);
+  ShowFields();
 }
 
 // The unmasked work values are whole unless an earlier mask's run left fractions

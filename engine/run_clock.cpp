@@ -13,3 +13,5 @@ float AddElapsedSeconds(float seconds, std::uint64_t start, std::uint64_t end) {
   // Below 2^53 ms (285,000 years) the count is exact in a double.
   return float(double(ElapsedMilliseconds(start, end)) * double(kMillisecond) + double(seconds));
 }
+
+std::uint32_t MonotonicTickCount() { return std::uint32_t(MonotonicMilliseconds()); }

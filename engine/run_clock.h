@@ -10,6 +10,16 @@
 
 // Milliseconds of CLOCK_MONOTONIC.
 std::uint64_t MonotonicMilliseconds();
+// The same, wrapping at 2^32.
+std::uint32_t MonotonicTickCount();
+
+// Where an engine takes the ticks that time its runs: the monotonic clock, unless a
+// test hands out ticks of its own.
+class CRunClock {
+ public:
+  virtual ~CRunClock() = default;
+  virtual std::uint64_t GetTickCount64() { return MonotonicMilliseconds(); }
+};
 
 // The milliseconds from `start` to `end`; 0 when a clock hands out an end before
 // its start, so that a run never takes time away from the total.

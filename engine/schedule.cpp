@@ -5,9 +5,10 @@
 // PSNR gain exceeds m_fThreshold. Both add the elapsed seconds and the iteration
 // count to the totals, measure the PSNR and show the work plane.
 //
-// Every transport block begins by reading the ten fields from their edits (their
-// six-digit text form therefore shapes the numbers), at the points the run has
-// always read them. A run may be asked to stop between sweeps (between whole
+// Every transport block begins by reading the ten fields as they were last shown
+// or set (ReadShownFields: their six-digit text form therefore shapes the numbers),
+// at the points the run has always read them, and a run shows them where it always
+// has (ShowFields). A run may be asked to stop between sweeps (between whole
 // cycles in the automatic mode); it then ends as a shorter run would: totals,
 // seconds, PSNR and result count what ran.
 #include <algorithm>
@@ -25,24 +26,6 @@ namespace {
 constexpr int kCycleTransport = 15;
 constexpr int kCycleDiffusion = 2;
 constexpr int kOpeningCycles = 5;
-
-// Disables both run buttons for the life of a run.
-class RunGuard {
- public:
-  explicit RunGuard(CEngineServices& services) : m_services(services) {
-    m_services.EnableItem(IDC_BTN_RUN, false);
-    m_services.EnableItem(IDC_BTN_AUTO, false);
-  }
-  ~RunGuard() {
-    m_services.EnableItem(IDC_BTN_RUN, true);
-    m_services.EnableItem(IDC_BTN_AUTO, true);
-  }
-  RunGuard(const RunGuard&) = delete;
-  RunGuard& operator=(const RunGuard&) = delete;
-
- private:
-  CEngineServices& m_services;
-};
 
 }  // namespace
 
@@ -82,15 +65,13 @@ void CRestoreEngine::Split(std::size_t n,
     if (!m_workers[i - 1]->WaitOrWithdraw()) body(begin(i), begin(i + 1));
 }
 
-bool CRestoreEngine::CanRun() {
-  const bool ready = HasDamaged() && HasMask() && m_gridChannel.Width() == Width() &&
-                     m_gridChannel.Height() == Height();
-  if (!ready) m_services.MessageBox("Load a damaged image and a mask first.", "not valid");
-  return ready;
+bool CRestoreEngine::CanRun() const {
+  return HasDamaged() && HasMask() && m_gridChannel.Width() == Width() &&
+         m_gridChannel.Height() == Height();
 }
 
 int CRestoreEngine::TransportBlock(int iterations, bool stoppable) {
-  UpdateData(true);
+  ReadShownFields();
   m_bStepStoppable = stoppable;
   m_nStepSweeps = std::max(iterations, 0);
   TransportStep(iterations, m_nMaskCount, double(m_fields.m_fDeltaT));
@@ -110,8 +91,7 @@ void CRestoreEngine::Report(const RunProgress& progress) {
 void CRestoreEngine::OnRun() {
   if (!CanRun()) return;
   m_bStopped = false;
-  UpdateData(true);
-  RunGuard guard(m_services);
+  ReadShownFields();
   const int n = m_fields.m_nTransportIter;
   const int per = m_fields.m_nTransportPerDiffusion;
   const int diffusion = m_fields.m_nDiffusionIter;
@@ -124,7 +104,7 @@ void CRestoreEngine::OnRun() {
   RunProgress progress;
   progress.iterationsPlanned = n;
   std::int64_t done = 0;
-  const std::uint64_t startTick = m_services.GetTickCount64();
+  const std::uint64_t startTick = m_clock->GetTickCount64();
   // A block stopped between its sweeps skips its diffusion: the run ends there.
   for (std::int64_t b = 0; b < blocks; ++b) {
     if (StopRequested()) break;
@@ -138,15 +118,14 @@ void CRestoreEngine::OnRun() {
     done += TransportBlock(int(rest), true);
     if (diffusion != 0 && rest != 0 && !m_bStopped) DiffusionSteps(diffusion);
   }
-  const std::uint64_t endTick = m_services.GetTickCount64();
+  const std::uint64_t endTick = m_clock->GetTickCount64();
   // A stopped run counts the iterations it ran; a whole one the field's count.
   m_fields.m_nTotalIter =
       m_fields.m_nTotalIter +
       std::uint32_t(m_bStopped ? std::int32_t(done) : m_fields.m_nTransportIter);
   m_fields.m_fSeconds = AddElapsedSeconds(m_fields.m_fSeconds, startTick, endTick);
   MeasurePsnr();
-  UpdateData(false);
-  m_services.ShowResult();
+  ShowFields();
   if (!m_bStopped) {
     progress.iterationsDone = int(done);
     Report(progress);
@@ -183,13 +162,12 @@ void CRestoreEngine::OnAuto() {
   if (!CanRun()) return;
   m_bStopped = false;
   m_bUnsettled = false;
-  UpdateData(true);
+  ReadShownFields();
   int counter = kCycleTransport;
-  RunGuard guard(m_services);
   RunProgress progress;
   progress.automatic = true;
   progress.settling = !HasOriginal();
-  const std::uint64_t startTick = m_services.GetTickCount64();
+  const std::uint64_t startTick = m_clock->GetTickCount64();
   m_dLastHeldOutPsnr = std::numeric_limits<double>::quiet_NaN();
   m_lastAutoRule = HasOriginal() ? AutoRule::kPsnr : AutoRule::kSettle;
   CHeldOutCycles copies;
@@ -207,12 +185,12 @@ void CRestoreEngine::OnAuto() {
   } else {
     AutoByPsnr(&progress, &counter);
   }
-  const std::uint64_t endTick = m_services.GetTickCount64();
+  const std::uint64_t endTick = m_clock->GetTickCount64();
+  m_nLastCycles = progress.cycle;
   m_fields.m_nTotalIter = m_fields.m_nTotalIter + std::uint32_t(counter);
   m_fields.m_fSeconds = AddElapsedSeconds(m_fields.m_fSeconds, startTick, endTick);
   if (!HasOriginal()) MeasurePsnr();  // as a run shows it, once, at the end
-  UpdateData(false);
-  m_services.ShowResult();
+  ShowFields();
 }
 
 void CRestoreEngine::AutoByPsnr(RunProgress* progress, int* counter) {
@@ -225,8 +203,8 @@ void CRestoreEngine::AutoByPsnr(RunProgress* progress, int* counter) {
     if (cycle < kOpeningCycles) Report(*progress);
   }
   MeasurePsnr();
-  UpdateData(false);
-  UpdateData(true);
+  ShowFields();
+  ReadShownFields();
   progress->measured = true;
   progress->psnr = m_fields.m_fPsnrResult;
   Report(*progress);

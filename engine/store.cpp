@@ -10,7 +10,7 @@
 
 void CRestoreEngine::SetDefaults() {
   SetDefaultFields(&m_fields);
-  UpdateData(false);
+  ShowFields();
 }
 
 namespace {

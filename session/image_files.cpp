@@ -217,8 +217,8 @@ FileResult CImageFiles::LoadDamagedImage(const RgbImage& image) {
   if (hadOriginal && !m_engine.HasOriginal())
     r.notice = "The original no longer matches: " + OriginalMismatch() +
                ". The PSNR is not measured against it until a matching original is loaded.";
-  m_services.PaneChanged(IDC_PANE_DAMAGED);
-  m_services.PaneChanged(IDC_PANE_RESULT);
+  m_services.PaneChanged(Pane::kDamaged);
+  m_services.PaneChanged(Pane::kResult);
   return r;
 }
 
@@ -239,8 +239,8 @@ FileResult CImageFiles::LoadMaskImage(const RgbImage& image) {
   FillSurface(image, &mask);
   m_surfMask = std::move(mask);
   m_engine.m_fields.m_nMaskPixels = std::uint32_t(m_engine.m_nMaskCount);
-  m_engine.UpdateData(false);
-  m_services.PaneChanged(IDC_PANE_MASK);
+  m_engine.ShowFields();
+  m_services.PaneChanged(Pane::kMask);
   return r;
 }
 
@@ -256,7 +256,7 @@ FileResult CImageFiles::LoadOriginalImage(const RgbImage& image) {
   if (!m_engine.ReadOriginalPixels(Bytes(image))) return OutOfMemory("the original's plane");
   FillSurface(image, &original);
   m_surfOriginal = std::move(original);
-  m_services.PaneChanged(IDC_PANE_ORIGINAL);
+  m_services.PaneChanged(Pane::kOriginal);
   return r;
 }
 
@@ -269,7 +269,7 @@ void CImageFiles::ShowResult() {
   m_engine.ResultPixels(picture.rgb.data(), std::size_t(picture.width) * 3);
   FillSurface(picture, &m_surfResult);
   ++m_nResultVersion;
-  m_services.PaneChanged(IDC_PANE_RESULT);
+  m_services.PaneChanged(Pane::kResult);
 }
 
 void CImageFiles::ClearResult() {
@@ -278,7 +278,7 @@ void CImageFiles::ClearResult() {
       CreateSurface(m_surfDamaged.nWidth, m_surfDamaged.nHeight, &blank))
     m_surfResult = std::move(blank);
   m_nResultVersion = m_nSavedVersion = 0;
-  m_services.PaneChanged(IDC_PANE_RESULT);
+  m_services.PaneChanged(Pane::kResult);
 }
 
 FileResult CImageFiles::SaveResult(const std::string& path, bool overwrite, FileSink& sink) {
@@ -302,49 +302,4 @@ FileResult CImageFiles::SaveMaskImage(const std::string& path, const RgbImage& m
                                       FileSink& sink) {
   const ::SaveResult s = SavePicture(path, mask, sink);
   return s.ok ? FileResult() : Failure("cannot create file", "", s.reason);
-}
-
-// Asks for a file; refuses a cancelled dialog or a name of another kind.
-std::optional<std::string> CImageFiles::ChooseImageFile(bool bOpen) {
-  const auto file = m_services.FileDialog(bOpen);
-  if (file && (bOpen ? IsReadableName(*file) : IsWritableName(*file))) return file;
-  const std::string kinds = bOpen ? ".bmp, .png, .jpg or .jpeg" : ".bmp or .png";
-  Dialog().MessageBox("Citra BMP please!\nthe file name must end in " + kinds +
-                          (file ? " (not \"" + *file + "\")" : " (no file was chosen)"),
-                      kNotValid);
-  return std::nullopt;
-}
-
-void CImageFiles::Report(const FileResult& result) {
-  if (!result.ok)
-    Dialog().MessageBox(result.Text(), result.caption);
-  else if (!result.notice.empty())
-    Dialog().MessageBox(result.notice, "");
-}
-
-void CImageFiles::OnLoadDamaged() {
-  if (const auto file = ChooseImageFile(true)) Report(LoadDamaged(*file));
-}
-
-void CImageFiles::OnLoadOriginal() {
-  if (const auto file = ChooseImageFile(true)) Report(LoadOriginal(*file));
-}
-
-void CImageFiles::OnLoadMask() {
-  if (const auto file = ChooseImageFile(true)) {
-    Report(LoadMask(*file));
-    return;
-  }
-  // Refused choice: the pixel count field shows the current mask again.
-  m_engine.m_fields.m_nMaskPixels = std::uint32_t(m_engine.m_nMaskCount);
-  m_engine.UpdateData(false);
-}
-
-void CImageFiles::OnSave() {
-  // Nothing is asked before there is something to save.
-  if (!HasResult()) {
-    Report(SaveResult(std::string()));
-    return;
-  }
-  if (const auto file = ChooseImageFile(false)) Report(SaveResult(*file));
 }

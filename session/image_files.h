@@ -2,8 +2,8 @@
 // decoded into a picture, checked against the engine's limits and the pictures
 // already loaded, and its pixels go straight into the engine's planes (or mask
 // list); a surface keeps each picture for display and saving. A refused or failed
-// command changes nothing. The On... handlers add the file dialog, the extension
-// test and the message boxes; the window and the command line share all of it.
+// command changes nothing and says why as a value; the window and the command
+// line share all of it (the window adds its file dialogs and message boxes).
 #pragma once
 
 #include <cstdint>
@@ -15,27 +15,18 @@
 #include "imaging/image_error.h"
 #include "imaging/surface.h"
 
-// Control ids of the load and save commands and of the four panes.
-enum : int {
-  IDC_BTN_LOAD_DAMAGED = 1004,
-  IDC_BTN_LOAD_MASK = 1005,
-  IDC_BTN_LOAD_ORIGINAL = 1016,
-  IDC_BTN_SAVE = 1022,
-  IDC_BTN_RESET = 3,
-  IDC_PANE_DAMAGED = 1002,
-  IDC_PANE_MASK = 1003,
-  IDC_PANE_RESULT = 1010,
-  IDC_PANE_ORIGINAL = 1015,
-};
+// The program's name, where a message has no caption of its own.
+constexpr const char* kAppTitle = "ruvanta";
 
-// What the commands need of the dialog beyond the engine's services.
+// The four panes, each showing one picture.
+enum class Pane { kDamaged, kMask, kResult, kOriginal };
+
+// What the commands tell the window.
 class CFileServices {
  public:
   virtual ~CFileServices() = default;
-  // An open (or save) file dialog; the chosen file's full path, nothing on Cancel.
-  virtual std::optional<std::string> FileDialog(bool bOpen) = 0;
   // A pane's picture changed (after a load or a run).
-  virtual void PaneChanged(int /*paneId*/) {}
+  virtual void PaneChanged(Pane /*pane*/) {}
 };
 
 struct FileResult {
@@ -110,13 +101,6 @@ class CImageFiles {
   // "the original image is 320 x 240 but the damaged image is 800 x 600".
   std::string OriginalMismatch() const;
 
-  // Button handlers: file dialog, extension test (bmp, png, jpg or jpeg to open,
-  // bmp or png to save, in any case), message boxes.
-  void OnLoadDamaged();
-  void OnLoadMask();
-  void OnLoadOriginal();
-  void OnSave();
-
   // The extension of a path without its dot ("" when it has none).
   static std::string FileExtension(const std::string& path);
   // Whether a name's extension is one a picture is read from (or written to).
@@ -124,11 +108,8 @@ class CImageFiles {
   static bool IsWritableName(const std::string& path);
 
  private:
-  std::optional<std::string> ChooseImageFile(bool bOpen);
-  void Report(const FileResult& result);
   // "<what> is W x H but the damaged image is W x H".
   std::string AgainstDamaged(const std::string& what, int w, int h) const;
-  CEngineServices& Dialog() { return m_engine.Services(); }
 
   CRestoreEngine& m_engine;
   CFileServices& m_services;

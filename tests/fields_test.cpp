@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <map>
+#include <vector>
 
 #include "engine/fields.h"
 #include "tests/support/engine_fixture.h"
+#include "ui/dialog_fields.h"
 
 namespace {
 
@@ -57,47 +61,59 @@ TEST(FieldParse, FormattedValuesReadBackToTheirSixDigitValue) {
   EXPECT_TRUE(std::isnan(nan));
 }
 
-TEST(DataExchange, DefaultsAndOrder) {
-  TestDialog dlg;  // starts with the defaults written out
+// The dialog's edits as texts in a table, with the message boxes recorded.
+class TextDialog : public CDialogServices {
+ public:
+  std::map<int, std::string> texts;
+  std::vector<std::pair<std::string, std::string>> messages;
+  std::string GetItemText(int id) const override {
+    const auto it = texts.find(id);
+    return it == texts.end() ? std::string() : it->second;
+  }
+  void SetItemText(int id, const std::string& text) override { texts[id] = text; }
+  void MessageBox(const std::string& text, const std::string& caption) override {
+    messages.emplace_back(text, caption);
+  }
+};
+
+TEST(DataExchange, DefaultsInOrderAndABadEntryStopsTheExchangeAtItsField) {
+  TestDialog session;  // a new engine: the defaults shown
+  TextDialog dlg;
+  CDialogFields fields = session.engine.ShownFields();
+  ExchangeFields(&fields, dlg, false);
   const char* expected[10] = {"100", "2", "15", "0.01", "0", "0", "0", "0", "0", "0"};
   for (int k = 0; k < 10; ++k) EXPECT_EQ(dlg.GetItemText(kFields[k].id), expected[k]) << k;
-  EXPECT_EQ(dlg.engine.m_fields.m_fDeltaT, 0.01f);
-  EXPECT_TRUE(dlg.engine.UpdateData(true));
-  EXPECT_TRUE(dlg.m_messages.empty());
-}
+  EXPECT_TRUE(ExchangeFields(&fields, dlg, true));
+  EXPECT_TRUE(dlg.messages.empty());
 
-TEST(DataExchange, BadEntryStopsTheExchangeAtItsField) {
-  TestDialog dlg;  // starts with the defaults written out
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "7");
   dlg.SetItemText(IDC_EDIT_DIFFUSION_ITER, "8");
   dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, "9");
   dlg.SetItemText(IDC_EDIT_DELTA_T, "fast");
   dlg.SetItemText(IDC_EDIT_PSNR_DAMAGED, "3");
   dlg.SetItemText(IDC_EDIT_MASK_PIXELS, "11");
-  EXPECT_FALSE(dlg.engine.UpdateData(true));
-  EXPECT_EQ(dlg.engine.m_fields.m_nTransportIter, 7);
-  EXPECT_EQ(dlg.engine.m_fields.m_nDiffusionIter, 8);
-  EXPECT_EQ(dlg.engine.m_fields.m_nTransportPerDiffusion, 9);
-  EXPECT_EQ(dlg.engine.m_fields.m_fDeltaT, 0.01f);
-  EXPECT_EQ(dlg.engine.m_fields.m_fPsnrDamaged, 0.0f);
-  EXPECT_EQ(dlg.engine.m_fields.m_nMaskPixels, 0u);
-  ASSERT_EQ(dlg.m_messages.size(), 1u);
-  EXPECT_EQ(dlg.m_messages[0].text, "Please enter a number.");
-  EXPECT_EQ(dlg.m_messages[0].caption, "ruvanta");
-}
+  EXPECT_FALSE(ExchangeFields(&fields, dlg, true));
+  EXPECT_EQ(fields.m_nTransportIter, 7);
+  EXPECT_EQ(fields.m_nDiffusionIter, 8);
+  EXPECT_EQ(fields.m_nTransportPerDiffusion, 9);
+  EXPECT_EQ(fields.m_fDeltaT, 0.01f);
+  EXPECT_EQ(fields.m_fPsnrDamaged, 0.0f);
+  EXPECT_EQ(fields.m_nMaskPixels, 0u);
+  ASSERT_EQ(dlg.messages.size(), 1u);
+  EXPECT_EQ(dlg.messages[0].first, "Please enter a number.");
 
-TEST(DataExchange, TooLargeForTheFieldDoesNotConvert) {
-  TestDialog dlg;  // starts with the defaults written out
+  dlg.SetItemText(IDC_EDIT_DELTA_T, "0.01");
   dlg.SetItemText(IDC_EDIT_TOTAL_ITER, "4294967296");
-  dlg.SetItemText(IDC_EDIT_MASK_PIXELS, "5");
-  EXPECT_FALSE(dlg.engine.UpdateData(true));
-  EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, 0u);
-  EXPECT_EQ(dlg.engine.m_fields.m_nMaskPixels, 0u);
-  EXPECT_EQ(dlg.m_messages.back().text, "Please enter a positive integer.");
+  EXPECT_FALSE(ExchangeFields(&fields, dlg, true));
+  EXPECT_EQ(fields.m_nMaskPixels, 0u);
+  EXPECT_EQ(dlg.messages.back().first, "Please enter a positive integer.");
 }
 
 TEST(DataExchange, FirstBadFieldIsNamedByItsLabelWithoutChangingAnything) {
-  TestDialog dlg;
+  TextDialog dlg;
+  CDialogFields fields;
+  SetDefaultFields(&fields);
+  ExchangeFields(&fields, dlg, false);
   EXPECT_FALSE(FirstBadField(dlg).has_value());
   dlg.SetItemText(IDC_EDIT_SECONDS, "");
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "");
@@ -105,13 +121,38 @@ TEST(DataExchange, FirstBadFieldIsNamedByItsLabelWithoutChangingAnything) {
   ASSERT_TRUE(problem.has_value());
   EXPECT_EQ(problem->id, IDC_EDIT_TRANSPORT_ITER);  // the first in exchange order
   EXPECT_EQ(problem->message, "Ruvanta: please enter a whole number.");
-  EXPECT_EQ(dlg.engine.m_fields.m_nTransportIter, 100);
-  EXPECT_TRUE(dlg.m_messages.empty());
+  EXPECT_TRUE(dlg.messages.empty());
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "100");
   EXPECT_EQ(FirstBadField(dlg)->message, "Waktu: please enter a number.");
   dlg.SetItemText(IDC_EDIT_SECONDS, "0");
   dlg.SetItemText(IDC_EDIT_MASK_PIXELS, "-3");
   EXPECT_EQ(FirstBadField(dlg)->message, "Jumlah Pixel: please enter a whole number, 0 or more.");
+}
+
+// The engine's round trip is the dialog's: the fields written out and read back
+// through the edits' texts are QuantizeAsDialogText's, bit for bit, and it is
+// idempotent.
+TEST(QuantizeAsDialogText, IsTheExchangeRoundTrip) {
+  TextDialog dlg;
+  const float values[] = {0.01f, 27.345678f, 1e-30f, 3.4e38f, -7.5f, 0.1234567f, INFINITY};
+  for (float v : values) {
+    CDialogFields f;
+    f.m_nTransportIter = -5;
+    f.m_nTotalIter = 4000000000u;
+    f.m_fDeltaT = v;
+    f.m_fPsnrDamaged = v * 3.0f;
+    f.m_fPsnrResult = std::nextafter(v, 0.0f);
+    f.m_fSeconds = v / 7.0f;
+    f.m_fThreshold = -v;
+    CDialogFields exchanged = f;
+    ExchangeFields(&exchanged, dlg, false);
+    ASSERT_TRUE(ExchangeFields(&exchanged, dlg, true));
+    const CDialogFields q = QuantizeAsDialogText(f);
+    EXPECT_EQ(std::memcmp(&q, &exchanged, sizeof q), 0) << v;
+    const CDialogFields twice = QuantizeAsDialogText(q);
+    EXPECT_EQ(std::memcmp(&q, &twice, sizeof q), 0) << v;
+  }
+  EXPECT_NE(QuantizeAsDialogText(CDialogFields{0, 0, 0, 0.1234567f}).m_fDeltaT, 0.1234567f);
 }
 
 }  // namespace

@@ -134,7 +134,6 @@ TEST_P(RegressTest, LoadsRefuseWithoutChangeOrLoadWhole) {
       }
     }
     ExpectSameState(before, Capture(dlg), "after the three refused loads");
-    EXPECT_TRUE(dlg.m_messages.empty());
     return;
   }
   // A file that fits: the damaged load takes it whole and leaves the mask plane

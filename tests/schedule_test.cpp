@@ -6,6 +6,7 @@
 #include <string>
 #include <thread>
 
+#include "engine/restore.h"
 #include "tests/support/engine_fixture.h"
 
 namespace {
@@ -15,16 +16,13 @@ namespace {
 class RecordingEngine : public CRestoreEngine {
  public:
   // The reference path makes each step its own call, so every call is seen.
-  explicit RecordingEngine(CEngineServices& services) : CRestoreEngine(services) {
+  explicit RecordingEngine(CRunClock& clock) : CRestoreEngine(clock) {
     m_bReferenceKernels = true;
   }
   std::vector<std::string> calls;
   std::deque<float> psnrResults;
   float psnrDamaged = 20.0f;
-  bool runButtonsEnabledDuringRun = true;
-  CHeadlessServices* services = nullptr;
   void TransportStep(int iterations, int count, double) override {
-    runButtonsEnabledDuringRun = runButtonsEnabledDuringRun && services->IsItemEnabled(IDC_BTN_RUN);
     calls.push_back("T" + std::to_string(iterations) + "/" + std::to_string(count));
   }
   void DiffusionStep(int iterations, int channel) override {
@@ -36,37 +34,29 @@ class RecordingEngine : public CRestoreEngine {
       m_fields.m_fPsnrResult = psnrResults.front();
       psnrResults.pop_front();
     }
-    UpdateData(false);
+    ShowFields();
   }
 };
 
-class RecordingDialog : public CHeadlessServices, public CFileServices, public CRunObserver {
+class RecordingDialog : private ScriptedClockHolder, public CFileServices, public CRunObserver {
  public:
   RecordingDialog() {
-    engine.services = this;
     engine.SetObserver(this);
     engine.SetDefaults();
   }
-  std::optional<std::string> FileDialog(bool) override { return std::nullopt; }
-  void ShowResult() override { files.ShowResult(); }
+  void SetItemText(int id, const std::string& text) { TypeIntoField(engine, id, text); }
+  std::string GetItemText(int id) const { return FieldText(engine, id); }
   void Progress(const RunProgress& p) override {
     if (p.automatic && p.measured) cycles.emplace_back(p.cycle, p.psnr);
   }
-  std::uint64_t GetTickCount64() override {
-    if (ticks.empty()) return 1000;
-    const std::uint64_t t = ticks.front();
-    ticks.pop_front();
-    return t;
-  }
-  std::uint32_t GetTickCount() override { return std::uint32_t(GetTickCount64()); }
   int TransportCalls() const {
     int n = 0;
     for (const auto& c : engine.calls) n += c[0] == 'T';
     return n;
   }
-  RecordingEngine engine{*this};
+  RecordingEngine engine{clock};
   CImageFiles files{engine, *this};
-  std::deque<std::uint64_t> ticks;
+  std::deque<std::uint64_t>& ticks = clock.ticks;
   std::vector<std::pair<int, float>> cycles;
   std::vector<std::string>& calls = engine.calls;
   std::deque<float>& psnrResults = engine.psnrResults;
@@ -109,9 +99,6 @@ TEST_F(ScheduleTest, DefaultBlocks) {
   dlg.engine.OnRun();
   EXPECT_EQ(dlg.calls, Expected({15, 15, 15, 15, 15, 15, 10}, std::vector<bool>(7, true), 2, 3));
   EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, 100u);
-  EXPECT_TRUE(dlg.IsItemEnabled(IDC_BTN_RUN));
-  EXPECT_TRUE(dlg.IsItemEnabled(IDC_BTN_AUTO));
-  EXPECT_FALSE(dlg.engine.runButtonsEnabledDuringRun);
 }
 
 TEST_F(ScheduleTest, BlockArithmetic) {
@@ -184,7 +171,6 @@ TEST_F(ScheduleTest, AutomaticModeStopsWhenTheGainNoLongerExceedsTheThreshold) {
   EXPECT_EQ(dlg.calls[1], "D2c0");
   ASSERT_EQ(dlg.cycles.size(), 4u);
   EXPECT_EQ(dlg.cycles.back().first, 8);
-  EXPECT_TRUE(dlg.IsItemEnabled(IDC_BTN_AUTO));
 }
 
 TEST_F(ScheduleTest, AutomaticModeFirstGainBelowThreshold) {
@@ -204,7 +190,7 @@ TEST_F(ScheduleTest, AutomaticModeInfinityContinuesThenStops) {
   EXPECT_EQ(dlg.TransportCalls(), 7);  // inf - 20 goes on, inf - inf is not a number
   EXPECT_EQ(dlg.engine.m_fields.m_nTotalIter, 45u);
   EXPECT_EQ(dlg.GetItemText(IDC_EDIT_PSNR_RESULT), "inf");
-  dlg.engine.UpdateData(true);  // the infinite value survives the read-back
+  dlg.engine.ReadShownFields();  // the infinite value survives the read-back
   EXPECT_TRUE(std::isinf(dlg.engine.m_fields.m_fPsnrResult));
 }
 
@@ -221,24 +207,25 @@ TEST_F(ScheduleTest, FirstGainIsTakenFromTheSixDigitTexts) {
 
 TEST_F(ScheduleTest, RunIsRefusedUntilImageAndMatchingMaskAreLoaded) {
   RecordingDialog none;
+  const RunOutcome refused = Restore(none.engine, RunSettings());
+  EXPECT_EQ(refused.end, RunEnd::kNotRun);
+  EXPECT_EQ(refused.message, "Load a damaged image and a mask first.");
+  EXPECT_EQ(refused.caption, "not valid");
   none.engine.OnRun();
   none.engine.OnAuto();
-  ASSERT_EQ(none.m_messages.size(), 2u);
-  EXPECT_EQ(none.m_messages[0].text, "Load a damaged image and a mask first.");
-  EXPECT_EQ(none.m_messages[0].caption, "not valid");
   EXPECT_TRUE(none.calls.empty());
   EXPECT_EQ(none.engine.m_fields.m_nTotalIter, 0u);
 
   RecordingDialog noMask;
   ASSERT_TRUE(noMask.files.LoadDamagedImage(MakePhoto(5, 5, 2)).ok);
+  EXPECT_FALSE(noMask.engine.CanRun());
   noMask.engine.OnRun();
-  EXPECT_EQ(noMask.m_messages.size(), 1u);
   EXPECT_TRUE(noMask.calls.empty());
 
   // A damaged image of another size after the mask: the mask no longer fits.
   ASSERT_TRUE(dlg.files.LoadDamagedImage(MakePhoto(9, 8, 2)).ok);
+  EXPECT_FALSE(dlg.engine.CanRun());
   dlg.engine.OnRun();
-  EXPECT_EQ(dlg.m_messages.size(), 1u);
   EXPECT_TRUE(dlg.calls.empty());
   // Back to the size the mask was built for: it runs again.
   ASSERT_TRUE(dlg.files.LoadDamagedImage(MakePhoto(8, 8, 2)).ok);
@@ -248,8 +235,8 @@ TEST_F(ScheduleTest, RunIsRefusedUntilImageAndMatchingMaskAreLoaded) {
 
 TEST_F(ScheduleTest, EmptyMaskRuns) {
   ASSERT_TRUE(dlg.files.LoadMaskImage(MakeMask(8, 8, {})).ok);
+  EXPECT_TRUE(dlg.engine.CanRun());
   dlg.engine.OnRun();
-  EXPECT_TRUE(dlg.m_messages.empty());
   EXPECT_EQ(dlg.calls.front(), "T15/0");
 }
 

@@ -40,10 +40,6 @@
 #include "ui/run_methods.h"
 
 namespace {
-// Set on the worker thread for the life of a run: the engine's calls of the
-// dialog's services come from there and go to the run's copy of the edits.
-thread_local bool t_onRunThread = false;
-
 // Previews of the result for its pane and the viewer, at most this often while a
 // run goes.
 constexpr std::uint32_t kPreviewMilliseconds = 150;
@@ -199,7 +195,7 @@ const char* PaneWhat(int paneId) {
 }  // namespace
 
 CMainDlg::CMainDlg(QWidget* parent)
-    : CDialog(MainDialogTemplate(), parent), m_engine(*this), m_files(m_engine, *this) {
+    : CDialog(MainDialogTemplate(), parent), m_engine(), m_files(m_engine, *this) {
   m_hIcon = LoadAppIcon();
   m_engine.SetObserver(this);
 }
@@ -236,7 +232,8 @@ bool CMainDlg::OnInitDialog() {
   if (m_pProgress) m_pProgress->setFormat(QString());
 
   SetIcon(m_hIcon);
-  m_engine.SetDefaults();  // 100, 2, 15, 0.01, the others 0, written to the edits
+  m_engine.SetDefaults();  // 100, 2, 15, 0.01, the others 0
+  SyncFieldEdits();
   ShowFigures();
   UpdateControls();
 
@@ -425,7 +422,7 @@ void CMainDlg::OnReset() {
   f.m_nTotalIter = 0;
   f.m_nMaskPixels = 0;
   m_estimatedPsnr = std::numeric_limits<double>::quiet_NaN();
-  m_engine.UpdateData(false);
+  UpdateData(false);
 }
 
 void CMainDlg::OnSysCommand(unsigned nID, long) {
@@ -692,7 +689,11 @@ void CMainDlg::SetMethod(const QString& name) {
 
 void CMainDlg::StartRun(bool automatic) {
   const RunMethodEntry& method = Method();
-  if (IsBusy() || (automatic && !method.hasAutomatic) || !m_engine.CanRun()) return;
+  if (IsBusy() || (automatic && !method.hasAutomatic)) return;
+  if (!m_engine.CanRun()) {
+    MessageBox(CRestoreEngine::kNotLoadedText, "not valid");
+    return;
+  }
   // Every edit the run will read must hold a number: one message, naming it.
   if (const auto problem = FirstBadField(*this)) {
     MessageBox(problem->message, "");
@@ -729,7 +730,19 @@ void CMainDlg::StartRun(bool automatic) {
   run->settling = settling;
   run->method = &method;
   run->focus = focusWidget();
-  for (const FieldDef& def : kFields) run->texts[def.id] = GetItemText(def.id);
+  // The run starts from the fields as the edits read (every one converts).
+  UpdateData(true);
+  const CDialogFields& typed = m_engine.ShownFields();
+  run->settings.method = method.method;
+  run->settings.automatic = automatic;
+  run->settings.transportIterations = typed.m_nTransportIter;
+  run->settings.diffusionIterations = typed.m_nDiffusionIter;
+  run->settings.transportPerDiffusion = typed.m_nTransportPerDiffusion;
+  run->settings.deltaT = typed.m_fDeltaT;
+  run->settings.threshold = typed.m_fThreshold;
+  run->settings.settleLevel = m_engine.m_dSettleLevel;
+  run->settings.ruleWithoutOriginal = m_engine.m_autoRuleWithoutOriginal;
+  run->settings.threads = m_engine.m_nThreads;
   run->startTick = MonotonicTickCount();
   m_bStopRequested = false;
   if (automatic) {
@@ -740,7 +753,7 @@ void CMainDlg::StartRun(bool automatic) {
   if (m_pProgress) {
     // The run's count is the one typed in the edit: the field is read by the run.
     std::int32_t planned = 0;
-    ParseIntField(run->texts[IDC_EDIT_TRANSPORT_ITER], &planned);
+    ParseIntField(GetItemText(IDC_EDIT_TRANSPORT_ITER), &planned);
     m_pProgress->setFormat(QString());
     m_pProgress->setRange(0, automatic || !method.stoppable ? 0 : std::max(1, planned));
     m_pProgress->setValue(0);
@@ -751,11 +764,11 @@ void CMainDlg::StartRun(bool automatic) {
                ? QStringLiteral(
                      "Automatic mode without an original: while known pixels hidden under "
                      "copies of the mask gain more than ") +
-                     QString::fromStdString(run->texts[IDC_EDIT_THRESHOLD]) +
+                     QString::fromStdString(GetItemText(IDC_EDIT_THRESHOLD)) +
                      QStringLiteral(" dB, or the mean change is above ") +
                      Number(m_engine.m_dSettleLevel)
                : QStringLiteral("Automatic mode: while the PSNR gain is above ") +
-                     QString::fromStdString(run->texts[IDC_EDIT_THRESHOLD]) + QStringLiteral(" dB");
+                     QString::fromStdString(GetItemText(IDC_EDIT_THRESHOLD)) + QStringLiteral(" dB");
   else
     rule = method.stoppable
                ? QStringLiteral("Running")
@@ -767,17 +780,22 @@ void CMainDlg::StartRun(bool automatic) {
   m_pRun = std::move(run);
   UpdateControls();
   QApplication::setOverrideCursor(Qt::BusyCursor);
-  const RunMethodEntry* m = &method;
   m_pRun->estimate = !m_engine.HasOriginal() && heldOutRoom;
-  m_pRun->worker = std::thread([this, automatic, m] {
-    t_onRunThread = true;
+  m_pRun->settings.estimate = m_pRun->estimate;
+  m_pRun->worker = std::thread([this] {
+    RunState& r = *m_pRun;
     try {
-      m_pRun->estimatedPsnr = m->run(m_engine, automatic, m_pRun->estimate);
+      r.outcome = Restore(m_engine, r.settings);
+      if (r.outcome.end == RunEnd::kRefused && r.outcome.outOfMemory) throw std::bad_alloc();
+      r.estimatedPsnr = r.outcome.estimatedPsnr;
+      // A plain transport run estimates itself on held-out copies of its mask.
+      if (r.estimate && r.settings.method == RunMethod::kTransport && !r.settings.automatic &&
+          r.outcome.end == RunEnd::kDone)
+        r.estimatedPsnr = m_engine.EstimateRunPsnr();
     } catch (const std::bad_alloc&) {
       // Whatever the run had done is undone when it is joined.
-      m_pRun->outOfMemory = true;
+      r.outOfMemory = true;
     }
-    t_onRunThread = false;
     QMetaObject::invokeMethod(
         this, [this] { FinishRun(); }, Qt::QueuedConnection);
   });
@@ -815,10 +833,11 @@ void CMainDlg::FinishRun() {
     }
     return;
   }
-  for (const auto& text : run->texts) SetItemText(text.first, text.second);
-  if (run->showResult) m_files.ShowResult();
+  const bool ran = run->outcome.Ran();
+  SyncFieldEdits();
+  if (ran) m_files.ShowResult();
   const CDialogFields& f = m_engine.m_fields;
-  const bool stopped = run->method->stoppable && m_engine.LastRunStopped();
+  const bool stopped = run->outcome.end == RunEnd::kStopped;
   const QString cycles = QString::number(run->lastCycle);
   QString outcome;
   if (!run->automatic) {
@@ -832,8 +851,8 @@ void CMainDlg::FinishRun() {
   } else if (stopped) {
     outcome = QStringLiteral("Automatic mode stopped by you after cycle ") + cycles +
               QStringLiteral("; the result so far is shown.");
-  } else if (run->settling && m_engine.LastAutoRule() == AutoRule::kHeldOut) {
-    outcome = m_engine.LastRunUnsettled()
+  } else if (run->settling && run->outcome.rule == AutoRule::kHeldOut) {
+    outcome = run->outcome.end == RunEnd::kAtCap
                   ? QStringLiteral("Automatic mode: stopped at the %1-cycle cap, after cycle %2.")
                         .arg(kMaxSettleCycles)
                         .arg(cycles)
@@ -844,7 +863,7 @@ void CMainDlg::FinishRun() {
     const QString change = Number(m_chart.empty() ? 0.0 : m_chart.back(), 3);
     const QString level = Number(m_engine.m_dSettleLevel);
     outcome =
-        m_engine.LastRunUnsettled()
+        run->outcome.end == RunEnd::kAtCap
             ? QStringLiteral("Not settled after cycle %1: the mean change was still %2 (above %3).")
                   .arg(cycles, change, level)
             : QStringLiteral("Settled after cycle %1: the mean change was %2 (at most %3).")
@@ -854,7 +873,7 @@ void CMainDlg::FinishRun() {
               QStringLiteral(", when the PSNR gain was no longer above ") +
               Number(double(f.m_fThreshold)) + QStringLiteral(" dB.");
   }
-  if (run->showResult) {
+  if (ran) {
     m_estimatedPsnr = run->estimatedPsnr;
     if (std::isfinite(m_estimatedPsnr))
       outcome += QStringLiteral(" Estimate: %1 dB.")
@@ -870,7 +889,7 @@ void CMainDlg::FinishRun() {
     if (m_pProgress->maximum() == 0) m_pProgress->setRange(0, 1);
     if (!stopped) m_pProgress->setValue(m_pProgress->maximum());
   }
-  if (run->showResult) {
+  if (ran) {
     PushStep();
     KeepForRecovery();
   }
@@ -880,7 +899,7 @@ void CMainDlg::FinishRun() {
   // After a run the focus is where it was when the run started.
   if (run->focus && run->focus->isEnabled() && run->focus->isVisible())
     run->focus->setFocus(Qt::OtherFocusReason);
-  for (const auto& m : run->messages) MessageBox(m.first, m.second);
+  if (!ran) MessageBox(run->outcome.message, run->outcome.caption);
   if (m_bCloseAfterRun) {
     m_bCloseAfterRun = false;
     OnCancel();
@@ -1430,7 +1449,10 @@ void CMainDlg::LoadPicture(int paneId, const QString& path) {
             m_originalPath = QFileInfo(path).absoluteFilePath();
             // The figures of a result already there were taken against black (or an
             // earlier original): measured again, they are its quality.
-            if (m_files.HasResult()) m_engine.MeasurePsnr();
+            if (m_files.HasResult()) {
+              m_engine.MeasurePsnr();
+              SyncFieldEdits();
+            }
           }
           // A file dropped or given on the command line: its folder is the one used last.
           SetLastFolder(QFileInfo(path).absolutePath());
@@ -1695,10 +1717,6 @@ void CMainDlg::ShowHelp() {
 // --- dialog services -----------------------------------------------------------
 
 std::string CMainDlg::GetItemText(int id) const {
-  if (t_onRunThread && m_pRun) {
-    const auto it = m_pRun->texts.find(id);
-    return it == m_pRun->texts.end() ? std::string() : it->second;
-  }
   if (IsFigure(id)) {
     // The value the engine wrote, whatever the edit shows in its place.
     const auto it = m_figureTexts.find(id);
@@ -1719,10 +1737,6 @@ std::string CMainDlg::GetItemText(int id) const {
 }
 
 void CMainDlg::SetItemText(int id, const std::string& text) {
-  if (t_onRunThread && m_pRun) {
-    m_pRun->texts[id] = text;
-    return;
-  }
   if (IsFigure(id)) {
     m_figureTexts[id] = text;
     ShowFigures();
@@ -1740,37 +1754,49 @@ void CMainDlg::SetItemText(int id, const std::string& text) {
     box->setTitle(t);
 }
 
-void CMainDlg::EnableItem(int id, bool enable) {
-  if (t_onRunThread) return;  // while a run goes, UpdateControls decides
-  if (QWidget* w = GetDlgItem(id)) w->setEnabled(enable);
-}
-
 void CMainDlg::MessageBox(const std::string& text, const std::string& caption) {
-  if (t_onRunThread && m_pRun) {
-    m_pRun->messages.emplace_back(text, caption);
-    return;
-  }
   ShowMessage(QString::fromStdString(text),
               QString::fromStdString(caption.empty() ? std::string(kAppTitle) : caption));
 }
 
 void CMainDlg::ReportBadEntry(int id, const std::string& message) {
   MessageBox(message, "");
-  if (!t_onRunThread) FocusEdit(id);
+  FocusEdit(id);
 }
 
-void CMainDlg::ShowResult() {
-  if (t_onRunThread && m_pRun) {
-    m_pRun->showResult = true;
-    return;
+bool CMainDlg::UpdateData(bool bSaveAndValidate) {
+  if (!bSaveAndValidate) {
+    m_engine.ShowFields();
+    SyncFieldEdits();
+    return true;
   }
-  m_files.ShowResult();
+  CDialogFields fields = m_engine.m_fields;
+  const bool ok = ExchangeFields(&fields, *this, true);
+  m_engine.m_fields = fields;
+  m_engine.SetShownFields(fields);
+  m_nFieldsWritten = m_engine.ShownVersion();  // the edits hold them already
+  return ok;
+}
+
+void CMainDlg::SyncFieldEdits() {
+  if (IsRunning() || m_nFieldsWritten == m_engine.ShownVersion()) return;
+  m_nFieldsWritten = m_engine.ShownVersion();
+  CDialogFields shown = m_engine.ShownFields();
+  ExchangeFields(&shown, *this, false);
 }
 
 std::optional<std::string> CMainDlg::FileDialog(bool bOpen) {
   const std::optional<QString> chosen = ChooseFile(bOpen);
   if (!chosen) return std::nullopt;
   return QFile::encodeName(*chosen).toStdString();
+}
+
+void CMainDlg::PaneChanged(Pane pane) {
+  SyncFieldEdits();
+  PaneChanged(pane == Pane::kDamaged  ? int(IDC_PANE_DAMAGED)
+              : pane == Pane::kMask   ? int(IDC_PANE_MASK)
+              : pane == Pane::kResult ? int(IDC_PANE_RESULT)
+                                      : int(IDC_PANE_ORIGINAL));
 }
 
 void CMainDlg::PaneChanged(int paneId) {

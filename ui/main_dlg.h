@@ -1,13 +1,14 @@
 // The main window: dialog template 102 over the restoration engine and the load
-// and save commands, which it has (it is neither of them). It gives both the
-// services of a dialog: the edits' texts, the buttons, message boxes, file dialogs
-// and pane refreshes. It is an ordinary top-level window: the viewer and the help
+// and save commands, which it has (it is neither of them). The ten edits are
+// exchanged with the engine's fields here: a run takes the fields its edits hold
+// as typed settings, and the edits show the engine's fields again whenever the
+// engine has shown them (a load, a measure, the end of a run). It is an ordinary top-level window: the viewer and the help
 // page beside it take input while it is open.
 //
 // A run goes on a worker thread. It starts only when every edit it reads holds a
-// number; the engine then reads and writes a copy of the edits' texts taken when
-// the run started (so the run goes exactly as it would on the window's thread),
-// and the edits show that copy when it ends. Meanwhile the window repaints, shows
+// number; the engine takes the fields as they read when the run started (so the
+// run goes exactly as it would on the window's thread), and the edits show the
+// engine's fields when it ends. Meanwhile the window repaints, shows
 // the progress, and disables what would change the run's inputs; Stop ends the
 // run after its current sweep (cycle, in the automatic mode) and keeps the result.
 // Pictures are decoded and saved on a worker thread too, with the same rule.
@@ -30,7 +31,9 @@
 #include <vector>
 
 #include "engine/engine.h"
+#include "engine/restore.h"
 #include "session/image_files.h"
+#include "ui/dialog_fields.h"
 #include "ui/dialog_framework.h"
 #include "ui/picture_viewer.h"
 #include "ui/recovery.h"
@@ -42,7 +45,7 @@ class QDialog;
 struct RunMethodEntry;
 
 class CMainDlg : public CDialog,
-                 private CEngineServices,
+                 private CDialogServices,
                  private CFileServices,
                  private CRunObserver,
                  private CViewerHost {
@@ -57,8 +60,10 @@ class CMainDlg : public CDialog,
   const CImageFiles& Files() const { return m_files; }
   CDialogFields& Fields() { return m_engine.m_fields; }
   const CDialogFields& Fields() const { return m_engine.m_fields; }
-  // The dialog's data exchange: the ten fields with their edits.
-  bool UpdateData(bool bSaveAndValidate = true) { return m_engine.UpdateData(bSaveAndValidate); }
+  // The dialog's data exchange: the ten fields with their edits. TRUE also makes
+  // the fields read the engine's shown fields (what a run starts from); FALSE shows
+  // the engine's fields in the edits.
+  bool UpdateData(bool bSaveAndValidate = true);
 
   // Button 3: clears the two PSNR values, the seconds, the total iterations and
   // the pixel count, then writes every field to its edit.
@@ -152,12 +157,12 @@ class CMainDlg : public CDialog,
   void SetItemText(int id, const std::string& text) override;
   void MessageBox(const std::string& text, const std::string& caption) override;
   void ReportBadEntry(int id, const std::string& message) override;
-  std::uint32_t GetTickCount() override { return MonotonicTickCount(); }
-  void EnableItem(int id, bool enable) override;
-  void ShowResult() override;
   // --- file services ---------------------------------------------------------
-  std::optional<std::string> FileDialog(bool bOpen) override;
-  void PaneChanged(int paneId) override;
+  std::optional<std::string> FileDialog(bool bOpen);
+  void PaneChanged(Pane pane) override;
+  void PaneChanged(int paneId);
+  // The edits show the engine's shown fields when they changed since last written.
+  void SyncFieldEdits();
   // --- run observer (called on the worker thread) ------------------------------
   void Progress(const RunProgress& progress) override;
   bool StopRequested() override { return m_bStopRequested.load(); }
@@ -222,9 +227,8 @@ class CMainDlg : public CDialog,
     bool automatic = false;
     bool settling = false;
     const RunMethodEntry* method = nullptr;
-    std::map<int, std::string> texts;  // the edits as the run reads and writes them
-    std::vector<std::pair<std::string, std::string>> messages;  // shown when it ends
-    bool showResult = false;
+    RunSettings settings;
+    RunOutcome outcome;
     QPointer<QWidget> focus;  // where the focus was when it started
     std::uint32_t startTick = 0;
     std::uint32_t lastPreviewTick = 0;
@@ -256,6 +260,7 @@ class CMainDlg : public CDialog,
   QComboBox* m_pMethod = nullptr;
   std::vector<int> m_paintedPanes;
   std::unique_ptr<RunState> m_pRun;
+  std::uint64_t m_nFieldsWritten = ~std::uint64_t(0);  // the shown fields' version the edits show
   std::unique_ptr<FileJob> m_pJob;
   std::atomic<bool> m_bStopRequested{false};
   bool m_bCloseAfterRun = false;  // Exit asked to stop the run (or end the job) and close

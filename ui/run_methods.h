@@ -5,9 +5,7 @@
 
 #include <vector>
 
-#include "engine/fill_run.h"
-
-class CRestoreEngine;
+#include "engine/restore.h"
 
 struct RunMethodEntry {
   const char* name;   // as --method takes it
@@ -15,18 +13,10 @@ struct RunMethodEntry {
   const char* tip;    // what it does, for the list's tooltip and the help page
   bool hasAutomatic;  // Go !!! applies to it
   bool stoppable;     // Stop ends it early
-  // Runs it on the engine (RUVANTA's handler for this method; automatic: Go !!!).
-  // `estimate` asks a fill for its estimate of the hole PSNR, made from known pixels
-  // hidden under shifted copies of the mask; the estimate is returned (NaN when not
-  // made). A refusal is shown through the engine's message box.
-  double (*run)(CRestoreEngine& engine, bool automatic, bool estimate);
+  RunMethod method;   // what RUVANTA (and for the transport scheme Go !!!) runs
 };
 
 const std::vector<RunMethodEntry>& RunMethods();
 
-// Runs one fill with its refusal shown in the engine's message box; running out of
-// memory is thrown as std::bad_alloc, as the transport scheme's runs throw it. The
-// estimate as RunMethodEntry::run returns it.
-double RunOneFill(CRestoreEngine& engine, FillMethod method, bool estimate);
 // The entry of a name, or the first (transport) for a name not in the list.
 const RunMethodEntry& FindRunMethod(const char* name);

@@ -5,6 +5,18 @@
 #include <cmath>
 #include <cstring>
 
+void TypeIntoField(CRestoreEngine& engine, int id, const std::string& text) {
+  const FieldDef* def = FindField(id);
+  ASSERT_NE(def, nullptr) << id;
+  CDialogFields typed = engine.ShownFields();
+  if (ParseField(*def, text, &typed)) engine.SetShownFields(typed);
+}
+
+std::string FieldText(const CRestoreEngine& engine, int id) {
+  const FieldDef* def = FindField(id);
+  return def ? FormatField(*def, engine.ShownFields()) : std::string();
+}
+
 RgbImage MakeImage(int w, int h, const std::function<COLORREF(int, int)>& pixel) {
   RgbImage img;
   img.width = w;

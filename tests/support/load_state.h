@@ -1,6 +1,6 @@
 // Shared by the hostile-input tests: crafted 24-bit files, a temporary folder, and a
 // whole copy of everything a load or a save may change (planes, mask list, surfaces,
-// grids, fields and texts) with a part-by-part comparison.
+// grids, fields as computed and shown) with a part-by-part comparison.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -92,7 +92,7 @@ class TempDir {
 };
 
 // A dialog that has loaded a 6 x 4 damaged image, its mask and its original, run
-// once, and whose texts were then typed over (so a rewrite of the texts shows).
+// once, and whose texts were then typed over (so showing them again shows).
 inline void Prepare(CHeadlessSession& dlg, const TempDir& dir) {
   WriteBytes(dir / "damaged.bmp", MakeBmp(6, 4, Photo));
   WriteBytes(dir / "mask.bmp", MakeBmp(6, 4, Scratch));
@@ -101,18 +101,23 @@ inline void Prepare(CHeadlessSession& dlg, const TempDir& dir) {
   ASSERT_TRUE(dlg.files.LoadDamaged(dir / "damaged.bmp").ok);
   ASSERT_TRUE(dlg.files.LoadMask(dir / "mask.bmp").ok);
   ASSERT_TRUE(dlg.files.LoadOriginal(dir / "original.bmp").ok);
-  dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "3");
-  dlg.SetItemText(IDC_EDIT_TRANSPORT_PER_DIFFUSION, "2");
+  CDialogFields typed = dlg.engine.ShownFields();
+  typed.m_nTransportIter = 3;
+  typed.m_nTransportPerDiffusion = 2;
+  dlg.engine.SetShownFields(typed);
   dlg.engine.OnRun();
+  dlg.files.ShowResult();
   ASSERT_EQ(dlg.engine.m_fields.m_nTotalIter, 3u);
   ASSERT_EQ(dlg.engine.m_nMaskCount, 6);
-  for (int i = 0; i < 10; ++i)
-    dlg.SetItemText(kFields[i].id, "typed " + std::to_string(i));
-  dlg.m_messages.clear();
+  // Typed over, so that a load showing the fields again shows.
+  typed = dlg.engine.ShownFields();
+  typed.m_nDiffusionIter = 7;
+  typed.m_fThreshold = 0.125f;
+  dlg.engine.SetShownFields(typed);
 }
 // Everything a load or a save may change, copied whole: the four planes, the mask
 // list with its update buffer and row flags, the surfaces (handles, size, flag,
-// pixels), the grids (block address and contents) and the ten fields and texts.
+// pixels), the grids (block address and contents) and the ten fields as computed and as shown.
 struct SurfaceShot {
   const void* dc = nullptr;
   const void* bitmap = nullptr;
@@ -195,7 +200,8 @@ struct State {
   std::int32_t ints[3] = {};
   std::uint32_t floatBits[5] = {};
   std::uint32_t uints[2] = {};
-  std::string texts[10];
+  std::uint64_t shownVersion = 0;
+  std::string shown[3];
 };
 
 inline State Capture(const CHeadlessSession& d) {
@@ -236,7 +242,11 @@ inline State Capture(const CHeadlessSession& d) {
   std::memcpy(s.floatBits, floats, sizeof floats);
   s.uints[0] = d.engine.m_fields.m_nTotalIter;
   s.uints[1] = d.engine.m_fields.m_nMaskPixels;
-  for (int i = 0; i < 10; ++i) s.texts[i] = d.GetItemText(kFields[i].id);
+  s.shownVersion = d.engine.ShownVersion();
+  const CDialogFields& shown = d.engine.ShownFields();
+  s.shown[0] = FormatIntField(shown.m_nDiffusionIter);
+  s.shown[1] = FormatFloatField(shown.m_fThreshold);
+  s.shown[2] = FormatUIntField(shown.m_nMaskPixels);
   return s;
 }
 
@@ -268,7 +278,8 @@ inline void ExpectSameState(const State& a, const State& b, const std::string& w
   for (int i = 0; i < 3; ++i) EXPECT_EQ(a.ints[i], b.ints[i]) << "int field " << i;
   for (int i = 0; i < 5; ++i) EXPECT_EQ(a.floatBits[i], b.floatBits[i]) << "float field " << i;
   for (int i = 0; i < 2; ++i) EXPECT_EQ(a.uints[i], b.uints[i]) << "unsigned field " << i;
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(a.texts[i], b.texts[i]) << "text of " << kFields[i].id;
+  EXPECT_EQ(a.shownVersion, b.shownVersion) << "the fields were shown again";
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(a.shown[i], b.shown[i]) << "shown field " << i;
 }
 
 }  // namespace loadstate
