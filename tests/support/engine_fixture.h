@@ -7,9 +7,9 @@
 #include <functional>
 #include <vector>
 
-#include "imaging/gdi.h"
 #include "imaging/rgb_image.h"
 #include "session/headless_session.h"
+#include "tests/support/colour.h"
 
 RgbImage MakeImage(int w, int h, const std::function<COLORREF(int, int)>& pixel);
 // Black except at the listed (x, y) positions, which are white.
