@@ -12,6 +12,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "imaging/pixel_rows.h"
+
 namespace {
 
 constexpr std::uint32_t kFileHeaderSize = 14;
@@ -30,11 +32,11 @@ std::string Size(int w, int h) { return std::to_string(w) + " x " + std::to_stri
 
 }  // namespace
 
-bool EncodeBmp(const ImageSurface& surface, std::vector<std::uint8_t>* file, std::string* reason) {
-  const int w = surface.nWidth, h = surface.nHeight;
+bool EncodeBmp(const RgbImage& picture, std::vector<std::uint8_t>* file, std::string* reason) {
+  const int w = picture.width, h = picture.height;
   // A file without pixels would be refused by every reader, this one's included.
   if (w < 1 || h < 1) {
-    *reason = "there is no picture to write (the surface is " + Size(w, h) + ")";
+    *reason = "there is no picture to write (the image is " + Size(w, h) + ")";
     return false;
   }
   // biSizeImage = h x (w + 1) x 3 and the whole file must fit the 32-bit size fields.
@@ -43,6 +45,12 @@ bool EncodeBmp(const ImageSurface& surface, std::vector<std::uint8_t>* file, std
   if (fileSize > std::numeric_limits<std::uint32_t>::max()) {
     *reason = "a " + Size(w, h) + " image needs a " + std::to_string(fileSize) +
               "-byte file; a BMP file holds at most 4294967295 bytes";
+    return false;
+  }
+  const std::uint64_t pixelBytes = std::uint64_t(w) * std::uint64_t(h) * 3;
+  if (picture.rgb.size() != pixelBytes) {
+    *reason = "the " + Size(w, h) + " picture holds " + std::to_string(picture.rgb.size()) +
+              " of its " + std::to_string(pixelBytes) + " pixel bytes";
     return false;
   }
   try {
@@ -60,40 +68,36 @@ bool EncodeBmp(const ImageSurface& surface, std::vector<std::uint8_t>* file, std
   Put16(f + 6, 0);
   Put16(f + 8, 0);
   Put32(f + 10, kPixelOffset);
-  // Info header; the resolution and colour-count fields stay 0.
-  BITMAPINFO info = Make24BitInfo(w, h);
-  info.bmiHeader.biSizeImage = std::uint32_t(sizeImage);
+  // Info header: 24 bits, uncompressed, rows bottom-up (positive height); the
+  // resolution and colour-count fields stay 0.
   std::uint8_t* ih = f + kFileHeaderSize;
-  Put32(ih + 0, info.bmiHeader.biSize);
-  Put32(ih + 4, std::uint32_t(info.bmiHeader.biWidth));
-  Put32(ih + 8, std::uint32_t(info.bmiHeader.biHeight));
-  Put16(ih + 12, info.bmiHeader.biPlanes);
-  Put16(ih + 14, info.bmiHeader.biBitCount);
-  Put32(ih + 16, info.bmiHeader.biCompression);
-  Put32(ih + 20, info.bmiHeader.biSizeImage);
-  // The rows, bottom row first, padded to 4 bytes; the rest of the block stays zero.
-  const int copied = GetDIBits(surface.hMemDC.get(), surface.hBitmap.get(), 0, UINT(h),
-                               f + kPixelOffset, &info, DIB_RGB_COLORS);
-  if (copied != h) {
-    file->clear();
-    *reason = "the " + Size(w, h) + " surface gave " + std::to_string(copied) + " of its " +
-              std::to_string(h) + " rows";
-    return false;
-  }
+  Put32(ih + 0, kInfoHeaderSize);
+  Put32(ih + 4, std::uint32_t(w));
+  Put32(ih + 8, std::uint32_t(h));
+  Put16(ih + 12, 1);
+  Put16(ih + 14, 24);
+  Put32(ih + 16, 0);
+  Put32(ih + 20, std::uint32_t(sizeImage));
+  // The rows, bottom row first, blue-green-red, padded to 4 bytes; the rest of the
+  // block stays zero.
+  const std::size_t stride = (std::size_t(w) * 3 + 3) / 4 * 4;
+  for (int stored = 0; stored < h; ++stored)
+    SwapRedBlue(picture.At(0, h - 1 - stored), f + kPixelOffset + std::size_t(stored) * stride,
+                std::size_t(w));
   return true;
 }
 
-std::vector<std::uint8_t> EncodeBmp(const ImageSurface& surface) {
+std::vector<std::uint8_t> EncodeBmp(const RgbImage& picture) {
   std::vector<std::uint8_t> file;
   std::string reason;
-  if (!EncodeBmp(surface, &file, &reason)) file.clear();
+  if (!EncodeBmp(picture, &file, &reason)) file.clear();
   return file;
 }
 
-SaveResult SaveBmp(const std::string& fileName, const ImageSurface& surface, FileSink& sink) {
+SaveResult SaveBmp(const std::string& fileName, const RgbImage& picture, FileSink& sink) {
   std::vector<std::uint8_t> file;
   std::string reason;
-  if (!EncodeBmp(surface, &file, &reason)) {
+  if (!EncodeBmp(picture, &file, &reason)) {
     SaveResult result;
     result.reason = "cannot save " + fileName + ": " + reason;
     return result;

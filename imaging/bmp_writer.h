@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "imaging/file_sink.h"
-#include "imaging/surface.h"
+#include "imaging/rgb_image.h"
 
-// The whole file for a surface of at least 1 x 1 pixels.
-// Empty when the surface cannot be encoded (see the overload below for why).
-std::vector<std::uint8_t> EncodeBmp(const ImageSurface& surface);
-// The same, reporting why a surface cannot be encoded: an empty size, a file
-// beyond the 32-bit size fields, too little memory, or a bitmap that does not
-// hold the surface's rows.
-bool EncodeBmp(const ImageSurface& surface, std::vector<std::uint8_t>* file, std::string* reason);
+// The whole file for a picture of at least 1 x 1 pixels.
+// Empty when the picture cannot be encoded (see the overload below for why).
+std::vector<std::uint8_t> EncodeBmp(const RgbImage& picture);
+// The same, reporting why a picture cannot be encoded: an empty size, a file
+// beyond the 32-bit size fields, too little memory, or pixel bytes that do not
+// match the picture's size.
+bool EncodeBmp(const RgbImage& picture, std::vector<std::uint8_t>* file, std::string* reason);
 
-// Creates `fileName` (never overwriting) and writes the surface into it.
-SaveResult SaveBmp(const std::string& fileName, const ImageSurface& surface,
+// Creates `fileName` (never overwriting) and writes the picture into it.
+SaveResult SaveBmp(const std::string& fileName, const RgbImage& picture,
                    FileSink& sink = DefaultFileSink());

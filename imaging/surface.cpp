@@ -1,21 +1,30 @@
-// Image surfaces: creation of a black 24-bit bitmap in its own memory context, and
-// the row-by-row copies between a surface and a decoded picture.
+// Image surfaces: creation of a black picture and the copy of a decoded one into it.
 #include "imaging/surface.h"
 
 #include <algorithm>
-
-#include "imaging/pixel_rows.h"
+#include <cstring>
+#include <new>
+#include <stdexcept>
+#include <utility>
 
 bool CreateSurface(int width, int height, ImageSurface* surface) {
-  const BITMAPINFO info = Make24BitInfo(width, height);
-  UniqueDC dc(CreateCompatibleDC(nullptr));
-  if (!dc) return false;
-  UniqueBitmap bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, nullptr, nullptr, 0));
-  if (!bitmap) return false;
-  SelectObject(dc.get(), bitmap.get());
-  // The replaced bitmap and context are released here.
-  surface->hBitmap = std::move(bitmap);
-  surface->hMemDC = std::move(dc);
+  // Pictures above 1 GiB are refused outright rather than left to the allocator.
+  constexpr std::size_t kMaxPictureBytes = std::size_t(1) << 30;
+  if (width <= 0 || height <= 0 ||
+      std::size_t(height) > kMaxPictureBytes / 3 / std::size_t(width))
+    return false;
+  RgbImage picture;
+  try {
+    picture.rgb.assign(std::size_t(width) * std::size_t(height) * 3, 0);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
+  picture.width = width;
+  picture.height = height;
+  // The replaced picture is released here.
+  surface->picture = std::move(picture);
   surface->nWidth = width;
   surface->nHeight = height;
   surface->bLoaded = 1;
@@ -23,21 +32,9 @@ bool CreateSurface(int width, int height, ImageSurface* surface) {
 }
 
 void FillSurface(const RgbImage& image, ImageSurface* surface) {
-  Bitmap* bitmap = surface->hBitmap.get();
-  if (bitmap == nullptr) return;
-  const int w = std::min(image.width, bitmap->Width());
-  const int h = std::min(image.height, bitmap->Height());
-  for (int y = 0; y < h; ++y) SwapRedBlue(image.At(0, y), bitmap->RowFromTop(y), std::size_t(w));
-}
-
-RgbImage SurfaceImage(const ImageSurface& surface) {
-  RgbImage image;
-  const Bitmap* bitmap = surface.hBitmap.get();
-  if (bitmap == nullptr || surface.nWidth <= 0 || surface.nHeight <= 0) return image;
-  image.width = std::min(surface.nWidth, bitmap->Width());
-  image.height = std::min(surface.nHeight, bitmap->Height());
-  image.rgb.resize(std::size_t(image.width) * std::size_t(image.height) * 3);
-  for (int y = 0; y < image.height; ++y)
-    SwapRedBlue(bitmap->RowFromTop(y), image.At(0, y), std::size_t(image.width));
-  return image;
+  RgbImage& picture = surface->picture;
+  const int w = std::min(image.width, picture.width);
+  const int h = std::min(image.height, picture.height);
+  if (w <= 0) return;
+  for (int y = 0; y < h; ++y) std::memcpy(picture.At(0, y), image.At(0, y), std::size_t(w) * 3);
 }

@@ -77,14 +77,7 @@ bool IsPngName(const std::string& path) { return Lower(CImageFiles::FileExtensio
 // The file for a picture, PNG or BMP by its name.
 bool EncodePicture(const std::string& path, const RgbImage& picture,
                    std::vector<std::uint8_t>* file, std::string* reason) {
-  if (IsPngName(path)) return EncodePng(picture, file, reason);
-  ImageSurface surface;
-  if (!CreateSurface(picture.width, picture.height, &surface)) {
-    *reason = "not enough memory for a " + SizeText(picture.width, picture.height) + " image";
-    return false;
-  }
-  FillSurface(picture, &surface);
-  return EncodeBmp(surface, file, reason);
+  return IsPngName(path) ? EncodePng(picture, file, reason) : EncodeBmp(picture, file, reason);
 }
 
 // Writes a file whole or not at all (see imaging/atomic_file.h). The name is
@@ -211,8 +204,7 @@ FileResult CImageFiles::LoadDamagedImage(const RgbImage& image) {
   // An original set aside for another size is taken up again when the size fits.
   if (!m_engine.HasOriginal() && m_surfOriginal.bLoaded == 1 && m_surfOriginal.nWidth == w &&
       m_surfOriginal.nHeight == h) {
-    const RgbImage original = SurfaceImage(m_surfOriginal);
-    m_engine.ReadOriginalPixels(Bytes(original));
+    m_engine.ReadOriginalPixels(Bytes(m_surfOriginal.picture));
   }
   if (hadOriginal && !m_engine.HasOriginal())
     r.notice = "The original no longer matches: " + OriginalMismatch() +
@@ -261,13 +253,10 @@ FileResult CImageFiles::LoadOriginalImage(const RgbImage& image) {
 }
 
 void CImageFiles::ShowResult() {
-  // Kept from run to run: a new buffer of this size costs more than filling it.
-  RgbImage& picture = m_resultPicture;
-  picture.width = m_engine.Width();
-  picture.height = m_engine.Height();
-  picture.rgb.resize(std::size_t(picture.width) * std::size_t(picture.height) * 3);
+  // The surface is made with the damaged image, at the engine's extent.
+  RgbImage& picture = m_surfResult.picture;
+  if (picture.width != m_engine.Width() || picture.height != m_engine.Height()) return;
   m_engine.ResultPixels(picture.rgb.data(), std::size_t(picture.width) * 3);
-  FillSurface(picture, &m_surfResult);
   ++m_nResultVersion;
   m_services.PaneChanged(Pane::kResult);
 }
@@ -288,10 +277,7 @@ FileResult CImageFiles::SaveResult(const std::string& path, bool overwrite, File
   const Existing existing = overwrite ? Existing::kReplace : Existing::kKeep;
   const ::SaveResult s =
       SaveEncoded(path, existing, sink, [&](std::vector<std::uint8_t>* file, std::string* why) {
-        // A BMP holds the result surface as it is, in the layout the writer gives
-        // every surface.
-        return IsPngName(path) ? EncodePng(::SurfaceImage(m_surfResult), file, why)
-                               : EncodeBmp(m_surfResult, file, why);
+        return EncodePicture(path, m_surfResult.picture, file, why);
       });
   if (!s.ok) return Failure("cannot create file", "", s.reason);
   m_nSavedVersion = m_nResultVersion;

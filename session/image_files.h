@@ -113,7 +113,6 @@ class CImageFiles {
 
   CRestoreEngine& m_engine;
   CFileServices& m_services;
-  RgbImage m_resultPicture;  // the result's pixels on their way to the surface
   std::uint64_t m_nResultVersion = 0;
   std::uint64_t m_nSavedVersion = 0;
 };

@@ -24,7 +24,6 @@
 
 #include "imaging/bmp_writer.h"
 #include "imaging/png_codec.h"
-#include "imaging/surface.h"
 #include "tests/support/imaging/test_files.h"
 
 namespace {
@@ -45,12 +44,7 @@ bool IsLink(const std::string& path) {
   return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
 }
 
-std::vector<std::uint8_t> BmpOf(int w, int h) {
-  ImageSurface surface;
-  EXPECT_TRUE(CreateSurface(w, h, &surface));
-  FillSurface(RandomImage(w, h, 5), &surface);
-  return EncodeBmp(surface);
-}
+std::vector<std::uint8_t> BmpOf(int w, int h) { return EncodeBmp(RandomImage(w, h, 5)); }
 
 // What is under `path` after a kill: nothing, `before` (the file it replaces) or
 // the whole `after`; "" when one of those, else what is wrong.
@@ -236,9 +230,7 @@ TEST(AtomicFile, AKillWhileALargeFileIsWrittenNeverLeavesItTruncated) {
   std::vector<std::uint8_t> png;
   std::string reason;
   ASSERT_TRUE(EncodePng(smooth, &png, &reason)) << reason;
-  ImageSurface surface;
-  ASSERT_TRUE(CreateSurface(3000, 2500, &surface));
-  FillSurface(RandomImage(3000, 2500, 5), &surface);
+  const RgbImage picture = RandomImage(3000, 2500, 5);
 
   int caughtPartWay = 0;
   for (const bool isPng : {false, true}) {
@@ -253,7 +245,7 @@ TEST(AtomicFile, AKillWhileALargeFileIsWrittenNeverLeavesItTruncated) {
       const pid_t child = ::fork();
       ASSERT_GE(child, 0);
       if (child == 0) {
-        const SaveResult r = isPng ? SavePng(path, smooth) : SaveBmp(path, surface);
+        const SaveResult r = isPng ? SavePng(path, smooth) : SaveBmp(path, picture);
         ::_exit(r.ok ? 0 : 1);
       }
       bool exited = false;

@@ -1,4 +1,4 @@
-// The BMP writer: the bytes of the file for surfaces of each size class, the
+// The BMP writer: the bytes of the file for pictures of each size class, the
 // round trip through the reader, and the file handling of SaveBmp (never
 // overwriting, every write checked, a partial file removed).
 #include "imaging/bmp_writer.h"
@@ -15,7 +15,6 @@
 #include <vector>
 
 #include "imaging/bmp_reader.h"
-#include "imaging/surface.h"
 #include "tests/support/bmp_builder.h"
 
 namespace {
@@ -24,14 +23,6 @@ using bmptest::Read16;
 using bmptest::Read32;
 using bmptest::TempDir;
 using imagetest::FailingSink;
-
-// A w x h surface holding `image`.
-ImageSurface SurfaceOf(const RgbImage& image) {
-  ImageSurface s;
-  EXPECT_TRUE(CreateSurface(image.width, image.height, &s));
-  FillSurface(image, &s);
-  return s;
-}
 
 struct Layout {
   int w, h;
@@ -42,7 +33,7 @@ class BmpWriterLayout : public ::testing::TestWithParam<Layout> {};
 
 TEST_P(BmpWriterLayout, HeadersRowsAndFiller) {
   const Layout& l = GetParam();
-  const ImageSurface s = SurfaceOf(bmptest::RandomImage(l.w, l.h, unsigned(l.w * 31 + l.h)));
+  const RgbImage s = bmptest::RandomImage(l.w, l.h, unsigned(l.w * 31 + l.h));
   const std::vector<std::uint8_t> f = EncodeBmp(s);
   ASSERT_EQ(f.size(), l.fileSize);
   // The size relations every file keeps.
@@ -70,14 +61,14 @@ TEST_P(BmpWriterLayout, HeadersRowsAndFiller) {
     const int y = l.h - 1 - stored;
     const std::size_t row = 54 + std::size_t(stored) * l.stride;
     for (int x = 0; x < l.w; ++x) {
-      const COLORREF c = GetPixel(s.hMemDC.get(), x, y);
+      const COLORREF c = s.Pixel(x, y);
       const std::uint8_t* p = &f[row + std::size_t(x) * 3];
       if (p[0] != GetBValue(c) || p[1] != GetGValue(c) || p[2] != GetRValue(c)) ++wrong;
     }
     for (std::size_t b = std::size_t(l.w) * 3; b < l.stride; ++b) wrong += f[row + b] != 0;
   }
   for (std::size_t at = 54 + std::size_t(l.h) * l.stride; at < f.size(); ++at) wrong += f[at] != 0;
-  EXPECT_EQ(wrong, 0) << "bytes that differ from the surface's rows or from zero";
+  EXPECT_EQ(wrong, 0) << "bytes that differ from the picture's rows or from zero";
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, BmpWriterLayout,
@@ -92,14 +83,11 @@ INSTANTIATE_TEST_SUITE_P(Sizes, BmpWriterLayout,
 
 TEST(BmpWriter, FourByTwoStoresTheBottomRowFirst) {
   // Top row red, green, blue, white; bottom row black, grey, yellow, cyan.
-  const COLORREF top[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 255)};
-  const COLORREF bottom[4] = {RGB(0, 0, 0), RGB(128, 128, 128), RGB(255, 255, 0), RGB(0, 255, 255)};
-  ImageSurface s;
-  ASSERT_TRUE(CreateSurface(4, 2, &s));
-  for (int x = 0; x < 4; ++x) {
-    SetPixelV(s.hMemDC.get(), x, 0, top[x]);
-    SetPixelV(s.hMemDC.get(), x, 1, bottom[x]);
-  }
+  RgbImage s;
+  s.width = 4;
+  s.height = 2;
+  s.rgb = {255, 0, 0, 0,   255, 0,   0,   0,   255, 255, 255, 255,
+           0,   0, 0, 128, 128, 128, 255, 255, 0,   0,   255, 255};
   const std::vector<std::uint8_t> f = EncodeBmp(s);
   const std::vector<std::uint8_t> pixels(f.begin() + 54, f.end());
   EXPECT_EQ(pixels, (std::vector<std::uint8_t>{
@@ -108,47 +96,37 @@ TEST(BmpWriter, FourByTwoStoresTheBottomRowFirst) {
                         0, 0, 0,   0,   0,   0}));                               // filler
 }
 
-TEST(BmpWriter, EmptySurfaceIsRefusedRatherThanWrittenUnreadable) {
-  const ImageSurface empty;  // never created: 0 x 0, no bitmap
-  std::vector<std::uint8_t> f;
-  std::string reason;
-  EXPECT_FALSE(EncodeBmp(empty, &f, &reason));
-  EXPECT_TRUE(f.empty());
-  EXPECT_NE(reason.find("0 x 0"), std::string::npos) << reason;
-}
-
-TEST(BmpWriter, SurfacesThatCannotBeEncoded) {
+TEST(BmpWriter, PicturesThatCannotBeEncoded) {
   std::vector<std::uint8_t> file;
   std::string reason;
+  const auto refused = [&](const RgbImage& picture, const std::string& named) {
+    file.assign(3, 7);
+    EXPECT_FALSE(EncodeBmp(picture, &file, &reason));
+    EXPECT_NE(reason.find(named), std::string::npos) << reason;
+    EXPECT_TRUE(EncodeBmp(picture).empty());
+  };
+  // Never written unreadable: an empty picture is refused.
+  refused(RgbImage(), "0 x 0");
   {
-    ImageSurface s;  // claims a size but has no bitmap
-    s.nWidth = 3;
-    s.nHeight = 2;
-    EXPECT_FALSE(EncodeBmp(s, &file, &reason));
-    EXPECT_NE(reason.find("3 x 2"), std::string::npos) << reason;
-    EXPECT_TRUE(EncodeBmp(s).empty());
+    RgbImage p;  // claims a size but holds no pixels
+    p.width = 3;
+    p.height = 2;
+    refused(p, "3 x 2");
+    p.rgb.assign(18, 1);  // fewer rows than it claims
+    p.height = 5;
+    refused(p, "18 of its 45 pixel bytes");
   }
   {
-    ImageSurface s;  // a bitmap shorter than the surface claims
-    ASSERT_TRUE(CreateSurface(3, 2, &s));
-    s.nHeight = 5;
-    EXPECT_FALSE(EncodeBmp(s, &file, &reason));
-    EXPECT_NE(reason.find("2 of its 5 rows"), std::string::npos) << reason;
+    RgbImage p;  // too large for the 32-bit size fields: refused before allocating
+    p.width = 40000;
+    p.height = 40000;
+    refused(p, "4800120054");
   }
   {
-    ImageSurface s;  // too large for the 32-bit size fields: refused before allocating
-    s.nWidth = 40000;
-    s.nHeight = 40000;
-    EXPECT_FALSE(EncodeBmp(s, &file, &reason));
-    EXPECT_NE(reason.find("40000 x 40000"), std::string::npos) << reason;
-    EXPECT_NE(reason.find("4800120054"), std::string::npos) << reason;
-  }
-  {
-    ImageSurface s;
-    s.nWidth = -1;
-    s.nHeight = 4;
-    EXPECT_FALSE(EncodeBmp(s, &file, &reason));
-    EXPECT_NE(reason.find("-1 x 4"), std::string::npos) << reason;
+    RgbImage p;
+    p.width = -1;
+    p.height = 4;
+    refused(p, "-1 x 4");
   }
 }
 
@@ -157,7 +135,7 @@ TEST(BmpWriter, RoundTripKeepsSizeAndPixels) {
     for (int h = 1; h <= 4; ++h) {
       SCOPED_TRACE(std::to_string(w) + " x " + std::to_string(h));
       const RgbImage image = bmptest::RandomImage(w, h, unsigned(w * 100 + h));
-      const std::vector<std::uint8_t> f = EncodeBmp(SurfaceOf(image));
+      const std::vector<std::uint8_t> f = EncodeBmp(image);
       const ImageReadResult r = DecodeBmp(f.data(), f.size());
       ASSERT_TRUE(r.ok()) << r.reason;
       EXPECT_EQ(bmptest::CompareImages(image, r.image), "");
@@ -170,20 +148,19 @@ TEST(SaveBmp, WritesTheEncodedBytesToANewFile) {
   TempDir dir;
   const std::string path = dir.File("result.bmp");
   const RgbImage image = bmptest::RandomImage(7, 5, 3);
-  const ImageSurface s = SurfaceOf(image);
-  const SaveResult saved = SaveBmp(path, s);
+  const SaveResult saved = SaveBmp(path, image);
   ASSERT_TRUE(saved.ok) << saved.reason;
   EXPECT_TRUE(saved.reason.empty());
-  EXPECT_EQ(bmptest::ReadBytes(path), EncodeBmp(s));
+  EXPECT_EQ(bmptest::ReadBytes(path), EncodeBmp(image));
   const ImageReadResult back = ReadBmpFile(path);
   ASSERT_TRUE(back.ok()) << back.reason;
   EXPECT_EQ(bmptest::CompareImages(image, back.image), "");
 }
 
-TEST(SaveBmp, EmptySurfaceCreatesNoFile) {
+TEST(SaveBmp, EmptyPictureCreatesNoFile) {
   TempDir dir;
   const std::string path = dir.File("empty.bmp");
-  EXPECT_FALSE(SaveBmp(path, ImageSurface()).ok);
+  EXPECT_FALSE(SaveBmp(path, RgbImage()).ok);
   struct stat st;
   EXPECT_NE(::stat(path.c_str(), &st), 0);
 }
@@ -193,16 +170,16 @@ TEST(SaveBmp, RefusesAnExistingFileAndLeavesItUnchanged) {
   const std::string path = dir.File("keep.bmp");
   const std::vector<std::uint8_t> before = {'k', 'e', 'e', 'p', ' ', 'm', 'e'};
   bmptest::WriteBytes(path, before);
-  const SaveResult r = SaveBmp(path, SurfaceOf(bmptest::PatternImage(4, 2)));
+  const SaveResult r = SaveBmp(path, bmptest::PatternImage(4, 2));
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.reason.find(path), std::string::npos) << r.reason;
   EXPECT_NE(r.reason.find("already exists"), std::string::npos) << r.reason;
   EXPECT_EQ(bmptest::ReadBytes(path), before);
   // Saving twice under one name: the second save is refused, the first file stays.
   const std::string twice = dir.File("twice.bmp");
-  const ImageSurface first = SurfaceOf(bmptest::PatternImage(3, 3));
+  const RgbImage first = bmptest::PatternImage(3, 3);
   ASSERT_TRUE(SaveBmp(twice, first).ok);
-  EXPECT_FALSE(SaveBmp(twice, SurfaceOf(bmptest::PatternImage(2, 2))).ok);
+  EXPECT_FALSE(SaveBmp(twice, bmptest::PatternImage(2, 2)).ok);
   EXPECT_EQ(bmptest::ReadBytes(twice), EncodeBmp(first));
 }
 
@@ -210,7 +187,7 @@ TEST(SaveBmp, RefusesAnExistingLinkWithoutFollowingIt) {
   TempDir dir;
   const std::string target = dir.File("target.bmp"), link = dir.File("link.bmp");
   ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);  // dangling
-  const SaveResult r = SaveBmp(link, SurfaceOf(bmptest::PatternImage(2, 2)));
+  const SaveResult r = SaveBmp(link, bmptest::PatternImage(2, 2));
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.reason.find("already exists"), std::string::npos) << r.reason;
   EXPECT_FALSE(bmptest::FileExists(target));
@@ -219,18 +196,18 @@ TEST(SaveBmp, RefusesAnExistingLinkWithoutFollowingIt) {
 TEST(SaveBmp, FolderThatDoesNotExist) {
   TempDir dir;
   const std::string path = dir.File("missing/result.bmp");
-  const SaveResult r = SaveBmp(path, SurfaceOf(bmptest::PatternImage(2, 2)));
+  const SaveResult r = SaveBmp(path, bmptest::PatternImage(2, 2));
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.reason.find(path), std::string::npos) << r.reason;
   EXPECT_NE(r.reason.find("No such file or directory"), std::string::npos) << r.reason;
 }
 
-TEST(SaveBmp, SurfaceThatCannotBeEncodedCreatesNoFile) {
+TEST(SaveBmp, PictureThatCannotBeEncodedCreatesNoFile) {
   TempDir dir;
   const std::string path = dir.File("never.bmp");
-  ImageSurface s;
-  s.nWidth = 40000;
-  s.nHeight = 40000;
+  RgbImage s;
+  s.width = 40000;
+  s.height = 40000;
   const SaveResult r = SaveBmp(path, s);
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.reason.find(path), std::string::npos) << r.reason;
@@ -240,7 +217,7 @@ TEST(SaveBmp, SurfaceThatCannotBeEncodedCreatesNoFile) {
 // ---------------------------------------------------------------- failing sinks
 
 TEST(SaveBmp, WriteFailingPartWayRemovesThePartialFile) {
-  const ImageSurface s = SurfaceOf(bmptest::PatternImage(5, 4));
+  const RgbImage s = bmptest::PatternImage(5, 4);
   const std::vector<std::uint8_t> whole = EncodeBmp(s);
   // The file goes out in pieces (at least headers and pixels); fail each in turn.
   FailingSink counting;
@@ -270,7 +247,7 @@ TEST(SaveBmp, CloseFailingRemovesTheFile) {
   const std::string path = dir.File("unclosed.bmp");
   FailingSink sink;
   sink.failClose = true;
-  const SaveResult r = SaveBmp(path, SurfaceOf(bmptest::PatternImage(2, 2)), sink);
+  const SaveResult r = SaveBmp(path, bmptest::PatternImage(2, 2), sink);
   EXPECT_FALSE(r.ok);
   EXPECT_NE(r.reason.find("close failed"), std::string::npos) << r.reason;
   EXPECT_EQ(sink.removed, sink.created);
@@ -283,7 +260,7 @@ TEST(SaveBmp, FailedCreationRemovesNothing) {
   const std::string path = dir.File("theirs.bmp");
   bmptest::WriteBytes(path, {1, 2, 3});
   FailingSink sink;
-  EXPECT_FALSE(SaveBmp(path, SurfaceOf(bmptest::PatternImage(2, 2)), sink).ok);
+  EXPECT_FALSE(SaveBmp(path, bmptest::PatternImage(2, 2), sink).ok);
   EXPECT_TRUE(sink.removed.empty());
   EXPECT_EQ(sink.writes, 0);
   EXPECT_EQ(bmptest::ReadBytes(path), (std::vector<std::uint8_t>{1, 2, 3}));
@@ -328,7 +305,7 @@ TEST(SaveBmp, RealWriteErrorRemovesThePartialFile) {
   // the first write of the block comes back short, the next fails with EFBIG.
   TempDir dir;
   const std::string path = dir.File("limited.bmp");
-  const ImageSurface s = SurfaceOf(bmptest::PatternImage(10, 10));  // 384 bytes
+  const RgbImage s = bmptest::PatternImage(10, 10);  // 384 bytes
   const pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {

@@ -100,8 +100,9 @@ TEST(OutOfMemory, EachLargeAllocationFailingInTurn) {
   }
   EXPECT_EQ(cleanInARow, 5) << "still failing at allocation " << at;
   EXPECT_TRUE(lostNothing);
-  // The loads, the run and the save fail with the picture's size and an estimate.
-  EXPECT_TRUE(messages.count("ruvanta: not enough memory to restore a 600 x 400 picture"))
+  // A load that runs short names the file and the picture's size.
+  EXPECT_TRUE(messages.count("Error: File Gagal diBuka\n" + p.damaged +
+                             ": not enough memory for a 600 x 400 picture"))
       << ::testing::PrintToString(messages);
 }
 

@@ -112,7 +112,7 @@ TEST(LoadTable, WhatEachLoadChanges) {
   EXPECT_EQ(e.m_gridChannel.Width(), 4);
   EXPECT_EQ(e.m_gridChannel.Height(), 3);
   EXPECT_EQ(dlg.files.m_surfResult.nWidth, 4);
-  EXPECT_EQ(GetPixel(dlg.files.m_surfResult.hMemDC.get(), 0, 0), 0u);  // new and black
+  EXPECT_EQ(dlg.files.m_surfResult.picture.Pixel(0, 0), 0u);  // new and black
   EXPECT_FALSE(e.HasMask());
   EXPECT_FALSE(e.HasOriginal());
   EXPECT_TRUE(dlg.files.OriginalStale());

@@ -21,6 +21,7 @@
 
 #include "imaging/image_reader.h"
 #include "session/headless_session.h"
+#include "tests/support/colour.h"
 #include "tests/support/load_state.h"
 
 namespace {

@@ -248,8 +248,8 @@ TEST(ShowResult, TruncatesWorkValuesIntoTheResultSurface) {
   g_work[1][1][1] = 0.4;
   g_work[1][1][2] = 255.0;
   dlg.files.ShowResult();
-  EXPECT_EQ(GetPixel(dlg.files.m_surfResult.hMemDC.get(), 1, 1), RGB(137, 0, 255));
-  EXPECT_EQ(GetPixel(dlg.files.m_surfResult.hMemDC.get(), 3, 2),
+  EXPECT_EQ(dlg.files.m_surfResult.picture.Pixel(1, 1), RGB(137, 0, 255));
+  EXPECT_EQ(dlg.files.m_surfResult.picture.Pixel(3, 2),
             RGB(BYTE(g_work[3][2][0]), BYTE(g_work[3][2][1]), BYTE(g_work[3][2][2])));
 }
 

@@ -497,16 +497,18 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* event) {
 
 // --- panes ----------------------------------------------------------------------
 
-QImage CMainDlg::SurfaceImage(const ImageSurface& surface) {
-  return ToQImage(::SurfaceImage(surface));
+QImage CMainDlg::SurfaceImage(const ImageSurface& surface) { return ToQImage(surface.picture); }
+
+const ImageSurface* CMainDlg::PaneSurface(int paneId) const {
+  return paneId == IDC_PANE_ORIGINAL  ? &m_files.m_surfOriginal
+         : paneId == IDC_PANE_DAMAGED ? &m_files.m_surfDamaged
+         : paneId == IDC_PANE_RESULT  ? &m_files.m_surfResult
+         : paneId == IDC_PANE_MASK    ? &m_files.m_surfMask
+                                      : nullptr;
 }
 
 QRect CMainDlg::PictureRect(int paneId) const {
-  const ImageSurface* surface = paneId == IDC_PANE_ORIGINAL  ? &m_files.m_surfOriginal
-                                : paneId == IDC_PANE_DAMAGED ? &m_files.m_surfDamaged
-                                : paneId == IDC_PANE_RESULT  ? &m_files.m_surfResult
-                                : paneId == IDC_PANE_MASK    ? &m_files.m_surfMask
-                                                             : nullptr;
+  const ImageSurface* surface = PaneSurface(paneId);
   const QRect client = PaneClientRect(paneId);
   if (!surface || surface->bLoaded != 1 || client.isEmpty() || surface->nWidth <= 0 ||
       surface->nHeight <= 0)
@@ -538,11 +540,6 @@ void CMainDlg::OnPaint() {
     if (target.isEmpty()) continue;
     PaneCache& cache = m_panes[pane.id];
     const bool preview = pane.id == IDC_PANE_RESULT && m_pRun && !m_resultPreview.isNull();
-    if (!cache.valid) {
-      cache.full = SurfaceImage(*pane.surface);
-      cache.scaled = QImage();
-      cache.valid = true;
-    }
     const QImage& source = preview ? m_resultPreview : cache.full;
     if (source.size() == target.size()) {
       painter.drawImage(target.topLeft(), source);
@@ -1226,13 +1223,13 @@ void CMainDlg::KeepForRecovery() {
   r.seconds = step.seconds;
   r.totalIter = step.totalIter;
   // The mask is written again only when it has changed since it was kept.
-  std::optional<RgbImage> mask;
+  const RgbImage* mask = nullptr;
   if (!m_recovery.HasMask() || m_nKeptMaskGeneration != m_nMaskGeneration)
-    mask = ::SurfaceImage(m_files.m_surfMask);
+    mask = &m_files.m_surfMask.picture;
   QString error;
   bool kept = false;
   try {
-    kept = m_recovery.Keep(r, mask ? &*mask : nullptr, step.masked, &error);
+    kept = m_recovery.Keep(r, mask, step.masked, &error);
   } catch (const std::bad_alloc&) {
     error = QStringLiteral("not enough memory");
   }
@@ -1559,8 +1556,7 @@ void CMainDlg::OpenViewer(ViewerPicture picture, bool paint, const QPointF* at) 
   }
   RefreshViewer();
   if (created)
-    m_pViewer->SetMask(m_files.m_surfMask.bLoaded == 1 ? SurfaceImage(m_files.m_surfMask)
-                                                       : QImage());
+    m_pViewer->SetMask(m_panes[IDC_PANE_MASK].full);
   m_pViewer->ShowPicture(picture);
   if (paint) m_pViewer->Canvas()->SetPaintMode(true);
   m_pViewer->show();
@@ -1572,26 +1568,16 @@ void CMainDlg::OpenViewer(ViewerPicture picture, bool paint, const QPointF* at) 
 // The viewer shows the pictures as the panes do (the result as its surface holds it).
 void CMainDlg::RefreshViewer() {
   if (!m_pViewer) return;
-  const auto picture = [this](int paneId, const ImageSurface& s) {
-    if (s.bLoaded != 1) return QImage();
-    PaneCache& cache = m_panes[paneId];
-    if (!cache.valid) {
-      cache.full = SurfaceImage(s);
-      cache.scaled = QImage();
-      cache.valid = true;
-    }
-    return cache.full;
-  };
+  const auto picture = [this](int paneId) { return m_panes[paneId].full; };
   const auto set = [this](ViewerPicture which, const QImage& image) {
     // The same picture is not handed over again (its zoom levels are kept).
     if (m_pViewer->Canvas()->Picture(which).cacheKey() != image.cacheKey() || image.isNull())
       m_pViewer->SetPicture(which, image);
   };
-  set(ViewerPicture::kDamaged, picture(IDC_PANE_DAMAGED, m_files.m_surfDamaged));
-  set(ViewerPicture::kOriginal, picture(IDC_PANE_ORIGINAL, m_files.m_surfOriginal));
+  set(ViewerPicture::kDamaged, picture(IDC_PANE_DAMAGED));
+  set(ViewerPicture::kOriginal, picture(IDC_PANE_ORIGINAL));
   if (!IsRunning())
-    set(ViewerPicture::kResult,
-        m_files.HasResult() ? picture(IDC_PANE_RESULT, m_files.m_surfResult) : QImage());
+    set(ViewerPicture::kResult, m_files.HasResult() ? picture(IDC_PANE_RESULT) : QImage());
 }
 
 void CMainDlg::UseMask(const QImage& mask) {
@@ -1800,11 +1786,13 @@ void CMainDlg::PaneChanged(Pane pane) {
 }
 
 void CMainDlg::PaneChanged(int paneId) {
-  m_panes[paneId].valid = false;
-  m_panes[paneId].full = QImage();
-  m_panes[paneId].scaled = QImage();
+  // The one conversion of the pane's picture until it changes again.
+  PaneCache& cache = m_panes[paneId];
+  const ImageSurface* surface = PaneSurface(paneId);
+  cache.full = surface && surface->bLoaded == 1 ? SurfaceImage(*surface) : QImage();
+  cache.scaled = QImage();
   const QRect client = PaneClientRect(paneId);
   if (!client.isEmpty()) Client()->update(client);
-  if (paneId == IDC_PANE_MASK && m_pViewer) m_pViewer->SetMask(SurfaceImage(m_files.m_surfMask));
+  if (paneId == IDC_PANE_MASK && m_pViewer) m_pViewer->SetMask(cache.full);
   if (paneId == IDC_PANE_ORIGINAL || paneId == IDC_PANE_DAMAGED) ShowFigures();
 }

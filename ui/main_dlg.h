@@ -77,9 +77,11 @@ class CMainDlg : public CDialog,
   // The panes the last OnPaint drew a picture into, in drawing order.
   const std::vector<int>& PaneOrder() const { return m_paintedPanes; }
   const std::vector<int>& PaintedPanes() const { return m_paintedPanes; }
+  // The surface behind a pane (null for another id).
+  const ImageSurface* PaneSurface(int paneId) const;
   // Where a pane's picture is drawn (Client() coordinates; empty when none).
   QRect PictureRect(int paneId) const;
-  // The pixels of a surface as a picture (null when the surface is empty).
+  // A surface's picture as an image (null when the surface is empty).
   static QImage SurfaceImage(const ImageSurface& surface);
 
   // --- files -----------------------------------------------------------------
@@ -244,9 +246,9 @@ class CMainDlg : public CDialog,
     QPointer<QWidget> focus;
     std::thread worker;
   };
-  // A pane's picture as drawn: the surface converted once, and scaled to the pane.
+  // A pane's picture as drawn: converted from its surface when that changes
+  // (PaneChanged), and scaled to the pane once per size.
   struct PaneCache {
-    bool valid = false;
     QImage full;
     QImage scaled;
   };

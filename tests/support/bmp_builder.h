@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "imaging/bmp_reader.h"
-#include "imaging/gdi.h"
+#include "tests/support/colour.h"
 #include "tests/support/imaging/test_files.h"
 
 namespace bmptest {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "imaging/gdi.h"
 #include "imaging/rgb_image.h"
 #include "session/headless_session.h"
+#include "tests/support/colour.h"
 #include "ui/dialog_fields.h"
 
 RgbImage MakeImage(int w, int h, const std::function<COLORREF(int, int)>& pixel);

@@ -116,31 +116,27 @@ inline void Prepare(CHeadlessSession& dlg, const TempDir& dir) {
   dlg.engine.SetShownFields(typed);
 }
 // Everything a load or a save may change, copied whole: the four planes, the mask
-// list with its update buffer and row flags, the surfaces (handles, size, flag,
-// pixels), the grids (block address and contents) and the ten fields as computed and as shown.
+// list with its update buffer and row flags, the surfaces (picture block, size,
+// flag, pixels), the grids (block address and contents) and the ten fields as computed and as shown.
 struct SurfaceShot {
-  const void* dc = nullptr;
-  const void* bitmap = nullptr;
+  const void* pixels = nullptr;
   int width = 0, height = 0;
   int loaded = 0;
-  std::vector<BYTE> bits;
+  RgbImage picture;
   bool operator==(const SurfaceShot& o) const {
-    return dc == o.dc && bitmap == o.bitmap && width == o.width && height == o.height &&
-           loaded == o.loaded && bits == o.bits;
+    return pixels == o.pixels && width == o.width && height == o.height && loaded == o.loaded &&
+           picture.width == o.picture.width && picture.height == o.picture.height &&
+           picture.rgb == o.picture.rgb;
   }
 };
 
 inline SurfaceShot Shoot(const ImageSurface& s) {
   SurfaceShot shot;
-  shot.dc = s.hMemDC.get();
-  shot.bitmap = s.hBitmap.get();
+  shot.pixels = s.picture.rgb.data();
   shot.width = s.nWidth;
   shot.height = s.nHeight;
   shot.loaded = s.bLoaded;
-  if (s.hBitmap) {
-    const BYTE* bits = s.hBitmap->Bits();
-    shot.bits.assign(bits, bits + s.hBitmap->Stride() * std::size_t(s.hBitmap->Height()));
-  }
+  shot.picture = s.picture;
   return shot;
 }
 
