@@ -15,7 +15,7 @@
 #include "cli/interrupt.h"
 #include "cli/report.h"
 #include "cli/run.h"
-#include "cli/trace.h"
+#include "session/trace.h"
 
 namespace {
 

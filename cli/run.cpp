@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "engine/fields.h"
-#include "imaging/decode_memory.h"
 #include "session/headless_session.h"
+#include "session/run_memory.h"
 #include "session/system_memory.h"
 
 namespace {
@@ -262,19 +262,6 @@ std::string RunHooks::Reserve(std::uint64_t bytes) {
   return "the machine can give " + MemoryText(*room);
 }
 
-std::uint64_t RunBytes(const ImageHeader& damaged, const ImageHeader* original,
-                       std::uint64_t masked, bool measure, bool save) {
-  const std::uint64_t pixels = Pixels(damaged);
-  std::uint64_t perPixel = 3;  // the decoded mask, held until the mask is loaded
-  perPixel += 5 * 3;           // the four surfaces and the result's picture
-  if (measure) perPixel += 3 + sizeof(double) * 3;  // the result as bytes and as a plane
-  if (save) perPixel += 2 * 3;                      // a copy of the picture and its file
-  std::uint64_t decoding = DecoderPeakBytes(damaged);
-  if (original) decoding = std::max(decoding, DecoderPeakBytes(*original));
-  const std::uint64_t session = pixels > kSaturated / perPixel ? kSaturated : pixels * perPixel;
-  return Plus(Plus(CRestoreEngine::BytesNeeded(pixels, masked), session), decoding);
-}
-
 RunResult ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) {
   CRunSession session(hooks);
   CImageFiles& files = session.files;
@@ -287,7 +274,7 @@ RunResult ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) {
   const bool hasOriginal = !request.original.empty();
   const bool measured = hasOriginal && (measure || request.metrics);
   // The mask is decoded first: its masked pixels size the run.
-  std::uint64_t need = DecoderPeakBytes(headers.mask);
+  std::uint64_t need = LoadBytes(headers.mask);
   std::string why = hooks.Reserve(need);
   if (!why.empty()) return NoMemory(picture, need, why);
   RgbImage mask;

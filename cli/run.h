@@ -13,7 +13,7 @@
 #include "engine/membrane.h"
 #include "engine/metrics.h"
 #include "engine/restore.h"
-#include "imaging/image_error.h"
+#include "session/run_memory.h"
 
 struct RunRequest {
   std::string damaged;
@@ -81,13 +81,6 @@ class RunHooks {
   // This one weighs the bytes against what the machine can give now.
   virtual std::string Reserve(std::uint64_t bytes);
 };
-
-// About the most memory a run of a width x height picture with `masked` pixels
-// to restore holds: the engine's, the decoded mask held through the loads, the
-// larger of the damaged image's and the original's decoding, the surfaces and,
-// as asked, the quality measures and the encoded result.
-std::uint64_t RunBytes(const ImageHeader& damaged, const ImageHeader* original,
-                       std::uint64_t masked, bool measure, bool save);
 
 struct RunFailure {
   std::string caption;  // the message box's caption ("" for the application's title)

@@ -20,7 +20,7 @@
 #include "cli/interrupt.h"
 #include "cli/json_out.h"
 #include "cli/report.h"
-#include "cli/trace.h"
+#include "session/trace.h"
 #include "engine/membrane.h"
 #include "engine/metrics.h"
 #include "imaging/atomic_file.h"

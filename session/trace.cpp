@@ -1,5 +1,5 @@
 // The trace file: written whole or not at all, never over an existing file.
-#include "cli/trace.h"
+#include "session/trace.h"
 
 #include <sys/stat.h>
 
