@@ -12,7 +12,9 @@ void BM_DiffusionStep(benchmark::State& state) {
   CBenchSession s;
   if (!Load800(s, int(state.range(0)), state)) return;
   const int channel = int(state.range(1));
-  s.engine.m_bReferenceKernels = state.range(2) != 0;
+  KernelSettings k;
+  k.referenceKernels = state.range(2) != 0;
+  s.engine.SetKernels(k);
   s.engine.DiffusionStep(2, channel);
   for (auto _ : state) {
     state.PauseTiming();
@@ -32,7 +34,9 @@ BENCHMARK(BM_DiffusionStep)
 void BM_DiffusionSteps(benchmark::State& state) {
   CBenchSession s;
   if (!Load800(s, int(state.range(0)), state)) return;
-  s.engine.m_bReferenceKernels = state.range(1) != 0;
+  KernelSettings k;
+  k.referenceKernels = state.range(1) != 0;
+  s.engine.SetKernels(k);
   s.engine.DiffusionSteps(2);
   for (auto _ : state) {
     state.PauseTiming();

@@ -27,8 +27,10 @@ bool LoadPicture(CBenchSession& s, int picture, benchmark::State& state) {
 void BM_OnRun(benchmark::State& state) {
   CBenchSession s;
   if (!LoadPicture(s, int(state.range(0)), state)) return;
-  s.engine.m_bReferenceKernels = state.range(1) != 0;
-  s.engine.m_nThreads = int(state.range(2));
+  KernelSettings k;
+  k.referenceKernels = state.range(1) != 0;
+  k.threads = int(state.range(2));
+  s.engine.SetKernels(k);
   for (auto _ : state) {
     state.PauseTiming();
     s.Restart();
@@ -59,8 +61,10 @@ BENCHMARK(BM_OnRun)
 void BM_OnAuto(benchmark::State& state) {
   CBenchSession s;
   if (!Load800(s, 5, state)) return;
-  s.engine.m_bReferenceKernels = state.range(1) != 0;
-  s.engine.m_nThreads = int(state.range(2));
+  KernelSettings k;
+  k.referenceKernels = state.range(1) != 0;
+  k.threads = int(state.range(2));
+  s.engine.SetKernels(k);
   float threshold = 0;
   ParseFloatField(std::to_string(double(state.range(0)) / 1000.0), &threshold);
   std::uint32_t iterations = 0;

@@ -19,9 +19,11 @@ namespace {
 void BM_DefaultRun(benchmark::State& state) {
   CBenchSession s;
   if (!Load800(s, int(state.range(0)), state)) return;
-  s.engine.m_nThreads = int(state.range(1));
-  CRestoreEngine::SweepCounters counters;
-  s.engine.m_pSweepCounters = &counters;
+  KernelSettings k;
+  k.threads = int(state.range(1));
+  SweepCounters counters;
+  k.sweepCounters = &counters;
+  s.engine.SetKernels(k);
   double seconds = 0.0;
   for (auto _ : state) {
     state.PauseTiming();

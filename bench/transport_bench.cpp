@@ -15,7 +15,9 @@ void BM_TransportStep(benchmark::State& state) {
                   : picture == -2 ? LoadShape(s, Shape::kFull, state)
                                   : Load800(s, picture, state);
   if (!ok) return;
-  s.engine.m_bReferenceKernels = state.range(1) != 0;
+  KernelSettings k;
+  k.referenceKernels = state.range(1) != 0;
+  s.engine.SetKernels(k);
   for (auto _ : state) {
     state.PauseTiming();
     s.Restart();

@@ -92,7 +92,7 @@ void CRestoreEngine::DiffusionStepReference(int iterations, int channel) {
 }
 
 void CRestoreEngine::DiffusionStep(int iterations, int channel) {
-  if (m_bReferenceKernels) {
+  if (m_kernels.referenceKernels) {
     DiffusionStepReference(iterations, channel);
     return;
   }
@@ -364,7 +364,7 @@ void CRestoreEngine::DiffusionStepsAvx2(int) {}
 #endif
 
 void CRestoreEngine::DiffusionSteps(int iterations) {
-  if (m_bReferenceKernels || !m_bVectorKernel || !CpuHasAvx2()) {
+  if (m_kernels.referenceKernels || !m_kernels.vectorKernel || !CpuHasAvx2()) {
     for (int c = 0; c < 3; ++c) DiffusionStep(iterations, c);
     return;
   }

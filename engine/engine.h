@@ -60,6 +60,32 @@ class CRunObserver {
   virtual bool StopRequested() { return false; }
 };
 
+// What the transport sweeps cost, added up while a benchmark asks: sweeps on one
+// thread and shared ones; of the shared ones, the time all threads spent taking
+// bands and the part of it spent waiting for the band above.
+struct SweepCounters {
+  std::atomic<std::uint64_t> solo{0}, shared{0};
+  std::atomic<std::uint64_t> bandNs{0}, waitNs{0};
+};
+
+// Two where the processor has them, else one.
+int DefaultKernelThreads();
+
+// How the kernels compute (never what: every choice gives the same bits).
+
+struct KernelSettings {
+  // The reference (one operation at a time) transport and diffusion.
+  bool referenceKernels = false;
+  // The fast transport may use AVX2 where the processor has it.
+  bool vectorKernel = true;
+  // Threads the fast kernels may use (1 or more; more than the machine's cores only
+  // take turns), and the smallest mask or pass they share between threads.
+  int threads = DefaultKernelThreads();
+  std::size_t parallelFrom = 12000;
+  // What the transport sweeps cost, added up while set (for a benchmark; null
+  // counts nothing).
+  SweepCounters* sweepCounters = nullptr;
+};
 class CRestoreEngine {
  public:
   CRestoreEngine() : m_clock(&m_monotonic) {}
@@ -199,7 +225,14 @@ class CRestoreEngine {
   // of the masked channel values over the last cycle exceeds m_dSettleLevel.
   void OnAuto();
   void RunCycle();
-  double m_dSettleLevel = kDefaultSettleLevel;
+  // Without an original, the rule OnAuto ends by: kSettle, or kHeldOut (which falls
+  // back to kSettle when no copy of the mask fits in the picture); and the settle level.
+  void SetAutoRule(AutoRule withoutOriginal, double settleLevel) {
+    m_autoRuleWithoutOriginal = withoutOriginal;
+    m_dSettleLevel = settleLevel;
+  }
+  AutoRule AutoRuleWithoutOriginal() const { return m_autoRuleWithoutOriginal; }
+  double SettleLevel() const { return m_dSettleLevel; }
   // The work plane as the result shows it: each channel truncated toward zero,
   // its lowest eight bits; rows from the top, red-green-blue, `stride` bytes a row.
   void ResultPixels(std::uint8_t* rgb, std::size_t stride) const;
@@ -213,36 +246,20 @@ class CRestoreEngine {
   bool LastRunUnsettled() const { return m_bUnsettled; }
   // The cycles the last automatic run ran.
   int LastCycles() const { return m_nLastCycles; }
-  // Without an original, the rule OnAuto ends by: kSettle, or kHeldOut (which falls
-  // back to kSettle when no copy of the mask fits in the picture).
-  AutoRule m_autoRuleWithoutOriginal = AutoRule::kSettle;
   // The rule that ended the last automatic run, and with kHeldOut the last held-out
   // PSNR (NaN otherwise): an estimate of the result's hole PSNR.
   AutoRule LastAutoRule() const { return m_lastAutoRule; }
   double LastHeldOutPsnr() const { return m_dLastHeldOutPsnr; }
 
-  // Use the reference (one operation at a time) transport and diffusion.
-  bool m_bReferenceKernels = false;
-  // Let the fast transport use AVX2 where the processor has it.
-  bool m_bVectorKernel = true;
-  // Threads the fast kernels may use (1 or more; more than the machine's cores
-  // only take turns), and the smallest mask or pass they share between threads;
-  // the results are the same bits for every count.
-  int m_nThreads = DefaultThreads();
-  std::size_t m_nParallelFrom = 12000;
-  // The most threads the engine makes for a run; a larger m_nThreads counts as this.
+  const KernelSettings& Kernels() const { return m_kernels; }
+  void SetKernels(const KernelSettings& kernels) { m_kernels = kernels; }
+  // Only the thread count changed.
+  void SetThreads(int threads) { m_kernels.threads = threads; }
+  int Threads() const { return m_kernels.threads; }
+  // The most threads the engine makes for a run; a larger count counts as this.
   static constexpr int kMostThreads = 256;
-  // What the transport sweeps cost, added up while set (for a benchmark; null, the
-  // default, counts nothing): sweeps on one thread and shared ones; of the shared
-  // ones, the time all threads spent taking bands and the part of it spent waiting
-  // for the band above.
-  struct SweepCounters {
-    std::atomic<std::uint64_t> solo{0}, shared{0};
-    std::atomic<std::uint64_t> bandNs{0}, waitNs{0};
-  };
-  SweepCounters* m_pSweepCounters = nullptr;
-  // The processor's threads (at least 1).
-  static int DefaultThreads();
+  // The threads a run takes by default.
+  static int DefaultThreads() { return DefaultKernelThreads(); }
 
   // The direction cross beyond radius 1 (see the transport step); the norm found.
   double WidenDirection(int x, int y, int c, double* dX, double* dY);
@@ -336,7 +353,7 @@ class CRestoreEngine {
     bool unmaskedWhole = false;
   };
   void DiffusionStepsAvx2(int iterations);
-  // body(begin, end) over [0, n): in m_nThreads parts, each on a thread of its
+  // body(begin, end) over [0, n): in m_kernels.threads parts, each on a thread of its
   // own, when the engine has them and n is worth it; for bodies whose result does
   // not depend on where the parts begin and end.
   void Split(std::size_t n, const std::function<void(std::size_t, std::size_t)>& body);
@@ -349,6 +366,9 @@ class CRestoreEngine {
   void SaveMaskedValues(std::vector<double>* values) const;
   double MeanChange(const std::vector<double>& before) const;
 
+  KernelSettings m_kernels;
+  double m_dSettleLevel = kDefaultSettleLevel;
+  AutoRule m_autoRuleWithoutOriginal = AutoRule::kSettle;
   CRunClock m_monotonic;
   CRunClock* m_clock;
   CDialogFields m_shown;

@@ -60,9 +60,7 @@ FillOutcome CHeldOutCycles::Build(const RgbPlane& damaged, const MaskPlane& mask
         }
       CRestoreEngine& e = round->engine;
       e.SetShownFields(settings.ShownFields());
-      e.m_nThreads = settings.m_nThreads;
-      e.m_bReferenceKernels = settings.m_bReferenceKernels;
-      e.m_bVectorKernel = settings.m_bVectorKernel;
+      e.SetKernels(settings.Kernels());
       if (!e.ReadDamagedPixels(PixelBytes{w, h, bytes.data(), stride})) {
         m_rounds.clear();
         return noMemory;

@@ -31,7 +31,7 @@ void CRestoreEngine::MeasurePsnr() {
   double sd[3] = {0.0, 0.0, 0.0};
   double sr[3] = {0.0, 0.0, 0.0};
   const bool original = HasOriginal();
-  if (!m_bReferenceKernels && HasMask() && MaskedValuesWhole() && UnmaskedWorkWhole()) {
+  if (!m_kernels.referenceKernels && HasMask() && MaskedValuesWhole() && UnmaskedWorkWhole()) {
     QualitySums& q = m_qualitySums;
     if (q.generation != m_nGeneration || q.originalVersion != m_nOriginalVersion) {
       // The damaged image's sums, and the result's over the unmasked pixels (a

@@ -36,9 +36,8 @@ void ApplySettings(CRestoreEngine& engine, const RunSettings& settings) {
   typed.m_fDeltaT = settings.deltaT;
   typed.m_fThreshold = settings.threshold;
   engine.SetShownFields(typed);
-  engine.m_dSettleLevel = settings.settleLevel;
-  engine.m_autoRuleWithoutOriginal = settings.ruleWithoutOriginal;
-  if (settings.threads > 0) engine.m_nThreads = settings.threads;
+  engine.SetAutoRule(settings.ruleWithoutOriginal, settings.settleLevel);
+  if (settings.threads > 0) engine.SetThreads(settings.threads);
 }
 
 namespace {
@@ -53,7 +52,7 @@ RunOutcome RunFillMethod(CRestoreEngine& engine, const RunSettings& settings) {
   FillSettings fill;
   fill.method = FillOf(settings.method);
   fill.tension = settings.tension;
-  fill.threads = engine.m_nThreads;
+  fill.threads = engine.Threads();
   fill.estimate = settings.estimate;
   RunOutcome o;
   o.fill = RunFill(engine, fill);

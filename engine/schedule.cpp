@@ -32,7 +32,7 @@ constexpr int kOpeningCycles = 5;
 // Two where the processor has them: the sweeps of more threads than two give the same
 // bits in every test, but have been exercised only on two cores, where they mostly fall
 // back to one; more are for --threads to ask.
-int CRestoreEngine::DefaultThreads() {
+int DefaultKernelThreads() {
   return int(std::min(2u, std::max(1u, std::thread::hardware_concurrency())));
 }
 
@@ -50,8 +50,8 @@ std::size_t CRestoreEngine::Workers(std::size_t wanted) {
 void CRestoreEngine::Split(std::size_t n,
                            const std::function<void(std::size_t, std::size_t)>& body) {
   const std::size_t wanted =
-      std::min({std::size_t(std::max(m_nThreads, 1)), std::size_t(kMostThreads), n});
-  if (wanted < 2 || n < m_nParallelFrom) {
+      std::min({std::size_t(std::max(m_kernels.threads, 1)), std::size_t(kMostThreads), n});
+  if (wanted < 2 || n < m_kernels.parallelFrom) {
     body(0, n);
     return;
   }

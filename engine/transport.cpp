@@ -141,7 +141,7 @@ void CRestoreEngine::TransportStepReference(int iterations, int count, double dt
 }
 
 void CRestoreEngine::TransportStep(int iterations, int count, double dt) {
-  if (m_bReferenceKernels) {
+  if (m_kernels.referenceKernels) {
     TransportStepReference(iterations, count, dt);
     return;
   }
@@ -632,21 +632,21 @@ class CThreadClock {
 // Row 0 first, alone; then the other rows, in bands that the engine's threads take
 // in turn when it has more than one.
 void CRestoreEngine::TransportSweep(double dt, int count) {
-  const bool vector = m_bVectorKernel && CpuHasAvx2();
+  const bool vector = m_kernels.vectorKernel && CpuHasAvx2();
   const std::vector<RowSegment>& rows = m_rowSegments;
   std::size_t first = 0;
   if (!rows.empty() && m_pMaskList[rows[0].begin].y == 0) {
     for (int k = rows[0].begin; k < rows[0].end; ++k) UpdateOne(k, dt, vector);
     first = 1;
   }
-  const bool shared = m_nThreads >= 2 && rows.size() - first > std::size_t(kThreadBand) &&
-                      std::size_t(count) >= m_nParallelFrom && m_nSoloSweeps == 0;
+  const bool shared = m_kernels.threads >= 2 && rows.size() - first > std::size_t(kThreadBand) &&
+                      std::size_t(count) >= m_kernels.parallelFrom && m_nSoloSweeps == 0;
   // No more threads than bands: one more would find none left to take.
   const std::size_t bandCount = (rows.size() - first + kThreadBand - 1) / kThreadBand;
   const std::size_t threads =
-      std::min({std::size_t(m_nThreads), std::size_t(kMostThreads), bandCount});
+      std::min({std::size_t(m_kernels.threads), std::size_t(kMostThreads), bandCount});
   const std::size_t workers = shared ? Workers(threads - 1) : 0;
-  SweepCounters* const counters = m_pSweepCounters;
+  SweepCounters* const counters = m_kernels.sweepCounters;
   if (workers == 0) {
     if (m_nSoloSweeps > 0) --m_nSoloSweeps;
     const SweepPlan& plan = Plan(false, first);

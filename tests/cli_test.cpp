@@ -528,7 +528,7 @@ TEST(CliSettle, TheLevelDecidesWhenTheAutomaticModeStops) {
     TestDialog dlg;
     ASSERT_TRUE(dlg.files.LoadDamaged(p.damaged).ok);
     ASSERT_TRUE(dlg.files.LoadMask(p.mask).ok);
-    dlg.engine.m_dSettleLevel = std::stod(level);
+    dlg.engine.SetAutoRule(dlg.engine.AutoRuleWithoutOriginal(), std::stod(level));
     dlg.engine.OnAuto();
     EXPECT_GT(dlg.fields().m_nTotalIter, 15u) << level;
     EXPECT_EQ(Line(r.out, "iterations"), std::to_string(dlg.fields().m_nTotalIter)) << level;

@@ -25,10 +25,12 @@ enum class Kernel { kReference, kScalar, kVector, kThreads };
 Outcome RunSession(Kernel kernel, const RgbImage& photo, const RgbImage& mask, const char* deltaT,
                    bool automatic) {
   TestDialog dlg;
-  dlg.engine.m_bReferenceKernels = kernel == Kernel::kReference;
-  dlg.engine.m_bVectorKernel = kernel == Kernel::kVector || kernel == Kernel::kThreads;
-  dlg.engine.m_nThreads = kernel == Kernel::kThreads ? 2 : 1;
-  dlg.engine.m_nParallelFrom = 1;
+  KernelSettings k;
+  k.referenceKernels = kernel == Kernel::kReference;
+  k.vectorKernel = kernel == Kernel::kVector || kernel == Kernel::kThreads;
+  k.threads = kernel == Kernel::kThreads ? 2 : 1;
+  k.parallelFrom = 1;
+  dlg.engine.SetKernels(k);
   LoadPictures(dlg, photo, mask, &photo);
   dlg.SetItemText(IDC_EDIT_DELTA_T, deltaT);
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "23");

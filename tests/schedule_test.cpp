@@ -17,7 +17,9 @@ class RecordingEngine : public CRestoreEngine {
  public:
   // The reference path makes each step its own call, so every call is seen.
   explicit RecordingEngine(CRunClock& clock) : CRestoreEngine(clock) {
-    m_bReferenceKernels = true;
+    KernelSettings k;
+    k.referenceKernels = true;
+    SetKernels(k);
   }
   std::vector<std::string> calls;
   std::deque<float> psnrResults;
@@ -368,7 +370,9 @@ TEST(StoppedRun, AutomaticModeStopsAfterWholeCycles) {
 TEST(TwoEngines, RunAtOnceAsTheyRunAlone) {
   const auto restore = [](unsigned seed, bool automatic, RgbPlane* work, float* psnr) {
     TestDialog dlg;
-    dlg.engine.m_nParallelFrom = 1;
+    KernelSettings k = dlg.engine.Kernels();
+    k.parallelFrom = 1;
+    dlg.engine.SetKernels(k);
     const RgbImage original = MakePhoto(120, 90, seed);
     LoadPictures(dlg, MakePhoto(120, 90, seed + 1), MakeScratchMask(120, 90, seed, 6), &original);
     SetRun(dlg, 45, 15, 2);
@@ -406,7 +410,7 @@ TEST(HeldOutRule, RunsBesideThePictureAndEndsWhenTheCopiesStopGaining) {
   TestDialog held;
   LoadPictures(held, MakePhoto(48, 36, 8), MakeScratchMask(48, 36, 3, 4));
   held.SetItemText(IDC_EDIT_THRESHOLD, "0");
-  held.engine.m_autoRuleWithoutOriginal = AutoRule::kHeldOut;
+  held.engine.SetAutoRule(AutoRule::kHeldOut, kDefaultSettleLevel);
   std::vector<double> changes;
   struct Changes : CRunObserver {
     TestDialog* dlg;
@@ -441,7 +445,7 @@ TEST(HeldOutRule, RunsBesideThePictureAndEndsWhenTheCopiesStopGaining) {
   RgbImage everything = photo;
   std::fill(everything.rgb.begin(), everything.rgb.end(), std::uint8_t(255));
   LoadPictures(full, photo, everything);
-  full.engine.m_autoRuleWithoutOriginal = AutoRule::kHeldOut;
+  full.engine.SetAutoRule(AutoRule::kHeldOut, kDefaultSettleLevel);
   full.engine.OnAuto();
   EXPECT_EQ(full.engine.LastAutoRule(), AutoRule::kSettle);
   EXPECT_TRUE(std::isnan(full.engine.LastHeldOutPsnr()));

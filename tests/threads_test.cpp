@@ -34,8 +34,10 @@ Outcome Restore(int threads, const RgbImage& photo, const RgbImage& mask, bool a
         damaged.rgb[i] = damaged.rgb[i + 1] = damaged.rgb[i + 2] = 200;
     }
   TestDialog dlg;
-  dlg.engine.m_nThreads = threads;
-  dlg.engine.m_nParallelFrom = 1;
+  KernelSettings k;
+  k.threads = threads;
+  k.parallelFrom = 1;
+  dlg.engine.SetKernels(k);
   LoadPictures(dlg, damaged, mask, &photo);
   dlg.SetItemText(IDC_EDIT_DELTA_T, "0.3");
   dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "40");

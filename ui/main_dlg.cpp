@@ -699,6 +699,8 @@ void CMainDlg::StartRun(bool automatic) {
   }
   if (std::strcmp(method.name, "transport") == 0 && !TimeStepAccepted()) return;
   const bool settling = automatic && !m_engine.HasOriginal();
+  AutoRule autoRule = m_engine.AutoRuleWithoutOriginal();
+  double settleLevel = m_engine.SettleLevel();
   if (settling) {
     float level = 0;
     if (!ParseFloatField(GetItemText(IDC_EDIT_SETTLE), &level) || !std::isfinite(level) ||
@@ -707,16 +709,17 @@ void CMainDlg::StartRun(bool automatic) {
       FocusEdit(IDC_EDIT_SETTLE);
       return;
     }
-    m_engine.m_dSettleLevel = double(level);
+    settleLevel = double(level);
     // Known pixels hidden under copies of the mask stand in for an original; the
     // settle level keeps a large hole going while its middle still fills.
-    m_engine.m_autoRuleWithoutOriginal = AutoRule::kHeldOut;
+    autoRule = AutoRule::kHeldOut;
   }
   // The held-out copies hold an engine each: without room for them the settle rule
   // ends Go !!! and a run goes without its estimate.
   const std::optional<std::uint64_t> room = ReadMemoryFigures().Room();
   const bool heldOutRoom = !room || m_engine.HeldOutBytes() <= *room;
-  if (settling && !heldOutRoom) m_engine.m_autoRuleWithoutOriginal = AutoRule::kSettle;
+  if (settling && !heldOutRoom) autoRule = AutoRule::kSettle;
+  m_engine.SetAutoRule(autoRule, settleLevel);
   // The state before the first run of this mask is the first undo step.
   if (m_history.empty()) {
     m_history.push_back(CaptureStep());
@@ -737,9 +740,9 @@ void CMainDlg::StartRun(bool automatic) {
   run->settings.transportPerDiffusion = typed.m_nTransportPerDiffusion;
   run->settings.deltaT = typed.m_fDeltaT;
   run->settings.threshold = typed.m_fThreshold;
-  run->settings.settleLevel = m_engine.m_dSettleLevel;
-  run->settings.ruleWithoutOriginal = m_engine.m_autoRuleWithoutOriginal;
-  run->settings.threads = m_engine.m_nThreads;
+  run->settings.settleLevel = m_engine.SettleLevel();
+  run->settings.ruleWithoutOriginal = m_engine.AutoRuleWithoutOriginal();
+  run->settings.threads = m_engine.Threads();
   run->startTick = MonotonicTickCount();
   m_bStopRequested = false;
   if (automatic) {
@@ -763,7 +766,7 @@ void CMainDlg::StartRun(bool automatic) {
                      "copies of the mask gain more than ") +
                      QString::fromStdString(GetItemText(IDC_EDIT_THRESHOLD)) +
                      QStringLiteral(" dB, or the mean change is above ") +
-                     Number(m_engine.m_dSettleLevel)
+                     Number(m_engine.SettleLevel())
                : QStringLiteral("Automatic mode: while the PSNR gain is above ") +
                      QString::fromStdString(GetItemText(IDC_EDIT_THRESHOLD)) + QStringLiteral(" dB");
   else
@@ -858,7 +861,7 @@ void CMainDlg::FinishRun() {
                         .arg(cycles);
   } else if (run->settling) {
     const QString change = Number(m_chart.empty() ? 0.0 : m_chart.back(), 3);
-    const QString level = Number(m_engine.m_dSettleLevel);
+    const QString level = Number(m_engine.SettleLevel());
     outcome =
         run->outcome.end == RunEnd::kAtCap
             ? QStringLiteral("Not settled after cycle %1: the mean change was still %2 (above %3).")
