@@ -34,7 +34,7 @@ double WriteBackValue(double v) {
 }  // namespace
 
 void CRestoreEngine::DiffusionStepReference(int iterations, int channel) {
-  m_diffusionCache.gridsCurrent = false;
+  FlushDiffusionGrids();
   const int W = Width(), H = Height();
   DoubleGrid& ch = m_gridChannel;
   DoubleGrid& next = m_gridNext;
@@ -98,7 +98,7 @@ void CRestoreEngine::DiffusionStep(int iterations, int channel) {
   }
   const int W = Width(), H = Height();
   if (m_diffusionCache.generation != m_nGeneration) BuildDiffusionCache();
-  m_diffusionCache.gridsCurrent = false;
+  FlushDiffusionGrids();
   const DiffusionCache& cache = m_diffusionCache;
   double* const ch = m_gridChannel.Data();
   double* const next = m_gridNext.Data();
@@ -196,7 +196,7 @@ void CRestoreEngine::BuildDiffusionCache() {
   for (int k = 0; k < m_nMaskCount; ++k)
     cache.maskedCells[std::size_t(k)] = numberOf(m_pMaskList[k].x, m_pMaskList[k].y);
   cache.changing = cache.maskedCells;  // a masked pixel outside the region included
-  cache.steady = cache.gridsCurrent = false;
+  cache.steady = cache.gridsPending = cache.weightsPending = false;
   const std::size_t n = std::max<std::size_t>(cache.load.size(), 1) * 4;
   // The generation is set last: a cache left half-built by a failure is built
   // again by the next call.
@@ -337,24 +337,9 @@ void CRestoreEngine::DiffusionStepsAvx2(int iterations) {
   Split(std::size_t(m_nMaskCount), [&](std::size_t b, std::size_t e) {
     WriteBackPass(cache.maskedCells.data(), m_pMaskList.get(), b, e, nx, &g_work);
   });
-  // The grids as the call for channel 2, the last, leaves them: of the cells
-  // that do not change, once.
-  double* const gridChannel = m_gridChannel.Data();
-  double* const gridNext = m_gridNext.Data();
-  const auto store = [&](std::size_t i) {
-    const std::int32_t cell = cache.load[i].cell;
-    gridChannel[cell] = ch[4 * i + 2];
-    gridNext[cell] = nx[4 * i + 2];
-    if (iterations > 0 && cache.inRegion[i]) gridWeight[cell] = wt[4 * i + 2];
-  };
-  if (!cache.gridsCurrent) {
-    for (std::size_t i = 0; i < cells; ++i) store(i);
-    cache.gridsCurrent = true;
-  } else {
-    Split(cache.changing.size(), [&](std::size_t b, std::size_t e) {
-      for (std::size_t i = b; i < e; ++i) store(std::size_t(cache.changing[i]));
-    });
-  }
+  // The grids take channel 2's cells when they are next read.
+  cache.gridsPending = true;
+  cache.weightsPending = cache.weightsPending || iterations > 0;
 }
 #else
 namespace {
@@ -362,6 +347,42 @@ bool CpuHasAvx2() { return false; }
 }  // namespace
 void CRestoreEngine::DiffusionStepsAvx2(int) {}
 #endif
+
+// What the calls since the last flush would have left in the grids: every cell's
+// channel 2 values, and the region's weights when a call with iterations computed
+// them.
+void CRestoreEngine::FlushDiffusionGrids() const {
+  DiffusionCache& cache = m_diffusionCache;
+  if (!cache.gridsPending) return;
+  const bool weights = cache.weightsPending;
+  cache.gridsPending = cache.weightsPending = false;
+  if (cache.generation != m_nGeneration) return;  // the grids were replaced since
+  double* const gridChannel = m_gridChannel.Data();
+  double* const gridNext = m_gridNext.Data();
+  double* const gridWeight = m_gridWeight.Data();
+  const double* const ch = cache.channel.data();
+  const double* const nx = cache.next.data();
+  const double* const wt = cache.weight.data();
+  for (std::size_t i = 0; i < cache.load.size(); ++i) {
+    const std::int32_t cell = cache.load[i].cell;
+    gridChannel[cell] = ch[4 * i + 2];
+    gridNext[cell] = nx[4 * i + 2];
+    if (weights && cache.inRegion[i]) gridWeight[cell] = wt[4 * i + 2];
+  }
+}
+
+const DoubleGrid& CRestoreEngine::GridWeight() const {
+  FlushDiffusionGrids();
+  return m_gridWeight;
+}
+const DoubleGrid& CRestoreEngine::GridNext() const {
+  FlushDiffusionGrids();
+  return m_gridNext;
+}
+const DoubleGrid& CRestoreEngine::GridChannel() const {
+  FlushDiffusionGrids();
+  return m_gridChannel;
+}
 
 void CRestoreEngine::DiffusionSteps(int iterations) {
   if (m_kernels.referenceKernels || !m_kernels.vectorKernel || !CpuHasAvx2()) {

@@ -126,9 +126,13 @@ class CRestoreEngine {
   std::unique_ptr<double[]> m_pUpdate;           // 3 doubles per list entry
   std::unique_ptr<unsigned char[]> m_pRowFlags;  // one per row
   int m_nMaskCount = 0;
-  DoubleGrid m_gridWeight;
-  DoubleGrid m_gridNext;
-  DoubleGrid m_gridChannel;
+  // The diffusion's three grids (W x H). The fast diffusion works on its own cell
+  // lists and leaves the grids to be brought up to date when they are read, so that
+  // a run never touches the grid cells far from its mask (their pages are then never
+  // made): read them through these.
+  const DoubleGrid& GridWeight() const;
+  const DoubleGrid& GridNext() const;
+  const DoubleGrid& GridChannel() const;
 
   int Width() const { return m_nWidth; }
   int Height() const { return m_nHeight; }
@@ -287,7 +291,9 @@ class CRestoreEngine {
     std::vector<std::int32_t> changing;
     CellBuffer<double> channel, next, weight;  // 4 doubles per numbered cell
     bool steady = false;                       // channel, next, weight hold the unchanging cells
-    bool gridsCurrent = false;                 // the grids hold them as channel 2 left them
+    // The cells hold values (channel 2's) the grids have not taken yet.
+    bool gridsPending = false;
+    bool weightsPending = false;  // ... and the region's weights
   };
 
   struct RowSegment {
@@ -340,6 +346,8 @@ class CRestoreEngine {
   template <int N>
   void UpdateGroup(const int* k, double dt, bool vector);
   void BuildDiffusionCache();
+  // The grids as the last diffusion call (for channel 2) leaves them.
+  void FlushDiffusionGrids() const;
   // Whether every channel of every masked pixel of g_work is a whole number.
   bool MaskedValuesWhole() const;
   bool UnmaskedWorkWhole();
@@ -386,7 +394,10 @@ class CRestoreEngine {
   bool m_bOriginalLoaded = false;
   // Bumped whenever the mask list or the grids are replaced.
   std::uint64_t m_nGeneration = 0;
-  DiffusionCache m_diffusionCache;
+  mutable DiffusionCache m_diffusionCache;
+  mutable DoubleGrid m_gridWeight;
+  mutable DoubleGrid m_gridNext;
+  mutable DoubleGrid m_gridChannel;
   QualitySums m_qualitySums;
   std::uint64_t m_nOriginalVersion = 0;  // bumped by every original load
   std::vector<RowSegment> m_rowSegments;

@@ -1,5 +1,10 @@
 // Storage of the planes and grids: sized to the picture, zero-filled when made,
 // and never half-made: a failed allocation leaves the previous contents.
+//
+// A buffer of 2 MiB or more is mapped from the system rather than taken from the
+// heap and cleared: the system's pages are zero already and are only made when
+// first touched, so a grid whose cells a run never reads or writes (those far from
+// the mask) costs neither memory nor the time of clearing it.
 #include "engine/planes.h"
 
 #include <sys/mman.h>
@@ -26,9 +31,18 @@ CellBuffer<T>& CellBuffer<T>::operator=(const CellBuffer& other) {
   return *this;
 }
 
+namespace {
+void Release(void* data, std::size_t mapped) {
+  if (mapped != 0)
+    ::munmap(data, mapped);
+  else
+    std::free(data);
+}
+}  // namespace
+
 template <typename T>
 CellBuffer<T>::~CellBuffer() {
-  std::free(m_data);
+  Release(m_data, m_mapped);
 }
 
 template <typename T>
@@ -39,15 +53,22 @@ bool CellBuffer<T>::Allocate(std::size_t n) {
   const bool huge = bytes >= kHugePage;
   const std::size_t alignment = huge ? kHugePage : 64;
   const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
-  void* p = rounded == 0 ? nullptr : std::aligned_alloc(alignment, rounded);
-  if (rounded != 0 && p == nullptr) return false;
+  void* p = nullptr;
+  if (huge) {
+    p = ::mmap(nullptr, rounded, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) return false;
 #ifdef MADV_HUGEPAGE
-  if (huge) ::madvise(p, rounded, MADV_HUGEPAGE);
+    ::madvise(p, rounded, MADV_HUGEPAGE);
 #endif
-  if (p != nullptr) std::memset(p, 0, rounded);
-  std::free(m_data);
+  } else if (rounded != 0) {
+    p = std::aligned_alloc(alignment, rounded);
+    if (p == nullptr) return false;
+    std::memset(p, 0, rounded);
+  }
+  Release(m_data, m_mapped);
   m_data = static_cast<T*>(p);
   m_size = n;
+  m_mapped = huge ? rounded : 0;
   return true;
 }
 

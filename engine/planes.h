@@ -44,6 +44,7 @@ class CellBuffer {
   void Swap(CellBuffer& other) noexcept {
     std::swap(m_data, other.m_data);
     std::swap(m_size, other.m_size);
+    std::swap(m_mapped, other.m_mapped);
   }
   T* data() { return m_data; }
   const T* data() const { return m_data; }
@@ -55,6 +56,7 @@ class CellBuffer {
  private:
   T* m_data = nullptr;
   std::size_t m_size = 0;
+  std::size_t m_mapped = 0;  // bytes mapped from the system (0: from the heap)
 };
 
 // W x H cells of type T, indexed [x][y], stored row by row.

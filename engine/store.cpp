@@ -37,6 +37,7 @@ bool CRestoreEngine::ReadDamagedPixels(const PixelBytes& image) {
   m_gridChannel = std::move(channel);
   m_gridNext = std::move(next);
   m_gridWeight = std::move(weight);
+  m_diffusionCache.gridsPending = m_diffusionCache.weightsPending = false;  // for the old grids
   if (g_original.Width() != w || g_original.Height() != h) {
     g_original.Release();
     m_bOriginalLoaded = false;
@@ -92,6 +93,8 @@ std::uint64_t CRestoreEngine::BytesNeeded(std::uint64_t pixels, std::uint64_t ma
 int CRestoreEngine::BuildMaskList(const PixelBytes& mask) {
   const int W = m_nWidth, H = m_nHeight;
   if (!HasDamaged() || mask.width != W || mask.height != H) return -1;
+  // The grids outlive the mask: they take what the last diffusion left first.
+  FlushDiffusionGrids();
   MaskPlane plane;
   if (!plane.Resize(W, H)) return -1;
   const auto masked = [&mask](int x, int y) {

@@ -26,7 +26,7 @@ TEST_F(DiffusionTest, FlatNeighbourhoodHasTheLargestWeightAndKeepsItsValue) {
     for (int x = 2; x <= 6; ++x) block.emplace_back(x, y);
   Load(Grey(9, 9, 90), block);
   dlg.engine.DiffusionStep(3, 0);
-  EXPECT_EQ(dlg.engine.m_gridWeight[4][4], 0.125);
+  EXPECT_EQ(dlg.engine.GridWeight()[4][4], 0.125);
   EXPECT_EQ(g_work[4][4][0], 90.0);
 }
 
@@ -34,17 +34,17 @@ TEST_F(DiffusionTest, WeightsOfRampsAndEdges) {
   // Horizontal ramp 10 x in every row; the weight pass at x = 1 reads column 1 for 0.
   Load(MakeImage(8, 5, [](int x, int) { return RGB(BYTE(10 * x), 0, 0); }), {{1, 2}, {3, 2}});
   dlg.engine.DiffusionStep(1, 0);
-  EXPECT_EQ(dlg.engine.m_gridWeight[3][2], 1.0 / (std::sqrt(401.0) * 8.0));
-  EXPECT_EQ(dlg.engine.m_gridWeight[1][2], 1.0 / (std::sqrt(101.0) * 8.0));
-  EXPECT_NEAR(dlg.engine.m_gridWeight[3][2], 0.00624220, 1e-8);
-  EXPECT_NEAR(dlg.engine.m_gridWeight[1][2], 0.01243796, 1e-8);
+  EXPECT_EQ(dlg.engine.GridWeight()[3][2], 1.0 / (std::sqrt(401.0) * 8.0));
+  EXPECT_EQ(dlg.engine.GridWeight()[1][2], 1.0 / (std::sqrt(101.0) * 8.0));
+  EXPECT_NEAR(dlg.engine.GridWeight()[3][2], 0.00624220, 1e-8);
+  EXPECT_NEAR(dlg.engine.GridWeight()[1][2], 0.01243796, 1e-8);
 
   TestDialog edge;
   LoadPictures(edge, MakeImage(6, 5, [](int x, int) { return RGB(x < 2 ? 0 : 100, 0, 0); }),
                MakeMask(6, 5, {{1, 2}}));
   edge.engine.DiffusionStep(1, 0);
-  EXPECT_EQ(edge.engine.m_gridWeight[1][2], 1.0 / (std::sqrt(10001.0) * 8.0));
-  EXPECT_NEAR(edge.engine.m_gridWeight[1][2], 0.00124994, 1e-8);
+  EXPECT_EQ(edge.engine.GridWeight()[1][2], 1.0 / (std::sqrt(10001.0) * 8.0));
+  EXPECT_NEAR(edge.engine.GridWeight()[1][2], 0.00124994, 1e-8);
 
   // The plane 1.5 x + 2 y gives gx = 3 and gy = 4.
   TestDialog tilt;
@@ -52,7 +52,7 @@ TEST_F(DiffusionTest, WeightsOfRampsAndEdges) {
   for (int y = 0; y < 5; ++y)
     for (int x = 0; x < 5; ++x) tilt.engine.g_work[x][y][1] = 1.5 * x + 2.0 * y;
   tilt.engine.DiffusionStep(1, 1);
-  EXPECT_EQ(tilt.engine.m_gridWeight[2][2], 1.0 / (std::sqrt(26.0) * 8.0));
+  EXPECT_EQ(tilt.engine.GridWeight()[2][2], 1.0 / (std::sqrt(26.0) * 8.0));
 }
 
 TEST_F(DiffusionTest, IsolatedPixelOnlyLosesItsFraction) {
@@ -93,7 +93,7 @@ TEST_F(DiffusionTest, OnePixelWideImageOnlyWritesBack) {
   g_work[0][2][0] = 99.9;
   dlg.engine.DiffusionStep(5, 0);
   EXPECT_EQ(g_work[0][2][0], 99.0);
-  EXPECT_EQ(dlg.engine.m_gridWeight[0][2], 0.0);
+  EXPECT_EQ(dlg.engine.GridWeight()[0][2], 0.0);
 }
 
 TEST_F(DiffusionTest, NeighboursAtTheFirstColumnReadTheCentre) {
@@ -116,12 +116,12 @@ TEST_F(DiffusionTest, WeightsPersistAcrossMaskLoads) {
   const RgbImage photo = MakePhoto(12, 12, 2);
   Load(photo, {{5, 5}, {6, 5}});
   dlg.engine.DiffusionStep(1, 0);
-  const double kept = dlg.engine.m_gridWeight[6][5];
+  const double kept = dlg.engine.GridWeight()[6][5];
   ASSERT_GT(kept, 0.0);
   ASSERT_TRUE(dlg.files.LoadMaskImage(MakeMask(12, 12, {{5, 5}})).ok);
   g_work[5][5][0] = 200;
   dlg.engine.DiffusionStep(1, 0);
-  EXPECT_EQ(dlg.engine.m_gridWeight[6][5], kept);
+  EXPECT_EQ(dlg.engine.GridWeight()[6][5], kept);
   // The old neighbour still pulls with its old weight: a fresh dialog (weights 0
   // around (5, 5)) gives a different value.
   const double withOld = g_work[5][5][0];

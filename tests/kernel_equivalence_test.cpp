@@ -49,8 +49,8 @@ Outcome RunSession(Kernel kernel, const RgbImage& photo, const RgbImage& mask, c
   out.work.assign(work.Data(), work.Data() + std::size_t(photo.width) * photo.height * 3);
   out.update.assign(dlg.engine.m_pUpdate.get(),
                     dlg.engine.m_pUpdate.get() + dlg.engine.m_nMaskCount * 3);
-  out.weight.assign(dlg.engine.m_gridWeight.Data(),
-                    dlg.engine.m_gridWeight.Data() + std::size_t(photo.width) * photo.height);
+  out.weight.assign(dlg.engine.GridWeight().Data(),
+                    dlg.engine.GridWeight().Data() + std::size_t(photo.width) * photo.height);
   out.psnrDamaged = dlg.engine.m_fields.m_fPsnrDamaged;
   out.psnrResult = dlg.engine.m_fields.m_fPsnrResult;
   return out;

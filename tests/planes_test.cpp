@@ -109,8 +109,8 @@ TEST(LoadTable, WhatEachLoadChanges) {
   EXPECT_EQ(e.g_work.Width(), 4);
   EXPECT_EQ(e.g_work.Height(), 3);
   EXPECT_EQ(e.g_work[3][2][0], double(small.Pixel(3, 2) & 0xFF));
-  EXPECT_EQ(e.m_gridChannel.Width(), 4);
-  EXPECT_EQ(e.m_gridChannel.Height(), 3);
+  EXPECT_EQ(e.GridChannel().Width(), 4);
+  EXPECT_EQ(e.GridChannel().Height(), 3);
   EXPECT_EQ(dlg.files.m_surfResult.nWidth, 4);
   EXPECT_EQ(dlg.files.m_surfResult.picture.Pixel(0, 0), 0u);  // new and black
   EXPECT_FALSE(e.HasMask());

@@ -146,8 +146,8 @@ TEST_P(RegressTest, LoadsRefuseWithoutChangeOrLoadWhole) {
   EXPECT_EQ(dlg.engine.Height(), c.height);
   EXPECT_EQ(dlg.files.m_surfResult.nWidth, c.width);
   EXPECT_EQ(dlg.files.m_surfResult.nHeight, c.height);
-  EXPECT_EQ(dlg.engine.m_gridWeight.Width(), c.width);
-  EXPECT_EQ(dlg.engine.m_gridWeight.Height(), c.height);
+  EXPECT_EQ(dlg.engine.GridWeight().Width(), c.width);
+  EXPECT_EQ(dlg.engine.GridWeight().Height(), c.height);
   State after = Capture(dlg);
   if (c.width == 6 && c.height == 4) {
     EXPECT_TRUE(after.original == before.original);

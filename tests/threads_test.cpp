@@ -54,7 +54,7 @@ Outcome Restore(int threads, const RgbImage& photo, const RgbImage& mask, bool a
   out.work.assign(work.Data(), work.Data() + pixels * 3);
   out.update.assign(dlg.engine.m_pUpdate.get(),
                     dlg.engine.m_pUpdate.get() + std::size_t(dlg.engine.m_nMaskCount) * 3);
-  out.weight.assign(dlg.engine.m_gridWeight.Data(), dlg.engine.m_gridWeight.Data() + pixels);
+  out.weight.assign(dlg.engine.GridWeight().Data(), dlg.engine.GridWeight().Data() + pixels);
   out.psnrDamaged = dlg.engine.m_fields.m_fPsnrDamaged;
   out.psnrResult = dlg.engine.m_fields.m_fPsnrResult;
   out.totalIterations = dlg.engine.m_fields.m_nTotalIter;

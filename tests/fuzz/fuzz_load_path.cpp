@@ -93,14 +93,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(dlg.files.m_surfDamaged.bLoaded == 1 && dlg.files.m_surfResult.bLoaded == 1);
     FUZZ_CHECK(dlg.engine.Width() == e1.width && dlg.engine.Height() == e1.height);
     FUZZ_CHECK(dlg.files.m_surfResult.nWidth == e1.width && dlg.files.m_surfResult.nHeight == e1.height);
-    for (const DoubleGrid* g : {&dlg.engine.m_gridWeight, &dlg.engine.m_gridNext, &dlg.engine.m_gridChannel})
+    for (const DoubleGrid* g : {&dlg.engine.GridWeight(), &dlg.engine.GridNext(), &dlg.engine.GridChannel()})
       FUZZ_CHECK(!g->Empty() && g->Width() == e1.width && g->Height() == e1.height);
     CheckPlane(g_damaged, e1);
     CheckPlane(g_work, e1);
   } else {
     CheckRefusal(damaged);
     FUZZ_CHECK(dlg.files.m_surfDamaged.bLoaded == 0 && dlg.files.m_surfResult.bLoaded == 0);
-    FUZZ_CHECK(dlg.engine.m_gridChannel.Empty());
+    FUZZ_CHECK(dlg.engine.GridChannel().Empty());
   }
 
   // Mask.

@@ -227,9 +227,9 @@ inline State Capture(const CHeadlessSession& d) {
   s.surfaces[1] = Shoot(d.files.m_surfResult);
   s.surfaces[2] = Shoot(d.files.m_surfMask);
   s.surfaces[3] = Shoot(d.files.m_surfOriginal);
-  s.grids[0] = Shoot(d.engine.m_gridWeight);
-  s.grids[1] = Shoot(d.engine.m_gridNext);
-  s.grids[2] = Shoot(d.engine.m_gridChannel);
+  s.grids[0] = Shoot(d.engine.GridWeight());
+  s.grids[1] = Shoot(d.engine.GridNext());
+  s.grids[2] = Shoot(d.engine.GridChannel());
   s.ints[0] = d.engine.m_fields.m_nTransportIter;
   s.ints[1] = d.engine.m_fields.m_nDiffusionIter;
   s.ints[2] = d.engine.m_fields.m_nTransportPerDiffusion;
