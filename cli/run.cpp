@@ -24,7 +24,10 @@ namespace {
 // The session of one run: the engine's progress and stop questions go to the hooks.
 class CRunSession : public CHeadlessSession, public CRunObserver {
  public:
-  explicit CRunSession(RunHooks& hooks) : m_hooks(hooks) { engine.SetObserver(this); }
+  explicit CRunSession(RunHooks& hooks) : m_hooks(hooks) {
+    engine.SetObserver(this);
+    files.SetPanePictures(false);  // nothing is shown: the result's picture is all a save needs
+  }
   void Progress(const RunProgress& progress) override { m_hooks.Progress(progress); }
   bool StopRequested() override { return m_hooks.StopRequested(); }
 

@@ -192,7 +192,7 @@ FileResult CImageFiles::LoadDamagedImage(const RgbImage& image) {
   if (!r.ok) return r;
   const int w = image.width, h = image.height;
   ImageSurface damaged, result;
-  if (!CreateSurface(w, h, &damaged) || !CreateSurface(w, h, &result))
+  if (!PaneSurface(w, h, &damaged) || !CreateSurface(w, h, &result))
     return OutOfMemory("the image surfaces");
   const bool hadOriginal = m_engine.HasOriginal();
   if (!m_engine.ReadDamagedPixels(Bytes(image)))
@@ -203,7 +203,7 @@ FileResult CImageFiles::LoadDamagedImage(const RgbImage& image) {
   m_nResultVersion = m_nSavedVersion = 0;
   // An original set aside for another size is taken up again when the size fits.
   if (!m_engine.HasOriginal() && m_surfOriginal.bLoaded == 1 && m_surfOriginal.nWidth == w &&
-      m_surfOriginal.nHeight == h) {
+      m_surfOriginal.nHeight == h && m_surfOriginal.picture.width == w) {
     m_engine.ReadOriginalPixels(Bytes(m_surfOriginal.picture));
   }
   if (hadOriginal && !m_engine.HasOriginal())
@@ -225,7 +225,7 @@ FileResult CImageFiles::LoadMaskImage(const RgbImage& image) {
     return Failure("The mask does not match the damaged image.", kNotValid,
                    AgainstDamaged("mask", image.width, image.height));
   ImageSurface mask;
-  if (!CreateSurface(image.width, image.height, &mask)) return OutOfMemory("the mask surface");
+  if (!PaneSurface(image.width, image.height, &mask)) return OutOfMemory("the mask surface");
   const int count = m_engine.BuildMaskList(Bytes(image));
   if (count < 0) return OutOfMemory("the mask list");
   FillSurface(image, &mask);
@@ -244,12 +244,22 @@ FileResult CImageFiles::LoadOriginalImage(const RgbImage& image) {
     return Failure("The original does not match the damaged image.", kNotValid,
                    AgainstDamaged("the original", image.width, image.height));
   ImageSurface original;
-  if (!CreateSurface(image.width, image.height, &original)) return OutOfMemory("the image surface");
+  if (!PaneSurface(image.width, image.height, &original)) return OutOfMemory("the image surface");
   if (!m_engine.ReadOriginalPixels(Bytes(image))) return OutOfMemory("the original's plane");
   FillSurface(image, &original);
   m_surfOriginal = std::move(original);
   m_services.PaneChanged(Pane::kOriginal);
   return r;
+}
+
+bool CImageFiles::PaneSurface(int width, int height, ImageSurface* surface) const {
+  if (m_bPanePictures) return CreateSurface(width, height, surface);
+  if (width < 1 || height < 1) return false;
+  *surface = ImageSurface();
+  surface->nWidth = width;
+  surface->nHeight = height;
+  surface->bLoaded = 1;
+  return true;
 }
 
 void CImageFiles::ShowResult() {

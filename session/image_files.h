@@ -60,6 +60,12 @@ class CImageFiles {
   CImageFiles(const CImageFiles&) = delete;
   CImageFiles& operator=(const CImageFiles&) = delete;
 
+  // Whether the damaged, mask and original surfaces keep their pictures (true, the
+  // default: a window shows them). A run that shows nothing needs only their sizes
+  // (the result's surface always keeps its picture: it is what a save writes); an
+  // original of another size is then not taken up again when the size returns.
+  void SetPanePictures(bool keep) { m_bPanePictures = keep; }
+
   ImageSurface m_surfDamaged;
   ImageSurface m_surfResult;
   ImageSurface m_surfMask;
@@ -111,8 +117,12 @@ class CImageFiles {
   // "<what> is W x H but the damaged image is W x H".
   std::string AgainstDamaged(const std::string& what, int w, int h) const;
 
+  // A surface for a pane, with its picture when they are kept.
+  bool PaneSurface(int width, int height, ImageSurface* surface) const;
+
   CRestoreEngine& m_engine;
   CFileServices& m_services;
+  bool m_bPanePictures = true;
   std::uint64_t m_nResultVersion = 0;
   std::uint64_t m_nSavedVersion = 0;
 };
