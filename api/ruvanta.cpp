@@ -9,6 +9,7 @@
 // Everything the engine is asked lives in this file.
 #include "ruvanta/ruvanta.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
@@ -264,10 +265,12 @@ Result RestoreIn(const Image& damaged, const Mask& mask, const Options& options,
   engine.ResultPixels(r.pixels.data(), rowBytes);
   if (original) {
     // Measured on the result as it is handed back: whole bytes.
-    RgbPlane result;
+    BytePlane result;
     if (!result.Resize(w, h))
       return Refused(ErrorCode::kOutOfMemory, "not enough memory to measure the result");
-    for (std::size_t i = 0; i < r.pixels.size(); ++i) result.Data()[i] = double(r.pixels[i]);
+    for (int y = 0; y < h; ++y)
+      std::copy(r.pixels.data() + std::size_t(y) * rowBytes,
+                r.pixels.data() + std::size_t(y) * rowBytes + result.RowStride(), result.At(0, y));
     const QualityMetrics q = MeasureQuality(engine.g_original, engine.g_damaged, result, engine.g_mask);
     r.has_quality = true;
     r.quality.psnr_hole_damaged = q.psnrHoleDamaged;

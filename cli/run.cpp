@@ -47,13 +47,10 @@ std::string Lower(std::string s) {
 }
 
 // The result as it is shown and saved (whole bytes), as a plane to measure.
-RgbPlane ResultPlane(const CRestoreEngine& engine) {
-  const int w = engine.Width(), h = engine.Height();
-  std::vector<std::uint8_t> bytes(std::size_t(w) * std::size_t(h) * 3);
-  engine.ResultPixels(bytes.data(), std::size_t(w) * 3);
-  RgbPlane plane;
-  if (!plane.Resize(w, h)) throw std::bad_alloc();
-  for (std::size_t i = 0; i < bytes.size(); ++i) plane.Data()[i] = double(bytes[i]);
+BytePlane ResultPlane(const CRestoreEngine& engine) {
+  BytePlane plane;
+  if (!plane.Resize(engine.Width(), engine.Height())) throw std::bad_alloc();
+  engine.ResultPixels(plane.Data(), plane.RowStride());
   return plane;
 }
 

@@ -177,7 +177,8 @@ AutoReport AutoFill(RgbPlane* work, const MaskPlane& mask, const AutoOptions& op
   return report;
 }
 
-double EstimateHolePsnr(const RgbPlane& damaged, const MaskPlane& mask, const Restorer& restore,
+template <typename Picture>
+double EstimateHolePsnr(const Picture& damaged, const MaskPlane& mask, const Restorer& restore,
                         const HeldOutOptions& options, FillOutcome* outcome) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   FillOutcome o = CheckSizes(damaged.Width(), damaged.Height(), mask.Width(), mask.Height());
@@ -194,3 +195,8 @@ double EstimateHolePsnr(const RgbPlane& damaged, const MaskPlane& mask, const Re
   if (outcome) *outcome = o;
   return o.ok() ? EstimatedPsnr(plan, scores, 0) : nan;
 }
+
+template double EstimateHolePsnr(const RgbPlane&, const MaskPlane&, const Restorer&,
+                                 const HeldOutOptions&, FillOutcome*);
+template double EstimateHolePsnr(const BytePlane&, const MaskPlane&, const Restorer&,
+                                 const HeldOutOptions&, FillOutcome*);

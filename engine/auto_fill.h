@@ -77,5 +77,7 @@ AutoReport AutoFill(RgbPlane* work, const MaskPlane& mask, const AutoOptions& op
 // The held-out estimate of the hole PSNR of one restoration (any Restorer, e.g. the
 // transport scheme run on the hidden pixels), on the copies PlanHeldOut makes.
 // NaN when no region has a copy; `outcome` (when given) says why it could not run.
-double EstimateHolePsnr(const RgbPlane& damaged, const MaskPlane& mask, const Restorer& restore,
+// `damaged` an RgbPlane or a BytePlane.
+template <typename Picture>
+double EstimateHolePsnr(const Picture& damaged, const MaskPlane& mask, const Restorer& restore,
                         const HeldOutOptions& options = {}, FillOutcome* outcome = nullptr);

@@ -119,8 +119,8 @@ class CRestoreEngine {
 
   // --- pixel store -------------------------------------------------------------
   RgbPlane g_work;      // the image being restored
-  RgbPlane g_damaged;   // the damaged image as loaded
-  RgbPlane g_original;  // the undamaged image (empty when none matches the extent)
+  BytePlane g_damaged;   // the damaged image as loaded
+  BytePlane g_original;  // the undamaged image (empty when none matches the extent)
   MaskPlane g_mask;     // 1 for a pixel to restore
   std::unique_ptr<MaskPixel[]> m_pMaskList;
   std::unique_ptr<double[]> m_pUpdate;           // 3 doubles per list entry

@@ -24,7 +24,7 @@ HeldOutOptions CHeldOutCycles::CopyOptions() {
 CHeldOutCycles::CHeldOutCycles() = default;
 CHeldOutCycles::~CHeldOutCycles() = default;
 
-FillOutcome CHeldOutCycles::Build(const RgbPlane& damaged, const MaskPlane& mask,
+FillOutcome CHeldOutCycles::Build(const BytePlane& damaged, const MaskPlane& mask,
                                   CRestoreEngine& settings) {
   m_rounds.clear();
   m_damaged = &damaged;
@@ -43,25 +43,20 @@ FillOutcome CHeldOutCycles::Build(const RgbPlane& damaged, const MaskPlane& mask
         for (int x = 0; x < w; ++x)
           if (k.target.At(x, y)) round->targets.push_back(y * w + x);
       if (round->targets.empty()) continue;
-      RgbPlane picture;
+      BytePlane picture;
       if (!HeldOutPicture(damaged, plan, r, &picture)) {
         m_rounds.clear();
         return noMemory;
       }
-      // Whole values 0..255 (the damaged picture's own), so the bytes hold them exactly.
-      const std::size_t stride = std::size_t(w) * 3;
-      std::vector<std::uint8_t> bytes(stride * std::size_t(h)), cells(stride * std::size_t(h), 0);
+      const std::size_t stride = picture.RowStride();
+      std::vector<std::uint8_t> cells(stride * std::size_t(h), 0);
       for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-          for (int c = 0; c < 3; ++c)
-            bytes[std::size_t(y) * stride + std::size_t(x) * 3 + std::size_t(c)] =
-                std::uint8_t(picture.At(x, y)[c]);
+        for (int x = 0; x < w; ++x)
           cells[std::size_t(y) * stride + std::size_t(x) * 3] = k.hidden.At(x, y) ? 255 : 0;
-        }
       CRestoreEngine& e = round->engine;
       e.SetShownFields(settings.ShownFields());
       e.SetKernels(settings.Kernels());
-      if (!e.ReadDamagedPixels(PixelBytes{w, h, bytes.data(), stride})) {
+      if (!e.ReadDamagedPixels(BytesOf(picture))) {
         m_rounds.clear();
         return noMemory;
       }
@@ -99,9 +94,9 @@ double CHeldOutCycles::Psnr() const {
     for (const std::int32_t cell : round->targets) {
       const int x = cell % w, y = cell / w;
       const double* got = round->engine.g_work.At(x, y);
-      const double* known = m_damaged->At(round->crop.x0 + x, round->crop.y0 + y);
+      const std::uint8_t* known = m_damaged->At(round->crop.x0 + x, round->crop.y0 + y);
       for (int c = 0; c < 3; ++c) {
-        const double e = got[c] - known[c];
+        const double e = got[c] - double(known[c]);
         squares += e * e;
       }
     }

@@ -28,7 +28,7 @@ class CHeldOutCycles {
   // One engine per round of copies of `mask`, with the shown fields of `settings`
   // (each exchanged field's text read from it) and its thread count. kOutOfMemory,
   // or kOk with no round when no copy could be placed.
-  FillOutcome Build(const RgbPlane& damaged, const MaskPlane& mask, CRestoreEngine& settings);
+  FillOutcome Build(const BytePlane& damaged, const MaskPlane& mask, CRestoreEngine& settings);
   bool Empty() const { return m_rounds.empty(); }
   // One cycle of the automatic mode on every round.
   void RunCycle();
@@ -45,5 +45,5 @@ class CHeldOutCycles {
  private:
   struct Round;
   std::vector<std::unique_ptr<Round>> m_rounds;
-  const RgbPlane* m_damaged = nullptr;
+  const BytePlane* m_damaged = nullptr;
 };

@@ -513,8 +513,8 @@ bool InCopy(const HeldOutRound& round, int x, int y) {
 }
 }  // namespace
 
-bool HeldOutPicture(const RgbPlane& damaged, const HeldOutPlan& plan, std::size_t round,
-                    RgbPlane* out) {
+template <typename Picture, typename Out>
+bool HeldOutPicture(const Picture& damaged, const HeldOutPlan& plan, std::size_t round, Out* out) {
   if (round >= plan.rounds.size()) return false;
   const HeldOutRound& k = plan.rounds[round];
   const int cw = k.crop.x1 - k.crop.x0, ch = k.crop.y1 - k.crop.y0;
@@ -531,13 +531,18 @@ bool HeldOutPicture(const RgbPlane& damaged, const HeldOutPlan& plan, std::size_
       const std::int32_t c = plan.regions.cells[std::size_t(r.first + j)];
       const int x = c % W, y = c / W;
       if (!InCopy(k, x + s.dx, y + s.dy)) continue;
-      const double* from = damaged.At(x, y);
-      double* to = out->At(x + s.dx - k.crop.x0, y + s.dy - k.crop.y0);
+      const auto* from = damaged.At(x, y);
+      auto* to = out->At(x + s.dx - k.crop.x0, y + s.dy - k.crop.y0);
       for (int c3 = 0; c3 < 3; ++c3) to[c3] = from[c3];
     }
   }
   return true;
 }
+
+// Doubles to doubles; bytes to doubles or to bytes (doubles to bytes would cut).
+template bool HeldOutPicture(const RgbPlane&, const HeldOutPlan&, std::size_t, RgbPlane*);
+template bool HeldOutPicture(const BytePlane&, const HeldOutPlan&, std::size_t, RgbPlane*);
+template bool HeldOutPicture(const BytePlane&, const HeldOutPlan&, std::size_t, BytePlane*);
 
 double HeldOutScores::Mse(int region, int candidate) const {
   const std::size_t i = std::size_t(region) * std::size_t(candidates) + std::size_t(candidate);
@@ -564,7 +569,8 @@ double PsnrOfMse(double mse) {
 
 namespace {
 // Runs the candidates `which` over every round, adding to their scores.
-FillOutcome ScoreLane(const RgbPlane& damaged, const HeldOutPlan& plan,
+template <typename Picture>
+FillOutcome ScoreLane(const Picture& damaged, const HeldOutPlan& plan,
                       const std::vector<HeldOutCandidate>& candidates,
                       const std::vector<int>& which, const std::vector<RgbPlane>& pictures,
                       HeldOutScores* scores, std::size_t* failedAt) {
@@ -604,9 +610,9 @@ FillOutcome ScoreLane(const RgbPlane& damaged, const HeldOutPlan& plan,
           const int x = cell % W + s.dx, y = cell / W + s.dy;
           if (!InCopy(round, x, y)) continue;
           const double* a = work.At(x - round.crop.x0, y - round.crop.y0);
-          const double* b = damaged.At(x, y);
+          const auto* b = damaged.At(x, y);
           for (int ch = 0; ch < 3; ++ch) {
-            const double e = a[ch] - b[ch];
+            const double e = a[ch] - double(b[ch]);
             sum += e * e;
           }
           ++n;
@@ -621,7 +627,8 @@ FillOutcome ScoreLane(const RgbPlane& damaged, const HeldOutPlan& plan,
 }
 }  // namespace
 
-FillOutcome ScoreHeldOut(const RgbPlane& damaged, const HeldOutPlan& plan,
+template <typename Picture>
+FillOutcome ScoreHeldOut(const Picture& damaged, const HeldOutPlan& plan,
                          const std::vector<HeldOutCandidate>& candidates, int threads,
                          HeldOutScores* scores) {
   if (threads < 1)
@@ -690,6 +697,11 @@ FillOutcome ScoreHeldOut(const RgbPlane& damaged, const HeldOutPlan& plan,
   }
   return {};
 }
+
+template FillOutcome ScoreHeldOut(const RgbPlane&, const HeldOutPlan&,
+                                  const std::vector<HeldOutCandidate>&, int, HeldOutScores*);
+template FillOutcome ScoreHeldOut(const BytePlane&, const HeldOutPlan&,
+                                  const std::vector<HeldOutCandidate>&, int, HeldOutScores*);
 
 namespace {
 // A region's error with the pooled error mixed in (see ChooseHeldOut).

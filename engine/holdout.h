@@ -102,9 +102,10 @@ struct HeldOutPlan {
 FillOutcome PlanHeldOut(const MaskPlane& mask, const HeldOutOptions& options, HeldOutPlan* plan);
 
 // The picture a round's restorations start from: `damaged` with each held-out pixel
-// taking the damaged value of the region pixel it was copied from.
-bool HeldOutPicture(const RgbPlane& damaged, const HeldOutPlan& plan, std::size_t round,
-                    RgbPlane* out);
+// taking the damaged value of the region pixel it was copied from. For an RgbPlane
+// or a BytePlane `damaged`; `out` an RgbPlane, or a BytePlane from a BytePlane.
+template <typename Picture, typename Out>
+bool HeldOutPicture(const Picture& damaged, const HeldOutPlan& plan, std::size_t round, Out* out);
 
 // A restoration under test: restores the pixels `target` marks in *work, with the
 // pixels `hidden` marks (target among them) unknown: their values are not to be used.
@@ -134,8 +135,9 @@ struct HeldOutScores {
 
 // Runs every candidate on every round of `plan` over `damaged` and compares with the
 // known values. `threads` (1 or more) lanes at a time. The first refusal of a
-// candidate ends the scoring and is returned.
-FillOutcome ScoreHeldOut(const RgbPlane& damaged, const HeldOutPlan& plan,
+// candidate ends the scoring and is returned. `damaged` an RgbPlane or a BytePlane.
+template <typename Picture>
+FillOutcome ScoreHeldOut(const Picture& damaged, const HeldOutPlan& plan,
                          const std::vector<HeldOutCandidate>& candidates, int threads,
                          HeldOutScores* scores);
 

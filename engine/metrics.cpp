@@ -1,6 +1,8 @@
-// Quality measures. A plane holds W x H pixels of three doubles (red, green, blue;
-// 0..255) row by row, pixel (x, y) at element (y * W + x) * 3; a mask cell is
-// non-zero for a pixel to restore.
+// Quality measures. A plane holds W x H pixels of three values (red, green, blue;
+// 0..255; doubles, or the bytes of a picture as loaded) row by row, pixel (x, y) at
+// element (y * W + x) * 3; a mask cell is non-zero for a pixel to restore. A byte is
+// read as double(byte), exact, so a measure has the same bits over bytes as over
+// doubles of the same whole values.
 //
 // Masked PSNR over the n masked pixels p and the channels c, peak 255:
 //   mse = sum_p sum_c (ref_c(p) - img_c(p))^2 / (3 n),  PSNR = 20 log10(255 / sqrt(mse)).
@@ -63,15 +65,16 @@ const HalfWindow& Window() {
 }
 
 // out[j] = the window weighting of rows[0..10][j], j < n.
-void VerticalPass(const double* const* rows, std::size_t n, const double* g,
-                  double* __restrict out) {
-  const double *m5 = rows[0], *m4 = rows[1], *m3 = rows[2], *m2 = rows[3], *m1 = rows[4];
-  const double *c = rows[5], *p1 = rows[6], *p2 = rows[7], *p3 = rows[8], *p4 = rows[9];
-  const double* p5 = rows[10];
+template <typename T>
+void VerticalPass(const T* const* rows, std::size_t n, const double* g, double* __restrict out) {
+  const T *m5 = rows[0], *m4 = rows[1], *m3 = rows[2], *m2 = rows[3], *m1 = rows[4];
+  const T *c = rows[5], *p1 = rows[6], *p2 = rows[7], *p3 = rows[8], *p4 = rows[9];
+  const T* p5 = rows[10];
   const double g0 = g[0], g1 = g[1], g2 = g[2], g3 = g[3], g4 = g[4], g5 = g[5];
   for (std::size_t j = 0; j < n; ++j)
-    out[j] = g0 * c[j] + g1 * (m1[j] + p1[j]) + g2 * (m2[j] + p2[j]) + g3 * (m3[j] + p3[j]) +
-             g4 * (m4[j] + p4[j]) + g5 * (m5[j] + p5[j]);
+    out[j] = g0 * double(c[j]) + g1 * (double(m1[j]) + double(p1[j])) +
+             g2 * (double(m2[j]) + double(p2[j])) + g3 * (double(m3[j]) + double(p3[j])) +
+             g4 * (double(m4[j]) + double(p4[j])) + g5 * (double(m5[j]) + double(p5[j]));
 }
 
 // out[j] = the window weighting of v[j], v[j + 3], ..., v[j + 30], j < n: the
@@ -83,17 +86,15 @@ void HorizontalPass(const double* v, std::size_t n, const double* g, double* __r
              g3 * (v[j + 6] + v[j + 24]) + g4 * (v[j + 3] + v[j + 27]) + g5 * (v[j] + v[j + 30]);
 }
 
-bool SameSize(const RgbPlane& a, const RgbPlane& b) {
+template <typename A, typename B>
+bool SameSize(const A& a, const B& b) {
   return a.Width() == b.Width() && a.Height() == b.Height();
-}
-
-bool SameSize(const RgbPlane& a, const MaskPlane& m) {
-  return a.Width() == m.Width() && a.Height() == m.Height();
 }
 
 // Adds the SSIM map of each channel over the centres cx0 <= x < cx1, cy0 <= y < cy1
 // (every window inside the picture) to sum[c]. Throws std::bad_alloc.
-void AddSsimMap(const RgbPlane& a, const RgbPlane& b, int cx0, int cy0, int cx1, int cy1,
+template <typename Picture>
+void AddSsimMap(const Picture& a, const Picture& b, int cx0, int cy0, int cx1, int cy1,
                 double sum[3]) {
   const double* g = Window().g;
   const int firstX = cx0 - kRadius;
@@ -104,15 +105,16 @@ void AddSsimMap(const RgbPlane& a, const RgbPlane& b, int cx0, int cy0, int cx1,
   std::vector<double> ring(std::size_t(kSide) * 3 * span);
   auto Products = [&](int r) { return ring.data() + std::size_t(r % kSide) * 3 * span; };
   auto MakeProducts = [&](int r) {
-    const double* pa = a.At(firstX, r);
-    const double* pb = b.At(firstX, r);
+    const auto* pa = a.At(firstX, r);
+    const auto* pb = b.At(firstX, r);
     double* aa = Products(r);
     double* bb = aa + span;
     double* ab = bb + span;
     for (std::size_t j = 0; j < span; ++j) {
-      aa[j] = pa[j] * pa[j];
-      bb[j] = pb[j] * pb[j];
-      ab[j] = pa[j] * pb[j];
+      const double va = double(pa[j]), vb = double(pb[j]);
+      aa[j] = va * va;
+      bb[j] = vb * vb;
+      ab[j] = va * vb;
     }
   };
 
@@ -125,16 +127,23 @@ void AddSsimMap(const RgbPlane& a, const RgbPlane& b, int cx0, int cy0, int cx1,
   for (int r = firstTop; r < firstTop + kSide - 1; ++r) MakeProducts(r);
   for (int top = firstTop; top < endTop; ++top) {
     MakeProducts(top + kSide - 1);
+    decltype(a.At(0, 0)) rowsA[kSide];
+    decltype(b.At(0, 0)) rowsB[kSide];
     const double* rows[kQuantities][kSide];
     for (int i = 0; i < kSide; ++i) {
-      rows[kA][i] = a.At(firstX, top + i);
-      rows[kB][i] = b.At(firstX, top + i);
+      rowsA[i] = a.At(firstX, top + i);
+      rowsB[i] = b.At(firstX, top + i);
       rows[kAA][i] = Products(top + i);
       rows[kBB][i] = rows[kAA][i] + span;
       rows[kAB][i] = rows[kAA][i] + 2 * span;
     }
     for (int q = 0; q < kQuantities; ++q) {
-      VerticalPass(rows[q], span, g, vertical.data() + q * span);
+      if (q == kA)
+        VerticalPass(rowsA, span, g, vertical.data() + q * span);
+      else if (q == kB)
+        VerticalPass(rowsB, span, g, vertical.data() + q * span);
+      else
+        VerticalPass(rows[q], span, g, vertical.data() + q * span);
       HorizontalPass(vertical.data() + q * span, outN, g, local.data() + q * outN);
     }
     const double* ea = local.data() + kA * outN;
@@ -156,7 +165,8 @@ void AddSsimMap(const RgbPlane& a, const RgbPlane& b, int cx0, int cy0, int cx1,
 }
 
 // The mean SSIM over the centres of [x0, x1) x [y0, y1) where the window fits.
-double SsimOverCentres(const RgbPlane& a, const RgbPlane& b, int x0, int y0, int x1, int y1) {
+template <typename Picture>
+double SsimOverCentres(const Picture& a, const Picture& b, int x0, int y0, int x1, int y1) {
   if (!SameSize(a, b)) return kNaN;
   const int W = a.Width(), H = a.Height();
   if (W < kSide || H < kSide) return kNaN;
@@ -178,19 +188,20 @@ double SsimOverCentres(const RgbPlane& a, const RgbPlane& b, int x0, int y0, int
 }
 }  // namespace
 
-double MaskedPsnr(const RgbPlane& reference, const RgbPlane& image, const MaskPlane& mask) {
+template <typename Picture>
+double MaskedPsnr(const Picture& reference, const Picture& image, const MaskPlane& mask) {
   if (!SameSize(reference, image) || !SameSize(reference, mask)) return kNaN;
   const int W = reference.Width(), H = reference.Height();
   double squares = 0.0;
   std::size_t count = 0;
   for (int y = 0; y < H; ++y) {
     const unsigned char* m = &mask.At(0, y);
-    const double* r = reference.At(0, y);
-    const double* v = image.At(0, y);
+    const auto* r = reference.At(0, y);
+    const auto* v = image.At(0, y);
     for (int x = 0; x < W; ++x, r += 3, v += 3) {
       if (!m[x]) continue;
       for (int c = 0; c < 3; ++c) {
-        const double e = r[c] - v[c];
+        const double e = double(r[c]) - double(v[c]);
         squares += e * e;
       }
       ++count;
@@ -223,15 +234,18 @@ bool MaskBoundingBox(const MaskPlane& mask, PixelBox* box) {
   return any;
 }
 
-double Ssim(const RgbPlane& a, const RgbPlane& b) {
+template <typename Picture>
+double Ssim(const Picture& a, const Picture& b) {
   return SsimOverCentres(a, b, 0, 0, a.Width(), a.Height());
 }
 
-double SsimInBox(const RgbPlane& a, const RgbPlane& b, const PixelBox& box) {
+template <typename Picture>
+double SsimInBox(const Picture& a, const Picture& b, const PixelBox& box) {
   return SsimOverCentres(a, b, box.x0, box.y0, box.x1, box.y1);
 }
 
-MaskedErrors MeasureMaskedErrors(const RgbPlane& reference, const RgbPlane& image,
+template <typename Picture>
+MaskedErrors MeasureMaskedErrors(const Picture& reference, const Picture& image,
                                  const MaskPlane& mask) {
   MaskedErrors e{kNaN, {kNaN, kNaN, kNaN}};
   if (!SameSize(reference, image) || !SameSize(reference, mask)) return e;
@@ -239,13 +253,13 @@ MaskedErrors MeasureMaskedErrors(const RgbPlane& reference, const RgbPlane& imag
   std::size_t n = 0;
   for (int y = 0; y < reference.Height(); ++y) {
     const unsigned char* m = &mask.At(0, y);
-    const double* r = reference.At(0, y);
-    const double* v = image.At(0, y);
+    const auto* r = reference.At(0, y);
+    const auto* v = image.At(0, y);
     for (int x = 0; x < reference.Width(); ++x, r += 3, v += 3) {
       if (!m[x]) continue;
       ++n;
       for (int c = 0; c < 3; ++c) {
-        const double d = r[c] - v[c];
+        const double d = double(r[c]) - double(v[c]);
         absolute += std::fabs(d);
         squares[c] += d * d;
       }
@@ -261,8 +275,9 @@ MaskedErrors MeasureMaskedErrors(const RgbPlane& reference, const RgbPlane& imag
   return e;
 }
 
-QualityMetrics MeasureQuality(const RgbPlane& original, const RgbPlane& damaged,
-                              const RgbPlane& result, const MaskPlane& mask) {
+template <typename Picture>
+QualityMetrics MeasureQuality(const Picture& original, const Picture& damaged,
+                              const Picture& result, const MaskPlane& mask) {
   QualityMetrics m;
   m.psnrHoleDamaged = m.psnrHoleResult = kNaN;
   m.ssimDamaged = m.ssimResult = kNaN;
@@ -290,3 +305,14 @@ QualityMetrics MeasureQuality(const RgbPlane& original, const RgbPlane& damaged,
   }
   return m;
 }
+
+#define RUVANTA_METRICS_FOR(Picture)                                                        \
+  template double MaskedPsnr(const Picture&, const Picture&, const MaskPlane&);             \
+  template MaskedErrors MeasureMaskedErrors(const Picture&, const Picture&, const MaskPlane&); \
+  template double Ssim(const Picture&, const Picture&);                                     \
+  template double SsimInBox(const Picture&, const Picture&, const PixelBox&);               \
+  template QualityMetrics MeasureQuality(const Picture&, const Picture&, const Picture&,    \
+                                         const MaskPlane&);
+RUVANTA_METRICS_FOR(RgbPlane)
+RUVANTA_METRICS_FOR(BytePlane)
+#undef RUVANTA_METRICS_FOR

@@ -2,6 +2,10 @@
 // masked pixels, and SSIM over the whole picture or the windows centred in the
 // bounding box of the mask. Every function checks that the planes it is given have
 // one size and answers NaN when they do not; nothing is read out of bounds.
+//
+// Each takes its pictures as RgbPlanes (doubles) or all as BytePlanes (whole
+// values as bytes, e.g. a picture as loaded): the same figures, bit for bit, for
+// the same values.
 #pragma once
 
 #include "engine/planes.h"
@@ -10,7 +14,8 @@
 // mse = sum of (reference - image)^2 over masked pixels and channels / (3 x masked
 // count). +inf when the two agree on every masked value, NaN for an empty mask or
 // planes of different sizes. A mask cell counts as masked when it is not zero.
-double MaskedPsnr(const RgbPlane& reference, const RgbPlane& image, const MaskPlane& mask);
+template <typename Picture>
+double MaskedPsnr(const Picture& reference, const Picture& image, const MaskPlane& mask);
 
 // The errors over the masked pixels, for comparing methods: the mean absolute
 // difference over the masked values (three channels), and the PSNR of each channel
@@ -21,7 +26,8 @@ struct MaskedErrors {
   double meanAbsolute;
   double channelPsnr[3];
 };
-MaskedErrors MeasureMaskedErrors(const RgbPlane& reference, const RgbPlane& image,
+template <typename Picture>
+MaskedErrors MeasureMaskedErrors(const Picture& reference, const Picture& image,
                                  const MaskPlane& mask);
 
 // Pixels x0 <= x < x1, y0 <= y < y1.
@@ -39,11 +45,13 @@ bool MaskBoundingBox(const MaskPlane& mask, PixelBox* box);
 // Mean SSIM (11 x 11 Gaussian window, sigma 1.5; K1 0.01, K2 0.03, L 255) of each
 // channel over every window position inside the picture, averaged over the three
 // channels. NaN when the sizes differ or a side is shorter than 11 pixels.
-double Ssim(const RgbPlane& a, const RgbPlane& b);
+template <typename Picture>
+double Ssim(const Picture& a, const Picture& b);
 // The same map, averaged over the window positions whose centre pixel lies in
 // `box` (the windows themselves may reach outside the box, never outside the
 // picture). NaN when no such position exists.
-double SsimInBox(const RgbPlane& a, const RgbPlane& b, const PixelBox& box);
+template <typename Picture>
+double SsimInBox(const Picture& a, const Picture& b, const PixelBox& box);
 
 // The measures of one restoration. Every value is NaN where it cannot be taken
 // (sizes that differ, an empty mask, a picture under 11 pixels a side); the box
@@ -61,5 +69,6 @@ struct QualityMetrics {
   MaskedErrors holeResult;   // MeasureMaskedErrors(original, result, mask)
 };
 
-QualityMetrics MeasureQuality(const RgbPlane& original, const RgbPlane& damaged,
-                              const RgbPlane& result, const MaskPlane& mask);
+template <typename Picture>
+QualityMetrics MeasureQuality(const Picture& original, const Picture& damaged,
+                              const Picture& result, const MaskPlane& mask);

@@ -32,11 +32,15 @@ CellBuffer<T>& CellBuffer<T>::operator=(const CellBuffer& other) {
 }
 
 namespace {
+constexpr std::size_t kSmallAlignment = 64;
+
+// A smaller buffer comes through the aligned operator new, so that whatever watches
+// the program's allocations (a test's failing allocator) sees it too.
 void Release(void* data, std::size_t mapped) {
   if (mapped != 0)
     ::munmap(data, mapped);
-  else
-    std::free(data);
+  else if (data != nullptr)
+    ::operator delete(data, std::align_val_t(kSmallAlignment));
 }
 }  // namespace
 
@@ -51,7 +55,7 @@ bool CellBuffer<T>::Allocate(std::size_t n) {
   if (n > std::numeric_limits<std::size_t>::max() / sizeof(T) - kHugePage) return false;
   const std::size_t bytes = n * sizeof(T);
   const bool huge = bytes >= kHugePage;
-  const std::size_t alignment = huge ? kHugePage : 64;
+  const std::size_t alignment = huge ? kHugePage : kSmallAlignment;
   const std::size_t rounded = (bytes + alignment - 1) / alignment * alignment;
   void* p = nullptr;
   if (huge) {
@@ -61,7 +65,7 @@ bool CellBuffer<T>::Allocate(std::size_t n) {
     ::madvise(p, rounded, MADV_HUGEPAGE);
 #endif
   } else if (rounded != 0) {
-    p = std::aligned_alloc(alignment, rounded);
+    p = ::operator new(rounded, std::align_val_t(alignment), std::nothrow);
     if (p == nullptr) return false;
     std::memset(p, 0, rounded);
   }
@@ -118,23 +122,46 @@ void CellPlane<T>::Fill(T value) {
 template class CellPlane<unsigned char>;
 template class CellPlane<double>;
 
-bool RgbPlane::Resize(int width, int height) {
+template <typename T>
+PixelPlane<T>::PixelPlane(const PixelPlane& other) : m_values(other.m_values) {
+  if (m_values.size() == other.m_values.size()) {
+    m_nWidth = other.m_nWidth;
+    m_nHeight = other.m_nHeight;
+  }
+}
+
+template <typename T>
+PixelPlane<T>& PixelPlane<T>::operator=(const PixelPlane& other) {
+  if (this != &other) {
+    PixelPlane copy(other);
+    Swap(copy);
+  }
+  return *this;
+}
+
+template <typename T>
+bool PixelPlane<T>::Resize(int width, int height) {
   if (!Allocate(&m_values, width, height, 3)) return false;
   m_nWidth = width;
   m_nHeight = height;
   return true;
 }
 
-void RgbPlane::Release() {
-  CellBuffer<double>().Swap(m_values);
+template <typename T>
+void PixelPlane<T>::Release() {
+  CellBuffer<T>().Swap(m_values);
   m_nWidth = m_nHeight = 0;
 }
 
-void RgbPlane::Swap(RgbPlane& other) {
+template <typename T>
+void PixelPlane<T>::Swap(PixelPlane& other) noexcept {
   m_values.Swap(other.m_values);
   std::swap(m_nWidth, other.m_nWidth);
   std::swap(m_nHeight, other.m_nHeight);
 }
+
+template class PixelPlane<double>;
+template class PixelPlane<std::uint8_t>;
 
 DoubleGrid AllocGrid(int width, int height) {
   DoubleGrid grid;

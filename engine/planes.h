@@ -109,28 +109,39 @@ class CellPlane {
   int m_nHeight = 0;
 };
 
-// W x H pixels of three doubles, indexed [x][y][c], c = 0 red, 1 green, 2 blue,
-// values 0..255. Pixel (x, y) starts at element (y * W + x) * 3.
-class RgbPlane {
+// W x H pixels of three channels of type T, indexed [x][y][c], c = 0 red, 1
+// green, 2 blue, values 0..255. Pixel (x, y) starts at element (y * W + x) * 3.
+template <typename T>
+class PixelPlane {
  public:
   class Column {
    public:
-    Column(double* base, std::size_t stride) : m_base(base), m_stride(stride) {}
-    double* operator[](int y) const { return m_base + std::size_t(y) * m_stride; }
+    Column(T* base, std::size_t stride) : m_base(base), m_stride(stride) {}
+    T* operator[](int y) const { return m_base + std::size_t(y) * m_stride; }
 
    private:
-    double* m_base;
+    T* m_base;
     std::size_t m_stride;
   };
   class ConstColumn {
    public:
-    ConstColumn(const double* base, std::size_t stride) : m_base(base), m_stride(stride) {}
-    const double* operator[](int y) const { return m_base + std::size_t(y) * m_stride; }
+    ConstColumn(const T* base, std::size_t stride) : m_base(base), m_stride(stride) {}
+    const T* operator[](int y) const { return m_base + std::size_t(y) * m_stride; }
 
    private:
-    const double* m_base;
+    const T* m_base;
     std::size_t m_stride;
   };
+
+  PixelPlane() = default;
+  // A copy that cannot get its memory is empty (0 x 0), never a size without cells.
+  PixelPlane(const PixelPlane& other);
+  PixelPlane& operator=(const PixelPlane& other);
+  PixelPlane(PixelPlane&& other) noexcept { Swap(other); }
+  PixelPlane& operator=(PixelPlane&& other) noexcept {
+    Swap(other);
+    return *this;
+  }
 
   bool Resize(int width, int height);  // zero-filled; false leaves the plane as it was
   void Release();
@@ -141,22 +152,35 @@ class RgbPlane {
   ConstColumn operator[](int x) const {
     return ConstColumn(m_values.data() + std::size_t(x) * 3, RowStride());
   }
-  double* At(int x, int y) { return m_values.data() + (std::size_t(y) * m_nWidth + x) * 3; }
-  const double* At(int x, int y) const {
+  T* At(int x, int y) { return m_values.data() + (std::size_t(y) * m_nWidth + x) * 3; }
+  const T* At(int x, int y) const {
     return m_values.data() + (std::size_t(y) * m_nWidth + x) * 3;
   }
-  // Doubles from one pixel to the next, and from one row to the next.
+  // Elements from one pixel to the next, and from one row to the next.
   int PixelStride() const { return 3; }
   std::size_t RowStride() const { return std::size_t(m_nWidth) * 3; }
-  double* Data() { return m_values.data(); }
-  const double* Data() const { return m_values.data(); }
-  void Swap(RgbPlane& other);
+  T* Data() { return m_values.data(); }
+  const T* Data() const { return m_values.data(); }
+  void Swap(PixelPlane& other) noexcept;
 
  private:
-  CellBuffer<double> m_values;
+  CellBuffer<T> m_values;
   int m_nWidth = 0;
   int m_nHeight = 0;
 };
+
+// The work plane: values the transport and diffusion make fractional.
+using RgbPlane = PixelPlane<double>;
+// A picture as loaded, whole values 0..255 as the bytes they are: the damaged
+// image and the original, which nothing changes after their loads. A reader takes
+// double(byte), which is exact, so every sum over them has the bits it has over
+// doubles of the same values.
+using BytePlane = PixelPlane<std::uint8_t>;
+
+// The bytes of a whole plane as a picture handed to the engine.
+inline PixelBytes BytesOf(const BytePlane& plane) {
+  return PixelBytes{plane.Width(), plane.Height(), plane.Data(), plane.RowStride()};
+}
 
 // 1 for a pixel to restore, 0 for a known one.
 using MaskPlane = CellPlane<unsigned char>;

@@ -3,6 +3,7 @@
 // error is the mean of the three per-channel means, summed blue, green, red. With
 // no original of the extent loaded, the original counts as black (all zero).
 //
+// The damaged image and the original are bytes, each read as the double it is.
 // The sums are added in scan order. When every term is a whole number (the
 // original and the damaged image always are, and the masked work values are after
 // every diffusion), every partial sum is a whole number below 2^53, exact in any
@@ -14,7 +15,7 @@
 #include "engine/engine.h"
 
 namespace {
-constexpr double kBlack[3] = {0.0, 0.0, 0.0};
+constexpr std::uint8_t kBlack[3] = {0, 0, 0};
 
 void SetPsnr(const double* sd, const double* sr, int W, int H, CDialogFields* f) {
   const double n = double(std::uint32_t(W) * std::uint32_t(H));
@@ -38,15 +39,15 @@ void CRestoreEngine::MeasurePsnr() {
       // pixel restored under an earlier mask keeps its restored value there).
       for (int c = 0; c < 3; ++c) q.damaged[c] = q.unmasked[c] = 0.0;
       for (int y = 0; y < H; ++y) {
-        const double* d = g_damaged.At(0, y);
+        const std::uint8_t* d = g_damaged.At(0, y);
         const double* w = g_work.At(0, y);
-        const double* o = original ? g_original.At(0, y) : kBlack;
+        const std::uint8_t* o = original ? g_original.At(0, y) : kBlack;
         for (int x = 0; x < W; ++x, d += 3, w += 3) {
           const bool masked = g_mask[x][y] == 1;
           for (int c = 0; c < 3; ++c) {
-            const double e = o[c] - d[c];
+            const double e = double(o[c]) - double(d[c]);
             q.damaged[c] = e * e + q.damaged[c];
-            const double f = o[c] - w[c];
+            const double f = double(o[c]) - w[c];
             if (!masked) q.unmasked[c] = f * f + q.unmasked[c];
           }
           if (original) o += 3;
@@ -62,24 +63,24 @@ void CRestoreEngine::MeasurePsnr() {
     for (int k = 0; k < m_nMaskCount; ++k) {
       const MaskPixel p = m_pMaskList[k];
       const double* w = g_work.At(p.x, p.y);
-      const double* o = original ? g_original.At(p.x, p.y) : kBlack;
+      const std::uint8_t* o = original ? g_original.At(p.x, p.y) : kBlack;
       for (int c = 0; c < 3; ++c) {
-        const double e = o[c] - w[c];
+        const double e = double(o[c]) - w[c];
         sr[c] = e * e + sr[c];
       }
     }
   } else {
     for (int y = 0; y < H; ++y) {
-      const double* d = g_damaged.At(0, y);
+      const std::uint8_t* d = g_damaged.At(0, y);
       const double* w = g_work.At(0, y);
-      const double* o = original ? g_original.At(0, y) : kBlack;
+      const std::uint8_t* o = original ? g_original.At(0, y) : kBlack;
       for (int x = 0; x < W; ++x, d += 3, w += 3) {
         for (int c = 0; c < 3; ++c) {
-          const double e = o[c] - d[c];
+          const double e = double(o[c]) - double(d[c]);
           sd[c] = e * e + sd[c];
         }
         for (int c = 0; c < 3; ++c) {
-          const double e = o[c] - w[c];
+          const double e = double(o[c]) - w[c];
           sr[c] = e * e + sr[c];
         }
         if (original) o += 3;

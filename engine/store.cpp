@@ -14,24 +14,24 @@ void CRestoreEngine::SetDefaults() {
 }
 
 namespace {
-void FillPlane(const PixelBytes& image, RgbPlane* plane) {
-  for (int y = 0; y < image.height; ++y) {
-    const std::uint8_t* in = image.At(0, y);
-    double* out = plane->At(0, y);
-    for (int i = 0; i < image.width * 3; ++i) out[i] = double(in[i]);
-  }
+void CopyBytes(const PixelBytes& image, BytePlane* plane) {
+  for (int y = 0; y < image.height; ++y)
+    std::copy(image.At(0, y), image.At(0, y) + std::size_t(image.width) * 3, plane->At(0, y));
 }
 }  // namespace
 
 bool CRestoreEngine::ReadDamagedPixels(const PixelBytes& image) {
   const int w = image.width, h = image.height;
   if (w < 1 || h < 1) return false;
-  RgbPlane work, damaged;
+  RgbPlane work;
+  BytePlane damaged;
   if (!work.Resize(w, h) || !damaged.Resize(w, h)) return false;
   DoubleGrid channel = AllocGrid(w, h), next = AllocGrid(w, h), weight = AllocGrid(w, h);
   if (channel.Empty() || next.Empty() || weight.Empty()) return false;
-  FillPlane(image, &damaged);
-  std::copy(damaged.Data(), damaged.Data() + std::size_t(w) * h * 3, work.Data());
+  CopyBytes(image, &damaged);
+  const std::uint8_t* in = damaged.Data();
+  double* out = work.Data();
+  for (std::size_t i = 0, n = std::size_t(w) * std::size_t(h) * 3; i < n; ++i) out[i] = double(in[i]);
   g_work.Swap(work);
   g_damaged.Swap(damaged);
   m_gridChannel = std::move(channel);
@@ -52,9 +52,9 @@ bool CRestoreEngine::ReadDamagedPixels(const PixelBytes& image) {
 bool CRestoreEngine::ReadOriginalPixels(const PixelBytes& image) {
   if (image.width < 1 || image.height < 1) return false;
   if (HasDamaged() && (image.width != m_nWidth || image.height != m_nHeight)) return false;
-  RgbPlane original;
+  BytePlane original;
   if (!original.Resize(image.width, image.height)) return false;
-  FillPlane(image, &original);
+  CopyBytes(image, &original);
   g_original.Swap(original);
   m_bOriginalLoaded = true;
   ++m_nOriginalVersion;
@@ -63,11 +63,11 @@ bool CRestoreEngine::ReadOriginalPixels(const PixelBytes& image) {
 
 std::uint64_t CRestoreEngine::BytesNeeded(std::uint64_t pixels, std::uint64_t masked) {
   masked = std::min(masked, pixels);
-  // A pixel: g_work, g_damaged and g_original (three doubles each), the three
-  // grids, g_mask, the diffusion cache's transient numbering (an int32) and the
-  // flat-run bits of the transport (under a byte).
-  const std::uint64_t perPixel = 3 * sizeof(RgbTriple) + 3 * sizeof(double) + 1 +
-                                 sizeof(std::int32_t) + 1;
+  // A pixel: g_work (three doubles), g_damaged and g_original (three bytes
+  // each), the three grids, g_mask, the diffusion cache's transient numbering (an
+  // int32) and the flat-run bits of the transport (under a byte).
+  const std::uint64_t perPixel = sizeof(RgbTriple) + 2 * 3 * sizeof(std::uint8_t) +
+                                 3 * sizeof(double) + 1 + sizeof(std::int32_t) + 1;
   // A masked pixel: its list entry and update (three doubles); the transport's
   // column, offset and interior flag, its two sweep plans (an entry and at most a
   // round each); the diffusion's region cell (grown by doubling, so up to twice

@@ -17,7 +17,7 @@ std::uint64_t RunBytes(const ImageHeader& damaged, const ImageHeader* original,
   const std::uint64_t pixels = std::uint64_t(damaged.width) * std::uint64_t(damaged.height);
   std::uint64_t perPixel = 3;  // the decoded mask, held until the mask is loaded
   perPixel += 3;               // the result's surface (the others keep no picture)
-  if (measure) perPixel += 3 + sizeof(double) * 3;  // the result as bytes and as a plane
+  if (measure) perPixel += 3;  // the result as bytes, to measure
   if (save) perPixel += 2 * 3;                      // a copy of the picture and its file
   std::uint64_t decoding = DecoderPeakBytes(damaged);
   if (original) decoding = std::max(decoding, DecoderPeakBytes(*original));

@@ -16,7 +16,7 @@ class DiffusionTest : public ::testing::Test {
   }
   TestDialog dlg;
   RgbPlane& g_work = dlg.engine.g_work;
-  RgbPlane& g_damaged = dlg.engine.g_damaged;
+  BytePlane& g_damaged = dlg.engine.g_damaged;
   MaskPlane& g_mask = dlg.engine.g_mask;
 };
 

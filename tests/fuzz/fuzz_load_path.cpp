@@ -53,7 +53,8 @@ void CheckRefusal(const FileResult& r) {
 }
 
 // The plane cells of an image equal its decoded pixels.
-void CheckPlane(const RgbPlane& plane, const fuzz::Expected& e) {
+template <typename Plane>
+void CheckPlane(const Plane& plane, const fuzz::Expected& e) {
   for (int y = 0; y < e.height; ++y)
     for (int x = 0; x < e.width; ++x)
       for (int c = 0; c < 3; ++c)
@@ -82,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CHeadlessSession dlg;
   const CRestoreEngine& engine = dlg.engine;
   const RgbPlane& g_work = engine.g_work;
-  const RgbPlane& g_damaged = engine.g_damaged;
-  const RgbPlane& g_original = engine.g_original;
+  const BytePlane& g_damaged = engine.g_damaged;
+  const BytePlane& g_original = engine.g_original;
   const MaskPlane& g_mask = engine.g_mask;
 
   // Damaged image.

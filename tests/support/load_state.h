@@ -203,8 +203,8 @@ struct State {
 inline State Capture(const CHeadlessSession& d) {
   State s;
   s.work = CopyPlane(d.engine.g_work, 3 * sizeof(double));
-  s.damaged = CopyPlane(d.engine.g_damaged, 3 * sizeof(double));
-  s.original = CopyPlane(d.engine.g_original, 3 * sizeof(double));
+  s.damaged = CopyPlane(d.engine.g_damaged, 3);
+  s.original = CopyPlane(d.engine.g_original, 3);
   s.mask = CopyPlane(d.engine.g_mask, 1);
   s.list = d.engine.m_pMaskList.get();
   s.update = d.engine.m_pUpdate.get();
