@@ -247,4 +247,45 @@ TEST(MeasureQuality, EachFigureFromItsOwnPair) {
   EXPECT_TRUE(std::isnan(odd.ssimBoxDamaged) && std::isnan(odd.ssimBoxResult));
 }
 
+TEST(MeasureQuality, BytesGiveTheFiguresOfTheirDoubles) {
+  // Whole values with 0 and 255 along the borders, where the windows and the mask
+  // reach the picture's edges.
+  const int W = 29, H = 19;
+  std::mt19937 gen(20);
+  const auto picture = [&](int shift) {
+    BytePlane p;
+    EXPECT_TRUE(p.Resize(W, H));
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        for (int c = 0; c < 3; ++c) {
+          const bool border = x == 0 || y == 0 || x == W - 1 || y == H - 1;
+          p.At(x, y)[c] = std::uint8_t(border ? ((x + y + c + shift) % 2 ? 255 : 0) : gen() % 256);
+        }
+    return p;
+  };
+  const auto doubles = [](const BytePlane& p) {
+    return MakePlane(p.Width(), p.Height(), [&p](int x, int y, int c) { return double(p.At(x, y)[c]); });
+  };
+  const BytePlane original = picture(0), damaged = picture(1), result = picture(2);
+  const MaskPlane mask = MakeMask(W, H, [](int x, int y) { return x < 3 || y == H - 1 || (x + y) % 7 == 0; });
+  const QualityMetrics b = MeasureQuality(original, damaged, result, mask);
+  const QualityMetrics d = MeasureQuality(doubles(original), doubles(damaged), doubles(result), mask);
+  ASSERT_TRUE(b.hasBox && d.hasBox);
+  EXPECT_EQ(b.psnrHoleDamaged, d.psnrHoleDamaged);
+  EXPECT_EQ(b.psnrHoleResult, d.psnrHoleResult);
+  EXPECT_EQ(b.ssimDamaged, d.ssimDamaged);
+  EXPECT_EQ(b.ssimResult, d.ssimResult);
+  EXPECT_EQ(b.ssimBoxDamaged, d.ssimBoxDamaged);
+  EXPECT_EQ(b.ssimBoxResult, d.ssimBoxResult);
+  EXPECT_EQ(b.holeDamaged.meanAbsolute, d.holeDamaged.meanAbsolute);
+  EXPECT_EQ(b.holeResult.meanAbsolute, d.holeResult.meanAbsolute);
+  for (int c = 0; c < 3; ++c) {
+    EXPECT_EQ(b.holeDamaged.channelPsnr[c], d.holeDamaged.channelPsnr[c]);
+    EXPECT_EQ(b.holeResult.channelPsnr[c], d.holeResult.channelPsnr[c]);
+  }
+  // Figures of pictures that differ, none of them a special value.
+  EXPECT_TRUE(std::isfinite(b.psnrHoleResult) && std::isfinite(b.ssimBoxResult));
+  EXPECT_LT(b.ssimResult, 1.0);
+}
+
 }  // namespace

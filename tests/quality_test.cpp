@@ -65,4 +65,44 @@ TEST_F(QualityTest, UnmaskedPixelsCountLikeTheOthers) {
   EXPECT_TRUE(std::isinf(dlg.engine.m_fields.m_fPsnrDamaged));
 }
 
+TEST_F(QualityTest, ARunOverExtremeBordersMeasuresAsTheDoublesOfItsPictures) {
+  // 0 and 255 along the borders of both pictures, and masked pixels on every edge.
+  const int W = 24, H = 17;
+  const auto extremes = [W, H](const RgbImage& photo, int shift) {
+    RgbImage p = photo;
+    for (int y = 0; y < H; ++y)
+      for (int x = 0; x < W; ++x)
+        if (x == 0 || y == 0 || x == W - 1 || y == H - 1)
+          for (int c = 0; c < 3; ++c) p.At(x, y)[c] = (x + y + c + shift) % 3 ? 255 : 0;
+    return p;
+  };
+  const RgbImage damaged = extremes(MakePhoto(W, H, 7), 0), original = extremes(MakePhoto(W, H, 8), 1);
+  std::vector<std::pair<int, int>> marked;
+  for (int x = 0; x < W; ++x) marked.push_back({x, (x * 5) % H});
+  for (int y = 0; y < H; ++y) marked.push_back({y % 2 ? 0 : W - 1, y});
+  for (int x = 0; x < W; x += 3) marked.push_back({x, 0});
+  LoadPictures(dlg, damaged, MakeMask(W, H, marked), &original);
+  dlg.SetItemText(IDC_EDIT_TRANSPORT_ITER, "40");
+  dlg.engine.OnRun();
+
+  // The sums of the measure over doubles of the loaded bytes, in scan order.
+  double sd[3] = {0, 0, 0}, sr[3] = {0, 0, 0};
+  for (int y = 0; y < H; ++y)
+    for (int x = 0; x < W; ++x)
+      for (int c = 0; c < 3; ++c) {
+        const double o = double(original.At(x, y)[c]), d = double(damaged.At(x, y)[c]);
+        const double w = dlg.engine.g_work[x][y][c];
+        sd[c] = (o - d) * (o - d) + sd[c];
+        sr[c] = (o - w) * (o - w) + sr[c];
+        EXPECT_EQ(double(dlg.engine.g_damaged[x][y][c]), d);
+      }
+  const double n = double(W * H), third = 1.0 / 3.0;
+  const auto psnr = [&](const double* s) {
+    return float(20.0 * std::log10(255.0 / std::sqrt(((s[2] / n + s[1] / n) + s[0] / n) * third)));
+  };
+  EXPECT_EQ(dlg.engine.m_fields.m_fPsnrDamaged, psnr(sd));
+  EXPECT_EQ(dlg.engine.m_fields.m_fPsnrResult, psnr(sr));
+  EXPECT_NE(psnr(sr), psnr(sd));  // the run changed the masked pixels
+}
+
 }  // namespace
