@@ -168,10 +168,6 @@ ErrorCode CodeOf(FillStatus status) {
   return ErrorCode::kRunFailed;
 }
 
-std::string FillRefusal(const char* fill, const FillOutcome& outcome) {
-  return std::string("the ") + fill + " fill refused: " +
-         (outcome.reason.empty() ? FillStatusName(outcome.status) : outcome.reason);
-}
 
 Result RestoreIn(const Image& damaged, const Mask& mask, const Options& options,
                  const Image* original, const ProgressCallback& progress) {
@@ -244,7 +240,7 @@ Result RestoreIn(const Image& damaged, const Mask& mask, const Options& options,
   const RunOutcome run = Restore(engine, settings);
   if (run.end == RunEnd::kRefused)
     return Refused(run.fill ? CodeOf(run.fill->outcome.status) : ErrorCode::kRunFailed,
-                   FillRefusal(FillMethodName(FillOf(settings.method)), run.fill->outcome));
+                   run.message);
   if (!run.Ran()) return Refused(ErrorCode::kRunFailed, run.message);
   if (!session.m_callbackError.empty()) return Refused(ErrorCode::kRunFailed, session.m_callbackError);
   r.estimated_psnr = run.estimatedPsnr;

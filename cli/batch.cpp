@@ -378,8 +378,8 @@ int RunBatch(const BatchOptions& options, std::FILE* out, std::FILE* err) {
       total = *room / 4 * 3;
   MemoryBudget budget(total);
   const auto work = [&](std::size_t job) {
-    // No more than a run takes by default (see CRestoreEngine::DefaultThreads).
-    const int engineThreads = std::min(RowThreads(cores, jobs, job), CRestoreEngine::DefaultThreads());
+    // No more than a run takes by default (see DefaultKernelThreads).
+    const int engineThreads = std::min(RowThreads(cores, jobs, job), DefaultKernelThreads());
     while (!InterruptRequested()) {
       const std::size_t i = next.fetch_add(1);
       if (i >= rows.size()) return;

@@ -326,19 +326,9 @@ RunResult ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) {
     return NoMemory(picture, need, std::string());
   }
   o.fill = run.fill;
-  if (run.fill) {
-    o.membrane = run.fill->membrane;
-    o.estimatedPsnr = run.fill->estimatedPsnr;
-  }
+  if (run.fill) o.membrane = run.fill->membrane;
+  o.estimatedPsnr = run.estimatedPsnr;
   if (run.end == RunEnd::kRefused && run.outOfMemory) return NoMemory(picture, need, std::string());
-  if (run.end == RunEnd::kRefused) {
-    const MembraneStatus status = o.membrane ? o.membrane->status : MembraneStatus::kOk;
-    o.failure = {"error", status != MembraneStatus::kOk
-                              ? std::string(MembraneRefusalText(status))
-                              : "the " + std::string(RunMethodName(request.method)) +
-                                    " fill refused: " + o.fill->outcome.reason};
-    return o;
-  }
   if (!run.Ran()) {
     o.failure = {run.caption, run.message};
     return o;
@@ -348,7 +338,6 @@ RunResult ExecuteRun(const RunRequest& request, RunHooks& hooks, bool measure) {
     o.rule = run.rule;
     o.settled = o.rule == AutoRule::kSettle;
     o.atCap = run.end == RunEnd::kAtCap;
-    if (o.rule == AutoRule::kHeldOut) o.estimatedPsnr = run.estimatedPsnr;
   }
   o.fields = engine.m_fields;
   // The result is written before anything optional is measured, so that a

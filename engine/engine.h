@@ -262,8 +262,6 @@ class CRestoreEngine {
   int Threads() const { return m_kernels.threads; }
   // The most threads the engine makes for a run; a larger count counts as this.
   static constexpr int kMostThreads = 256;
-  // The threads a run takes by default.
-  static int DefaultThreads() { return DefaultKernelThreads(); }
 
   // The direction cross beyond radius 1 (see the transport step); the norm found.
   double WidenDirection(int x, int y, int c, double* dX, double* dY);

@@ -40,6 +40,14 @@ void ApplySettings(CRestoreEngine& engine, const RunSettings& settings) {
   if (settings.threads > 0) engine.SetThreads(settings.threads);
 }
 
+void TakeFieldSettings(const CDialogFields& fields, RunSettings* settings) {
+  settings->transportIterations = fields.m_nTransportIter;
+  settings->diffusionIterations = fields.m_nDiffusionIter;
+  settings->transportPerDiffusion = fields.m_nTransportPerDiffusion;
+  settings->deltaT = fields.m_fDeltaT;
+  settings->threshold = fields.m_fThreshold;
+}
+
 namespace {
 RunOutcome NotRun() {
   RunOutcome o;
@@ -63,8 +71,10 @@ RunOutcome RunFillMethod(CRestoreEngine& engine, const RunSettings& settings) {
     const std::optional<MembraneReport>& m = o.fill->membrane;
     o.message = m && m->status != MembraneStatus::kOk
                     ? std::string(MembraneRefusalText(m->status))
-                    : "The " + std::string(FillMethodName(fill.method)) +
-                          " fill refused: " + o.fill->outcome.reason + ".";
+                    : "The " + std::string(FillMethodName(fill.method)) + " fill refused: " +
+                          (o.fill->outcome.reason.empty() ? FillStatusName(o.fill->outcome.status)
+                                                          : o.fill->outcome.reason) +
+                          ".";
     o.caption = "error";
   } else {
     o.end = RunEnd::kDone;

@@ -43,6 +43,8 @@ struct RunSettings {
 // The settings' five fields into the engine's shown fields (the others kept), and
 // its settle level, rule and threads from them.
 void ApplySettings(CRestoreEngine& engine, const RunSettings& settings);
+// The other way: the five settings from fields (a dialog's, as its edits read).
+void TakeFieldSettings(const CDialogFields& fields, RunSettings* settings);
 
 // Why a run ended.
 enum class RunEnd {

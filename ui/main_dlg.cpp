@@ -732,14 +732,9 @@ void CMainDlg::StartRun(bool automatic) {
   run->focus = focusWidget();
   // The run starts from the fields as the edits read (every one converts).
   UpdateData(true);
-  const CDialogFields& typed = m_engine.ShownFields();
+  TakeFieldSettings(m_engine.ShownFields(), &run->settings);
   run->settings.method = method.method;
   run->settings.automatic = automatic;
-  run->settings.transportIterations = typed.m_nTransportIter;
-  run->settings.diffusionIterations = typed.m_nDiffusionIter;
-  run->settings.transportPerDiffusion = typed.m_nTransportPerDiffusion;
-  run->settings.deltaT = typed.m_fDeltaT;
-  run->settings.threshold = typed.m_fThreshold;
   run->settings.settleLevel = m_engine.SettleLevel();
   run->settings.ruleWithoutOriginal = m_engine.AutoRuleWithoutOriginal();
   run->settings.threads = m_engine.Threads();
